@@ -1,0 +1,207 @@
+#include "Device.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "../src/DeviceLink.h"
+#include "../src/DeviceRoot.h"
+#include "../src/Utf.h"
+#include "TestSource.h"
+
+namespace cehost {
+
+namespace {
+
+class DeviceSession : public DeviceService {
+ public:
+  DeviceSession(std::shared_ptr<Device> device, ProcessId process) : device_(std::move(device)), process_(process) {}
+
+  LONG RegOpenKey(const std::u16string& key) override { return device_->Registry().OpenKey(key); }
+  LONG RegCreateKey(const std::u16string& key, DWORD* disposition) override {
+    return device_->Registry().CreateKey(key, disposition);
+  }
+  LONG RegQueryValue(const std::u16string& key, const std::u16string& name, DWORD* type,
+                     std::vector<BYTE>* data) override {
+    return device_->Registry().QueryValue(key, name, type, data);
+  }
+  LONG RegSetValue(const std::u16string& key, const std::u16string& name, DWORD type, const BYTE* data,
+                   DWORD size) override {
+    return device_->Registry().SetValue(key, name, type, data, size);
+  }
+  LONG RegDeleteValue(const std::u16string& key, const std::u16string& name) override {
+    return device_->Registry().DeleteValue(key, name);
+  }
+  LONG RegDeleteKey(const std::u16string& key) override { return device_->Registry().DeleteKey(key); }
+  LONG RegEnumKey(const std::u16string& key, DWORD index, std::u16string* name) override {
+    return device_->Registry().EnumKey(key, index, name);
+  }
+  LONG RegEnumValue(const std::u16string& key, DWORD index, std::u16string* name, DWORD* type,
+                    std::vector<BYTE>* data) override {
+    return device_->Registry().EnumValue(key, index, name, type, data);
+  }
+
+  DWORD ActivateDevice(const std::u16string& key, DWORD clientInfo) override {
+    return device_->Manager().Activate(key, clientInfo);
+  }
+  BOOL DeactivateDevice(DWORD device) override { return device_->Manager().Deactivate(device); }
+  DWORD OpenDevice(const std::u16string& name, DWORD access, DWORD share) override {
+    return device_->Manager().Open(process_, name, access, share);
+  }
+  BOOL CloseDevice(DWORD file) override { return device_->Manager().Close(process_, file); }
+  BOOL ReadDevice(DWORD file, void* buffer, DWORD count, DWORD* done) override {
+    return device_->Manager().Read(process_, file, buffer, count, done);
+  }
+  BOOL WriteDevice(DWORD file, const void* buffer, DWORD count, DWORD* done) override {
+    return device_->Manager().Write(process_, file, buffer, count, done);
+  }
+  DWORD SeekDevice(DWORD file, LONG amount, DWORD method) override {
+    return device_->Manager().Seek(process_, file, amount, method);
+  }
+  BOOL IoControlDevice(DWORD file, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                       DWORD* returned) override {
+    return device_->Manager().IoControl(process_, file, code, in, inSize, out, outSize, returned);
+  }
+
+  DWORD CreateMutex(const std::u16string& name, BOOL initialOwner) override {
+    return device_->Mutexes().Create(process_, name, initialOwner);
+  }
+  BOOL ReleaseMutex(DWORD mutex) override { return device_->Mutexes().Release(process_, mutex); }
+  BOOL CloseMutex(DWORD mutex) override { return device_->Mutexes().Close(process_, mutex); }
+
+  void GetLocalTime(SYSTEMTIME* time) override { device_->Clock().Get(time); }
+  BOOL SetLocalTime(const SYSTEMTIME& time) override {
+    if (device_->Clock().Set(time)) return TRUE;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+
+ private:
+  const std::shared_ptr<Device> device_;
+  const ProcessId process_;
+};
+
+bool MakeDirectory(const std::string& path, std::string* error) {
+  if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    *error = path + " is not a directory";
+    return false;
+  }
+  *error = "cannot create " + path + ": " + std::strerror(errno);
+  return false;
+}
+
+std::mutex bootMutex;
+bool booted = false;
+
+}  // namespace
+
+Device::Device(std::string root, std::string registryFile)
+    : root_(std::move(root)), registry_(std::move(registryFile)), manager_(registry_, root_ + "/Windows") {}
+
+Device::~Device() { Shutdown(); }
+
+std::shared_ptr<Device> Device::Create(const BootOptions& options, std::string* error) {
+  if (options.root.empty()) {
+    *error = "no device root given";
+    return nullptr;
+  }
+  if (!MakeDirectory(options.root, error) || !MakeDirectory(options.root + "/Windows", error)) return nullptr;
+  if (::access(options.root.c_str(), W_OK) != 0) {
+    *error = "the device root " + options.root + " is not writable";
+    return nullptr;
+  }
+  SYSTEMTIME clock{};
+  if (!options.clock.empty() && !DeviceClock::Parse(options.clock, &clock)) {
+    *error = "the clock '" + options.clock + "' is not a time of the form YYYY-MM-DDThh:mm:ss";
+    return nullptr;
+  }
+  // The registry must be readable before anything is bound.
+  RegistryStore probe(options.root + "/registry.reg");
+  if (!probe.Load(error)) return nullptr;
+
+  SetDeviceRoot(options.root);
+  std::shared_ptr<Device> device(new Device(options.root, options.root + "/registry.reg"));
+  if (!device->registry_.Load(error)) return nullptr;
+  if (!options.clock.empty()) device->clock_.Set(clock);
+  for (const auto& port : options.ports) {
+    const size_t eq = port.find('=');
+    const std::u16string name = ToUtf16(port.substr(0, eq));
+    if (eq == std::string::npos || !IsDeviceName(name)) {
+      *error = "a port is given as COMn:=BINDING, not '" + port + "'";
+      return nullptr;
+    }
+    auto source = MakePortSource(port.substr(eq + 1), device->clock_, error);
+    if (!source) return nullptr;
+    auto serial = std::make_shared<SerialPort>(std::move(source));
+    if (!device->manager_.AddBuiltIn(name, serial, error)) return nullptr;
+    device->ports_[Lowered(name)] = serial;
+  }
+  return device;
+}
+
+std::shared_ptr<DeviceService> Device::ServiceFor(ProcessId process) {
+  return std::make_shared<DeviceSession>(shared_from_this(), process);
+}
+
+void Device::ProcessExited(ProcessId process) {
+  manager_.ProcessExited(process);
+  mutexes_.ProcessExited(process);
+}
+
+void Device::Shutdown() { manager_.Shutdown(); }
+
+SerialPort* Device::Port(const std::string& name) {
+  auto it = ports_.find(Lowered(ToUtf16(name)));
+  return it == ports_.end() ? nullptr : it->second.get();
+}
+
+// --- the in-process device --------------------------------------------------
+
+InProcessDevice::InProcessDevice(std::shared_ptr<Device> device) : device_(std::move(device)) {}
+
+std::unique_ptr<InProcessDevice> InProcessDevice::Boot(const BootOptions& options, std::string* error) {
+  {
+    std::lock_guard<std::mutex> lock(bootMutex);
+    if (booted) {
+      *error = "a device is already running in this process";
+      return nullptr;
+    }
+    booted = true;
+  }
+  auto device = Device::Create(options, error);
+  if (!device) {
+    std::lock_guard<std::mutex> lock(bootMutex);
+    booted = false;
+    return nullptr;
+  }
+  // The program is the device process: its calls reach the device directly,
+  // and so do the calls of the drivers it loads.
+  SetProcessDevice(device->ServiceFor(GetCurrentProcessId()));
+  if (options.loadBuiltInDrivers) device->LoadDrivers();
+  return std::unique_ptr<InProcessDevice>(new InProcessDevice(std::move(device)));
+}
+
+InProcessDevice::~InProcessDevice() {
+  device_->Shutdown();
+  SetProcessDevice(nullptr);
+  device_.reset();
+  std::lock_guard<std::mutex> lock(bootMutex);
+  booted = false;
+}
+
+TestPort* InProcessDevice::Port(const std::string& name) {
+  SerialPort* port = device_->Port(name);
+  return port ? dynamic_cast<TestSource*>(&port->Source()) : nullptr;
+}
+
+unsigned long long InProcessDevice::LostBytes(const std::string& name) {
+  SerialPort* port = device_->Port(name);
+  return port ? port->LostBytes() : 0;
+}
+
+}  // namespace cehost

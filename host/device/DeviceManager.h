@@ -1,0 +1,80 @@
+// The device manager: activates drivers from registry keys, names their
+// devices, and carries every call on an open device file to its driver on
+// the calling thread. Driver calls never run under the manager's lock, so a
+// driver's Init may activate another device and a blocking read never stalls
+// other callers.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DeviceService.h"
+#include "RegistryStore.h"
+#include "StreamDevice.h"
+
+namespace cehost {
+
+class DriverLibrary;
+
+class DeviceManager {
+ public:
+  // windowsDir: host path of the device's system directory, where driver
+  // libraries are loaded from.
+  DeviceManager(RegistryStore& registry, std::string windowsDir);
+  ~DeviceManager();
+
+  // A device of the device itself (a real serial port), named e.g. "COM5:".
+  bool AddBuiltIn(const std::u16string& name, std::shared_ptr<StreamDevice> device, std::string* error);
+
+  // Activates every key under Drivers\BuiltIn that names a driver, ordered by
+  // its Order value, then by key name, as the device does at boot.
+  void LoadBuiltInKeys();
+
+  DWORD Activate(const std::u16string& key, DWORD clientInfo);
+  BOOL Deactivate(DWORD device);
+
+  DWORD Open(ProcessId owner, const std::u16string& name, DWORD access, DWORD share);
+  BOOL Close(ProcessId owner, DWORD file);
+  BOOL Read(ProcessId owner, DWORD file, void* buffer, DWORD count, DWORD* done);
+  BOOL Write(ProcessId owner, DWORD file, const void* buffer, DWORD count, DWORD* done);
+  DWORD Seek(ProcessId owner, DWORD file, LONG amount, DWORD method);
+  BOOL IoControl(ProcessId owner, DWORD file, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                 DWORD* returned);
+
+  // The process-exit notification to every driver the process holds open,
+  // then the close of those files.
+  void ProcessExited(ProcessId process);
+
+  // Closes every open file, then deactivates every device, last first.
+  void Shutdown();
+
+  // Names of the devices that exist now.
+  std::vector<std::u16string> DeviceNames() const;
+
+ private:
+  struct Record;
+  struct OpenFile;
+  class CallGuard;
+
+  std::shared_ptr<OpenFile> FindFile(ProcessId owner, DWORD file) const;
+  std::shared_ptr<DriverLibrary> LoadLibrary(const std::u16string& dll, const std::u16string& prefix);
+  void Remove(const std::shared_ptr<Record>& record);
+
+  RegistryStore& registry_;
+  std::string windowsDir_;
+
+  mutable std::mutex mutex_;
+  DWORD nextId_ = 1;
+  int nextActiveKey_ = 1;
+  std::vector<std::shared_ptr<Record>> devices_;  // in activation order
+  std::map<DWORD, std::shared_ptr<OpenFile>> files_;
+  std::map<std::u16string, std::weak_ptr<DriverLibrary>> libraries_;  // by lower-cased file name
+};
+
+}  // namespace cehost

@@ -1,0 +1,69 @@
+// The device's registry under HKEY_LOCAL_MACHINE, kept as a REGEDIT4 text
+// file in the device root. The file is loaded at boot and written back whole
+// and atomically after every change, so a killed device loses nothing that
+// was acknowledged.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cehost {
+
+class RegistryStore {
+ public:
+  // file: host path of the registry file; empty keeps the registry in memory.
+  explicit RegistryStore(std::string file);
+
+  // Reads the file when it exists. A malformed file is refused with its line.
+  bool Load(std::string* error);
+
+  // Keys below a volatile key live in memory only, as the device's active
+  // keys do; they are gone after a reboot.
+  void MakeVolatile(const std::u16string& key);
+
+  LONG OpenKey(const std::u16string& key) const;
+  LONG CreateKey(const std::u16string& key, DWORD* disposition);
+  LONG QueryValue(const std::u16string& key, const std::u16string& name, DWORD* type,
+                  std::vector<BYTE>* data) const;
+  LONG SetValue(const std::u16string& key, const std::u16string& name, DWORD type, const BYTE* data, DWORD size);
+  LONG DeleteValue(const std::u16string& key, const std::u16string& name);
+  // Removes the key with all its subkeys, as the device does.
+  LONG DeleteKey(const std::u16string& key);
+  LONG EnumKey(const std::u16string& key, DWORD index, std::u16string* name) const;
+  LONG EnumValue(const std::u16string& key, DWORD index, std::u16string* name, DWORD* type,
+                 std::vector<BYTE>* data) const;
+
+  // The persistent part as REGEDIT4 text.
+  std::string Text() const;
+  // Parses REGEDIT4 text into this (empty) store.
+  bool ParseText(const std::string& text, std::string* error);
+
+  struct Value {
+    std::u16string name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  struct Key {
+    std::u16string name;
+    bool isVolatile = false;
+    std::vector<Value> values;
+    std::vector<std::unique_ptr<Key>> subkeys;
+  };
+
+ private:
+  Key* Find(const std::u16string& key) const;
+  LONG Commit(const Key& changed);
+
+  std::string file_;
+  mutable std::mutex mutex_;
+  std::unique_ptr<Key> root_;
+};
+
+// Splits a registry path at backslashes, dropping empty components.
+std::vector<std::u16string> SplitKeyPath(const std::u16string& key);
+
+}  // namespace cehost

@@ -1,0 +1,65 @@
+#include "TestSource.h"
+
+namespace cehost {
+
+bool TestSource::Start(PortReceiver& receiver) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  receiver_ = &receiver;
+  return true;
+}
+
+void TestSource::Stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  receiver_ = nullptr;
+}
+
+BOOL TestSource::Transmit(const BYTE* data, DWORD size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  written_.append(reinterpret_cast<const char*>(data), size);
+  return TRUE;
+}
+
+BOOL TestSource::SetControlLines(bool dtr, bool rts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  dtr_ = dtr;
+  rts_ = rts;
+  return TRUE;
+}
+
+DWORD TestSource::Failure(Operation operation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = failures_.find(operation);
+  return it == failures_.end() ? ERROR_SUCCESS : it->second;
+}
+
+void TestSource::Feed(const std::string& bytes) {
+  // The receiver's lock is held while delivering, so a Stop never races a Feed.
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (receiver_) receiver_->Receive(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+}
+
+std::string TestSource::Written() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return written_;
+}
+
+void TestSource::Fail(Operation operation, DWORD error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (error == ERROR_SUCCESS) {
+    failures_.erase(operation);
+  } else {
+    failures_[operation] = error;
+  }
+}
+
+bool TestSource::Dtr() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dtr_;
+}
+
+bool TestSource::Rts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return rts_;
+}
+
+}  // namespace cehost

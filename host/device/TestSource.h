@@ -1,0 +1,36 @@
+// The "test" binding: the program that booted the device plays the receiver.
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "PortSource.h"
+
+namespace cehost {
+
+class TestSource : public PortSource, public TestPort {
+ public:
+  using Operation = TestPort::Operation;
+
+  bool Start(PortReceiver& receiver) override;
+  void Stop() override;
+  BOOL Transmit(const BYTE* data, DWORD size) override;
+  BOOL SetControlLines(bool dtr, bool rts) override;
+  DWORD Failure(Operation operation) override;
+
+  void Feed(const std::string& bytes) override;
+  std::string Written() const override;
+  void Fail(Operation operation, DWORD error) override;
+  bool Dtr() const override;
+  bool Rts() const override;
+
+ private:
+  mutable std::mutex mutex_;
+  PortReceiver* receiver_ = nullptr;
+  std::string written_;
+  std::map<Operation, DWORD> failures_;
+  bool dtr_ = false;
+  bool rts_ = false;
+};
+
+}  // namespace cehost

@@ -1,0 +1,4 @@
+// Kept for the device SDK's include names; everything is in windows.h.
+#pragma once
+
+#include <windows.h>

@@ -1,0 +1,32 @@
+// The device root: the host directory that holds the device's file system.
+// Device paths ("\Program Files\Wendra\Wendra.cfg") map into it, names
+// matched without regard to case.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace cehost {
+
+// Set by a program that boots its device; otherwise the root is found from
+// CEDEVICE_ROOT, else from the executable's directory, walking up to the
+// nearest directory that holds registry.reg or a Windows directory.
+void SetDeviceRoot(const std::string& hostDir);
+// False when no root can be found.
+bool FindDeviceRoot(std::string* hostDir);
+
+// Maps a device path to a host path. Existing names are matched without
+// regard to case; the rest keeps its case. "." and ".." are refused, and so
+// are characters a device name cannot hold ('*' and '?' only with
+// wildcards). False with the last error set.
+bool MapDevicePath(std::u16string_view path, std::string* hostPath, bool wildcards = false);
+
+// The device path of a host path inside the root.
+bool ToDevicePath(const std::string& hostPath, std::u16string* devicePath);
+
+// Device names have the form XXXn: ("COM7:").
+bool IsDeviceName(std::u16string_view name);
+
+}  // namespace cehost

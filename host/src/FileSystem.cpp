@@ -1,0 +1,519 @@
+// The device's file system, inside the device root. Files are local to the
+// program; share modes are honoured between the handles of one program.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "DeviceRoot.h"
+#include "StreamObject.h"
+#include "Utf.h"
+
+namespace cehost {
+
+namespace {
+
+// --- share modes ------------------------------------------------------------
+
+struct FileKey {
+  dev_t device;
+  ino_t inode;
+  bool operator<(const FileKey& other) const {
+    return device != other.device ? device < other.device : inode < other.inode;
+  }
+};
+
+struct Opening {
+  DWORD access;
+  DWORD share;
+  const void* owner;
+};
+
+std::mutex shareMutex;
+std::map<FileKey, std::vector<Opening>> openings;
+
+bool Compatible(const Opening& a, DWORD access, DWORD share) {
+  if ((access & GENERIC_READ) && !(a.share & FILE_SHARE_READ)) return false;
+  if ((access & GENERIC_WRITE) && !(a.share & FILE_SHARE_WRITE)) return false;
+  if ((a.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
+  if ((a.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+  return true;
+}
+
+// Records an opening unless an earlier one forbids it.
+bool Admit(const FileKey& key, DWORD access, DWORD share, const void* owner) {
+  std::lock_guard<std::mutex> lock(shareMutex);
+  auto& list = openings[key];
+  for (const auto& other : list) {
+    if (!Compatible(other, access, share)) return false;
+  }
+  list.push_back({access, share, owner});
+  return true;
+}
+
+bool WouldAdmit(const FileKey& key, DWORD access, DWORD share) {
+  std::lock_guard<std::mutex> lock(shareMutex);
+  auto it = openings.find(key);
+  if (it == openings.end()) return true;
+  return std::all_of(it->second.begin(), it->second.end(),
+                     [&](const Opening& other) { return Compatible(other, access, share); });
+}
+
+void Release(const FileKey& key, const void* owner) {
+  std::lock_guard<std::mutex> lock(shareMutex);
+  auto it = openings.find(key);
+  if (it == openings.end()) return;
+  auto& list = it->second;
+  list.erase(std::remove_if(list.begin(), list.end(), [&](const Opening& o) { return o.owner == owner; }),
+             list.end());
+  if (list.empty()) openings.erase(it);
+}
+
+// --- files ------------------------------------------------------------------
+
+class FileObject : public StreamObject {
+ public:
+  FileObject(int fd, DWORD access, FileKey key) : fd_(fd), access_(access), key_(key) {}
+  ~FileObject() override { Close(); }
+
+  BOOL Close() override {
+    if (fd_ < 0) return TRUE;
+    Release(key_, this);
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0 ? TRUE : Fail(ErrorFromErrno(errno));
+  }
+
+  BOOL Read(void* buffer, DWORD count, DWORD* done) override {
+    if (!(access_ & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    DWORD total = 0;
+    while (total < count) {
+      const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + total, count - total);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *done = total;
+        return Fail(ErrorFromErrno(errno));
+      }
+      if (n == 0) break;
+      total += static_cast<DWORD>(n);
+    }
+    *done = total;
+    return TRUE;
+  }
+
+  BOOL Write(const void* buffer, DWORD count, DWORD* done) override {
+    if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    DWORD total = 0;
+    while (total < count) {
+      const ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + total, count - total);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *done = total;
+        return Fail(ErrorFromErrno(errno));
+      }
+      total += static_cast<DWORD>(n);
+    }
+    *done = total;
+    return TRUE;
+  }
+
+  DWORD Seek(LONG low, PLONG high, DWORD method) override {
+    static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (method > FILE_END) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_SET_FILE_POINTER;
+    }
+    const long long distance =
+        high ? static_cast<long long>((static_cast<unsigned long long>(static_cast<DWORD>(*high)) << 32) |
+                                      static_cast<DWORD>(low))
+             : static_cast<long long>(low);
+    const off_t current = ::lseek(fd_, 0, SEEK_CUR);
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    ::lseek(fd_, current, SEEK_SET);
+    const long long base = method == FILE_BEGIN ? 0 : method == FILE_CURRENT ? current : end;
+    if (base + distance < 0) {
+      SetLastError(ERROR_NEGATIVE_SEEK);
+      return INVALID_SET_FILE_POINTER;
+    }
+    const off_t position = ::lseek(fd_, static_cast<off_t>(distance), whence[method]);
+    if (position < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return INVALID_SET_FILE_POINTER;
+    }
+    if (high) *high = static_cast<LONG>(static_cast<unsigned long long>(position) >> 32);
+    return static_cast<DWORD>(position);
+  }
+
+  BOOL Flush() override {
+    if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    return ::fdatasync(fd_) == 0 ? TRUE : Fail(ErrorFromErrno(errno));
+  }
+
+  DWORD Size(LPDWORD high) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return INVALID_FILE_SIZE;
+    }
+    if (high) *high = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
+    return static_cast<DWORD>(st.st_size);
+  }
+
+ private:
+  int fd_;
+  const DWORD access_;
+  const FileKey key_;
+};
+
+// --- paths ------------------------------------------------------------------
+
+std::string Parent(const std::string& hostPath) {
+  const size_t slash = hostPath.rfind('/');
+  return slash == std::string::npos ? std::string(".") : hostPath.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The error for a name that does not exist: the file, or the path to it.
+DWORD MissingError(const std::string& hostPath) {
+  return IsDirectory(Parent(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+bool MapOrFail(LPCWSTR path, std::string* hostPath, bool wildcards = false) {
+  if (!path || !*path) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  return MapDevicePath(path, hostPath, wildcards);
+}
+
+FILETIME ToFileTime(const struct timespec& ts) {
+  constexpr unsigned long long kEpochDifference = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
+  const unsigned long long ticks = kEpochDifference + static_cast<unsigned long long>(ts.tv_sec) * 10000000ULL +
+                                   static_cast<unsigned long long>(ts.tv_nsec) / 100;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+DWORD Attributes(const struct stat& st) {
+  DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes;
+}
+
+// --- searches ---------------------------------------------------------------
+
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
+  size_t p = 0, n = 0, star = std::u16string_view::npos, mark = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      mark = n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+class FindObject : public KernelObject {
+ public:
+  std::vector<WIN32_FIND_DATAW> found;
+  size_t next = 0;
+};
+
+}  // namespace
+
+}  // namespace cehost
+
+using namespace cehost;
+
+extern "C" {
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD, HANDLE) {
+  if (lpFileName && IsDeviceName(lpFileName)) return OpenDeviceFile(lpFileName, dwDesiredAccess, dwShareMode);
+  std::string path;
+  if (!MapOrFail(lpFileName, &path)) return INVALID_HANDLE_VALUE;
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!existed && !IsDirectory(Parent(path))) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (existed && dwCreationDisposition == CREATE_NEW) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!existed && (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (dwCreationDisposition == TRUNCATE_EXISTING && !(dwDesiredAccess & GENERIC_WRITE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+
+  const bool read = dwDesiredAccess & GENERIC_READ;
+  const bool write = dwDesiredAccess & GENERIC_WRITE;
+  int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+  if (!existed) flags |= O_CREAT | O_EXCL;
+  const int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) {
+    SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+    return INVALID_HANDLE_VALUE;
+  }
+  ::fstat(fd, &st);
+  const FileKey key{st.st_dev, st.st_ino};
+  auto file = std::make_shared<FileObject>(fd, dwDesiredAccess, key);
+  if (!Admit(key, dwDesiredAccess, dwShareMode, file.get())) {
+    file->Close();
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING)) {
+    if (::ftruncate(fd, 0) != 0) {
+      const DWORD error = ErrorFromErrno(errno);
+      file->Close();
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS) {
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  }
+  return InsertHandle(file);
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED) {
+  auto stream = LookupHandleAs<StreamObject>(hFile);
+  if (!stream) return Fail(ERROR_INVALID_HANDLE);
+  if (!lpBuffer && nNumberOfBytesToRead > 0) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD done = 0;
+  const BOOL ok = stream->Read(lpBuffer, nNumberOfBytesToRead, &done);
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+  return ok;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED) {
+  auto stream = LookupHandleAs<StreamObject>(hFile);
+  if (!stream) return Fail(ERROR_INVALID_HANDLE);
+  if (!lpBuffer && nNumberOfBytesToWrite > 0) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD done = 0;
+  const BOOL ok = stream->Write(lpBuffer, nNumberOfBytesToWrite, &done);
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+  return ok;
+}
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+  auto stream = LookupHandleAs<StreamObject>(hFile);
+  if (!stream) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  return stream->Seek(lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  auto stream = LookupHandleAs<StreamObject>(hFile);
+  if (!stream) return Fail(ERROR_INVALID_HANDLE);
+  return stream->Flush();
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  auto stream = LookupHandleAs<StreamObject>(hFile);
+  if (!stream) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  return stream->Size(lpFileSizeHigh);
+}
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+  if (!lpFileName || !lpFindFileData) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::u16string pattern = lpFileName;
+  const size_t slash = pattern.find_last_of(u"\\/");
+  const std::u16string dir = slash == std::u16string::npos ? u"\\" : pattern.substr(0, slash + 1);
+  std::u16string name = slash == std::u16string::npos ? pattern : pattern.substr(slash + 1);
+  if (name == u"*.*") name.resize(1);  // "*.*" matches every name, with or without a dot
+  std::string hostDir;
+  std::string check;
+  if (name.empty() || !MapDevicePath(dir, &hostDir) || !MapDevicePath(pattern, &check, true)) {
+    if (name.empty()) SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  DIR* d = ::opendir(hostDir.c_str());
+  if (!d) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto search = std::make_shared<FindObject>();
+  while (dirent* entry = ::readdir(d)) {
+    const std::u16string entryName = ToUtf16(entry->d_name);
+    if (entryName == u"." || entryName == u".." || !WildcardMatch(name, entryName)) continue;
+    struct stat st;
+    if (::stat((hostDir + "/" + entry->d_name).c_str(), &st) != 0) continue;
+    WIN32_FIND_DATAW data{};
+    data.dwFileAttributes = Attributes(st);
+    data.ftCreationTime = ToFileTime(st.st_ctim);
+    data.ftLastAccessTime = ToFileTime(st.st_atim);
+    data.ftLastWriteTime = ToFileTime(st.st_mtim);
+    data.nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(st.st_size);
+    const size_t length = std::min<size_t>(entryName.size(), MAX_PATH - 1);
+    std::memcpy(data.cFileName, entryName.data(), length * sizeof(WCHAR));
+    search->found.push_back(data);
+  }
+  ::closedir(d);
+  if (search->found.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  *lpFindFileData = search->found[search->next++];
+  return InsertHandle(search);
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+  auto search = LookupHandleAs<FindObject>(hFindFile);
+  if (!search) return Fail(ERROR_INVALID_HANDLE);
+  if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER);
+  if (search->next >= search->found.size()) return Fail(ERROR_NO_MORE_FILES);
+  *lpFindFileData = search->found[search->next++];
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  if (!LookupHandleAs<FindObject>(hFindFile)) return Fail(ERROR_INVALID_HANDLE);
+  return CloseHandle(hFindFile);
+}
+
+BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+  std::string from, to;
+  if (!MapOrFail(lpExistingFileName, &from) || !MapOrFail(lpNewFileName, &to)) return FALSE;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail(errno == ENOENT ? MissingError(from) : ErrorFromErrno(errno));
+  struct stat st;
+  ::fstat(in, &st);
+  if (S_ISDIR(st.st_mode)) {
+    ::close(in);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (!WouldAdmit(FileKey{st.st_dev, st.st_ino}, GENERIC_READ, FILE_SHARE_READ)) {
+    ::close(in);
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  struct stat target;
+  if (::stat(to.c_str(), &target) == 0) {
+    if (bFailIfExists) {
+      ::close(in);
+      return Fail(ERROR_FILE_EXISTS);
+    }
+    if (S_ISDIR(target.st_mode) || !WouldAdmit(FileKey{target.st_dev, target.st_ino}, GENERIC_WRITE, 0)) {
+      ::close(in);
+      return Fail(S_ISDIR(target.st_mode) ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION);
+    }
+  }
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    const int err = errno;
+    ::close(in);
+    return Fail(err == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : 0;
+      ::close(in);
+      if (::close(out) != 0 && err == 0) return Fail(ErrorFromErrno(errno));
+      return err ? Fail(ErrorFromErrno(err)) : TRUE;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        const int err = errno;
+        ::close(in);
+        ::close(out);
+        return Fail(ErrorFromErrno(err));
+      }
+      done += w;
+    }
+  }
+}
+
+BOOL DeleteFileW(LPCWSTR lpFileName) {
+  std::string path;
+  if (!MapOrFail(lpFileName, &path)) return FALSE;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return Fail(MissingError(path));
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (!WouldAdmit(FileKey{st.st_dev, st.st_ino}, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  return ::unlink(path.c_str()) == 0 ? TRUE : Fail(ErrorFromErrno(errno));
+}
+
+BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+  std::string from, to;
+  if (!MapOrFail(lpExistingFileName, &from) || !MapOrFail(lpNewFileName, &to)) return FALSE;
+  struct stat st;
+  if (::stat(from.c_str(), &st) != 0) return Fail(MissingError(from));
+  if (::stat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+  return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : Fail(ErrorFromErrno(errno));
+}
+
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  std::string path;
+  if (!MapOrFail(lpPathName, &path)) return FALSE;
+  if (::mkdir(path.c_str(), 0755) == 0) return TRUE;
+  return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+  std::string path;
+  if (!MapOrFail(lpPathName, &path)) return FALSE;
+  return ::rmdir(path.c_str()) == 0 ? TRUE : Fail(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+  std::string path;
+  if (!MapOrFail(lpFileName, &path)) return INVALID_FILE_ATTRIBUTES;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    SetLastError(MissingError(path));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return Attributes(st);
+}
+
+}  // extern "C"

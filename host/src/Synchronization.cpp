@@ -1,0 +1,190 @@
+// Events, threads, waiting and sleeping: local to the program, as on the
+// device.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "Kernel.h"
+
+namespace cehost {
+
+namespace {
+
+constexpr DWORD kStillActive = 259;
+
+// Waits on a condition with the platform's time-out: INFINITE, or milliseconds.
+template <typename Predicate>
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, DWORD milliseconds,
+             Predicate ready) {
+  if (milliseconds == INFINITE) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  return cv.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
+}
+
+class EventObject : public KernelObject {
+ public:
+  EventObject(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
+
+  void Set() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signaled_ = true;
+    if (manualReset_) {
+      changed_.notify_all();
+    } else {
+      changed_.notify_one();
+    }
+  }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signaled_ = false;
+  }
+  DWORD Wait(DWORD milliseconds) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!WaitFor(changed_, lock, milliseconds, [this] { return signaled_; })) return WAIT_TIMEOUT;
+    if (!manualReset_) signaled_ = false;
+    return WAIT_OBJECT_0;
+  }
+
+ private:
+  const bool manualReset_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool signaled_;
+};
+
+// A thread's object is signalled when the thread ends; it outlives its handle.
+class ThreadObject : public KernelObject {
+ public:
+  explicit ThreadObject(bool suspended) : suspended_(suspended) {}
+
+  void RunBody(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !suspended_; });
+    }
+    const DWORD code = start(parameter);
+    std::lock_guard<std::mutex> lock(mutex_);
+    exitCode_ = code;
+    ended_ = true;
+    changed_.notify_all();
+  }
+  DWORD Resume() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const DWORD previous = suspended_ ? 1 : 0;
+    suspended_ = false;
+    changed_.notify_all();
+    return previous;
+  }
+  DWORD ExitCode() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ended_ ? exitCode_ : kStillActive;
+  }
+  DWORD Wait(DWORD milliseconds) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return WaitFor(changed_, lock, milliseconds, [this] { return ended_; }) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool suspended_;
+  bool ended_ = false;
+  DWORD exitCode_ = kStillActive;
+};
+
+}  // namespace
+
+}  // namespace cehost
+
+using namespace cehost;
+
+extern "C" {
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
+  if (lpName) {  // named events are not used by this system
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  return InsertHandle(std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE));
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+  auto event = LookupHandleAs<EventObject>(hEvent);
+  if (!event) return Fail(ERROR_INVALID_HANDLE);
+  event->Set();
+  return TRUE;
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+  auto event = LookupHandleAs<EventObject>(hEvent);
+  if (!event) return Fail(ERROR_INVALID_HANDLE);
+  event->Reset();
+  return TRUE;
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                    DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  if (!lpStartAddress) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto thread = std::make_shared<ThreadObject>((dwCreationFlags & CREATE_SUSPENDED) != 0);
+  try {
+    std::thread([thread, lpStartAddress, lpParameter] { thread->RunBody(lpStartAddress, lpParameter); }).detach();
+  } catch (const std::system_error&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  if (lpThreadId) *lpThreadId = 0;  // the new thread's id is its own; nothing here asks for it
+  return InsertHandle(thread);
+}
+
+// The host's scheduler decides; a priority is accepted and has no effect.
+BOOL SetThreadPriority(HANDLE hThread, int) {
+  if (!LookupHandleAs<ThreadObject>(hThread)) return Fail(ERROR_INVALID_HANDLE);
+  return TRUE;
+}
+
+DWORD ResumeThread(HANDLE hThread) {
+  auto thread = LookupHandleAs<ThreadObject>(hThread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0xFFFFFFFFu;
+  }
+  return thread->Resume();
+}
+
+BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+  auto thread = LookupHandleAs<ThreadObject>(hThread);
+  if (!thread || !lpExitCode) return Fail(thread ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+  *lpExitCode = thread->ExitCode();
+  return TRUE;
+}
+
+DWORD GetCurrentThreadId(void) { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+
+DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); }
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  auto object = LookupHandle(hHandle);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  return object->Wait(dwMilliseconds);
+}
+
+void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds)); }
+
+DWORD GetTickCount(void) {
+  using namespace std::chrono;
+  return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // extern "C"
