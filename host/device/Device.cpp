@@ -72,6 +72,25 @@ class DeviceSession : public DeviceService {
   BOOL ReleaseMutex(DWORD mutex) override { return device_->Mutexes().Release(process_, mutex); }
   BOOL CloseMutex(DWORD mutex) override { return device_->Mutexes().Close(process_, mutex); }
 
+  DWORD CreateTopWindow(const std::u16string& title) override {
+    return device_->Windows().Create(process_, title);
+  }
+  BOOL DestroyTopWindow(DWORD window) override { return device_->Windows().Destroy(process_, window); }
+  BOOL SetWindowTitle(DWORD window, const std::u16string& title) override {
+    return device_->Windows().SetTitle(process_, window, title);
+  }
+  BOOL GetWindowTitle(DWORD window, std::u16string* title) override {
+    return device_->Windows().GetTitle(window, title);
+  }
+  std::vector<DWORD> ListWindows() override { return device_->Windows().List(); }
+  BOOL PlaceWindow(DWORD window, DWORD placement) override {
+    return device_->Windows().Place(process_, window, placement);
+  }
+  BOOL SetForegroundWindow(DWORD window) override { return device_->Windows().SetForeground(window); }
+  BOOL SendWindowMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
+    return device_->Windows().Send(window, message, wParam, lParam, result);
+  }
+
   void GetLocalTime(SYSTEMTIME* time) override { device_->Clock().Get(time); }
   BOOL SetLocalTime(const SYSTEMTIME& time) override {
     if (device_->Clock().Set(time)) return TRUE;
@@ -151,6 +170,7 @@ std::shared_ptr<DeviceService> Device::ServiceFor(ProcessId process) {
 void Device::ProcessExited(ProcessId process) {
   manager_.ProcessExited(process);
   mutexes_.ProcessExited(process);
+  windows_.ProcessExited(process);
 }
 
 void Device::Shutdown() { manager_.Shutdown(); }

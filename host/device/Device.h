@@ -13,6 +13,7 @@
 #include "MutexTable.h"
 #include "RegistryStore.h"
 #include "SerialPort.h"
+#include "WindowDirectory.h"
 #include "cehost/Device.h"
 
 namespace cehost {
@@ -31,7 +32,7 @@ class Device : public std::enable_shared_from_this<Device> {
   // handle left open after shutdown fails cleanly.
   std::shared_ptr<DeviceService> ServiceFor(ProcessId process);
   // Ends what a program held: device files (after the process-exit
-  // notification), mutexes.
+  // notification), mutexes, windows.
   void ProcessExited(ProcessId process);
   void Shutdown();
 
@@ -39,6 +40,7 @@ class Device : public std::enable_shared_from_this<Device> {
   RegistryStore& Registry() { return registry_; }
   DeviceManager& Manager() { return manager_; }
   MutexTable& Mutexes() { return mutexes_; }
+  WindowDirectory& Windows() { return windows_; }
   DeviceClock& Clock() { return clock_; }
   SerialPort* Port(const std::string& name);
 
@@ -50,6 +52,7 @@ class Device : public std::enable_shared_from_this<Device> {
   RegistryStore registry_;
   DeviceManager manager_;
   MutexTable mutexes_;
+  WindowDirectory windows_;
   std::map<std::u16string, std::shared_ptr<SerialPort>> ports_;  // by lower-cased name
 };
 

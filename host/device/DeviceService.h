@@ -49,6 +49,19 @@ class DeviceService {
   virtual BOOL ReleaseMutex(DWORD mutex) = 0;
   virtual BOOL CloseMutex(DWORD mutex) = 0;
 
+  // Top-level windows of every program, listed in stacking order, top first.
+  // Ids are the windows' HWND values, the same in every program.
+  virtual DWORD CreateTopWindow(const std::u16string& title) = 0;
+  virtual BOOL DestroyTopWindow(DWORD window) = 0;
+  virtual BOOL SetWindowTitle(DWORD window, const std::u16string& title) = 0;
+  virtual BOOL GetWindowTitle(DWORD window, std::u16string* title) = 0;
+  virtual std::vector<DWORD> ListWindows() = 0;
+  virtual BOOL PlaceWindow(DWORD window, DWORD placement) = 0;
+  virtual BOOL SetForegroundWindow(DWORD window) = 0;
+  // A message to another program's window, handled on that window's thread;
+  // the caller waits for the answer.
+  virtual BOOL SendWindowMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
+
   // The device's local time.
   virtual void GetLocalTime(SYSTEMTIME* time) = 0;
   virtual BOOL SetLocalTime(const SYSTEMTIME& time) = 0;

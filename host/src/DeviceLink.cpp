@@ -2,12 +2,15 @@
 
 #include <mutex>
 
+#include "DeviceRoot.h"
+#include "RemoteDevice.h"
+
 namespace cehost {
 
 namespace {
 
 // The answers of a device that cannot be reached.
-class AbsentDevice : public DeviceService {
+class Unreachable : public DeviceService {
  public:
   LONG RegOpenKey(const std::u16string&) override { return ERROR_FILE_NOT_FOUND; }
   LONG RegCreateKey(const std::u16string&, DWORD*) override { return ERROR_ACCESS_DENIED; }
@@ -39,6 +42,16 @@ class AbsentDevice : public DeviceService {
   DWORD CreateMutex(const std::u16string&, BOOL) override { return Refuse(ERROR_GEN_FAILURE); }
   BOOL ReleaseMutex(DWORD) override { return Refuse(ERROR_INVALID_HANDLE); }
   BOOL CloseMutex(DWORD) override { return Refuse(ERROR_INVALID_HANDLE); }
+  DWORD CreateTopWindow(const std::u16string&) override { return Refuse(ERROR_GEN_FAILURE); }
+  BOOL DestroyTopWindow(DWORD) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
+  BOOL SetWindowTitle(DWORD, const std::u16string&) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
+  BOOL GetWindowTitle(DWORD, std::u16string*) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
+  std::vector<DWORD> ListWindows() override { return {}; }
+  BOOL PlaceWindow(DWORD, DWORD) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
+  BOOL SetForegroundWindow(DWORD) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
+  BOOL SendWindowMessage(DWORD, UINT, WPARAM, LPARAM, LRESULT*) override {
+    return Refuse(ERROR_INVALID_WINDOW_HANDLE);
+  }
   void GetLocalTime(SYSTEMTIME* time) override { *time = SYSTEMTIME{2003, 1, 3, 1, 0, 0, 0, 0}; }
   BOOL SetLocalTime(const SYSTEMTIME&) override { return Refuse(ERROR_GEN_FAILURE); }
 
@@ -49,20 +62,42 @@ class AbsentDevice : public DeviceService {
   }
 };
 
-std::mutex linkMutex;
-std::shared_ptr<DeviceService> link;
+// Lives as long as the process: threads may still call after static
+// destruction has begun.
+struct Link {
+  std::mutex mutex;
+  std::shared_ptr<DeviceService> service;
+  std::shared_ptr<DeviceService> absent = std::make_shared<Unreachable>();
+};
+
+Link& TheLink() {
+  static Link* link = new Link;
+  return *link;
+}
 
 }  // namespace
 
+std::shared_ptr<DeviceService> AbsentDevice() { return TheLink().absent; }
+
 std::shared_ptr<DeviceService> ProcessDevice() {
-  std::lock_guard<std::mutex> lock(linkMutex);
-  if (!link) link = std::make_shared<AbsentDevice>();
-  return link;
+  Link& link = TheLink();
+  std::lock_guard<std::mutex> lock(link.mutex);
+  if (link.service) return link.service;
+  // No device of its own: the device process serving the root, once it runs.
+  std::string root;
+  if (FindDeviceRoot(&root)) {
+    if (auto remote = RemoteDevice::Connect(root)) {
+      link.service = remote;
+      return remote;
+    }
+  }
+  return link.absent;
 }
 
 void SetProcessDevice(std::shared_ptr<DeviceService> service) {
-  std::lock_guard<std::mutex> lock(linkMutex);
-  link = std::move(service);
+  Link& link = TheLink();
+  std::lock_guard<std::mutex> lock(link.mutex);
+  link.service = std::move(service);
 }
 
 }  // namespace cehost

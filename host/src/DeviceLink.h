@@ -8,9 +8,13 @@
 
 namespace cehost {
 
-// Never null: without a device every call fails as on a device whose
-// registry and device manager hold nothing.
+// Never null: the device the program booted itself, else a connection to the
+// device process serving the program's root, else a device that answers
+// every call as one whose registry and device manager hold nothing.
 std::shared_ptr<DeviceService> ProcessDevice();
 void SetProcessDevice(std::shared_ptr<DeviceService> service);
+
+// The answers of a device that cannot be reached.
+std::shared_ptr<DeviceService> AbsentDevice();
 
 }  // namespace cehost

@@ -70,8 +70,8 @@ class InProcessDevice {
   bool Deactivate(const std::string& name);
   // Bytes a real port dropped because its input queue was full.
   unsigned long long LostBytes(const std::string& name);
-  // The device process's own handle on the device, for the host's server.
-  Device& Get() { return *device_; }
+  // The device itself, for the device process's server.
+  std::shared_ptr<Device> Get() { return device_; }
 
  private:
   explicit InProcessDevice(std::shared_ptr<Device> device);

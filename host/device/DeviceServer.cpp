@@ -1,0 +1,476 @@
+#include "DeviceServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace cehost {
+
+// A program's own connection carries the device's messages to its windows;
+// the program answers each before the next is sent.
+struct DeviceServer::Program {
+  int fd;
+  std::mutex sending;
+  std::mutex mutex;
+  std::condition_variable answered;
+  bool waiting = false;
+  bool gone = false;
+  BOOL ok = FALSE;
+  LRESULT result = 0;
+  DWORD error = ERROR_SUCCESS;
+};
+
+namespace {
+
+bool PeerProcess(int fd, ProcessId* pid) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || credentials.pid <= 0) return false;
+  *pid = static_cast<ProcessId>(credentials.pid);
+  return true;
+}
+
+int BindSocket(const std::string& root, std::string* error) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("cannot make a socket: ") + std::strerror(errno);
+    return -1;
+  }
+  const std::string path = SocketPath(root);
+  ::unlink(path.c_str());  // left by a device that was killed; the root's lock says none runs now
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string name = path;
+  int dir = -1;
+  if (name.size() >= sizeof address.sun_path) {
+    dir = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    name = "/proc/self/fd/" + std::to_string(dir) + "/cedevice.sock";
+  }
+  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 64) == 0;
+  const int err = errno;
+  if (dir >= 0) ::close(dir);
+  if (!bound) {
+    *error = "cannot serve the socket " + path + ": " + std::strerror(err);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+template <typename T>
+uint32_t Size(const T& container) {
+  return static_cast<uint32_t>(container.size());
+}
+
+}  // namespace
+
+int DeviceServer::LockRoot(const std::string& root, std::string* error) {
+  const std::string lockPath = root + "/cedevice.lock";
+  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lockFd < 0) {
+    *error = "cannot use the device root " + root + ": " + std::strerror(errno);
+    return -1;
+  }
+  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    *error = "a device is already running at " + root;
+    ::close(lockFd);
+    return -1;
+  }
+  return lockFd;
+}
+
+std::unique_ptr<DeviceServer> DeviceServer::Open(std::shared_ptr<Device> device, int lockFd, std::string* error) {
+  const std::string root = device->Root();
+  const int listenFd = BindSocket(root, error);
+  if (listenFd < 0) {
+    ::close(lockFd);
+    return nullptr;
+  }
+  const int wakeFd = ::eventfd(0, EFD_CLOEXEC);
+  return std::unique_ptr<DeviceServer>(new DeviceServer(std::move(device), lockFd, listenFd, wakeFd));
+}
+
+DeviceServer::DeviceServer(std::shared_ptr<Device> device, int lockFd, int listenFd, int wakeFd)
+    : device_(std::move(device)), lockFd_(lockFd), listenFd_(listenFd), wakeFd_(wakeFd) {}
+
+DeviceServer::~DeviceServer() {
+  Stop();
+  ::unlink(SocketPath(device_->Root()).c_str());
+  ::close(listenFd_);
+  ::close(wakeFd_);
+  ::close(lockFd_);  // releases the root for the next device
+}
+
+void DeviceServer::Stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = true;
+  const uint64_t one = 1;
+  if (::write(wakeFd_, &one, sizeof one) < 0) {
+    // The counter cannot overflow with one write per stop; a failure changes nothing.
+  }
+}
+
+void DeviceServer::Run() {
+  for (;;) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) break;
+    }
+    if (!(fds[0].revents & POLLIN)) continue;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    connections_.insert(fd);
+    ++serving_;
+    std::thread([this, fd] { Serve(fd); }).detach();
+  }
+
+  // Every program's hold ends as on its exit, then the device shuts down.
+  std::map<ProcessId, std::shared_ptr<Program>> programs;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    programs = programs_;
+  }
+  for (const auto& [pid, program] : programs) device_->ProcessExited(pid);
+  device_->Shutdown();
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int fd : connections_) ::shutdown(fd, SHUT_RDWR);
+  idle_.wait(lock, [this] { return serving_ == 0; });
+}
+
+void DeviceServer::Serve(int fd) {
+  ProcessId pid = 0;
+  std::string body;
+  if (PeerProcess(fd, &pid) && ReceiveFrame(fd, &body)) {
+    FrameReader hello(body);
+    uint32_t lastError;
+    if (hello.Operation() == Op::HelloProcess && hello.U32(&lastError) && hello.Done()) {
+      ServeProgram(pid, fd);
+    } else if (hello.Operation() == Op::HelloThread && hello.U32(&lastError) && hello.Done()) {
+      bool known;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        known = programs_.count(pid) != 0;
+      }
+      // A thread's connection serves a program that announced itself first.
+      FrameWriter welcome(Op::HelloThread);
+      welcome.U32(known ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+      if (known && SendFrame(fd, welcome.Frame())) {
+        auto service = device_->ServiceFor(pid);
+        while (ReceiveFrame(fd, &body)) {
+          FrameReader request(body);
+          std::string reply;
+          if (!Dispatch(*service, request, &reply) || !SendFrame(fd, reply)) break;
+        }
+      }
+    }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  connections_.erase(fd);
+  ::close(fd);
+  if (--serving_ == 0) idle_.notify_all();
+}
+
+void DeviceServer::ServeProgram(ProcessId pid, int fd) {
+  auto program = std::make_shared<Program>();
+  program->fd = fd;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& slot = programs_[pid];
+    if (slot) return;  // a second announcement of the same program is refused
+    slot = program;
+  }
+  device_->Windows().SetDelivery(pid, [this, pid](DWORD window, UINT message, WPARAM wParam, LPARAM lParam,
+                                                  LRESULT* result) {
+    return Deliver(pid, window, message, wParam, lParam, result);
+  });
+  FrameWriter welcome(Op::HelloProcess);
+  welcome.U32(ERROR_SUCCESS);
+  std::string body;
+  if (SendFrame(fd, welcome.Frame())) {
+    // The program sends nothing on its own connection but answers.
+    while (ReceiveFrame(fd, &body)) {
+      FrameReader answer(body);
+      uint32_t ok, error;
+      uint64_t result;
+      std::lock_guard<std::mutex> lock(program->mutex);
+      if (answer.Operation() != Op::DeliverMessage || !program->waiting || !answer.U32(&ok) ||
+          !answer.U32(&error) || !answer.U64(&result) || !answer.Done()) {
+        break;
+      }
+      program->ok = ok != 0;
+      program->error = error;
+      program->result = static_cast<LRESULT>(result);
+      program->waiting = false;
+      program->answered.notify_all();
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(program->mutex);
+    program->gone = true;
+    program->answered.notify_all();
+  }
+  EndProgram(pid);
+}
+
+void DeviceServer::EndProgram(ProcessId pid) {
+  device_->ProcessExited(pid);
+  std::lock_guard<std::mutex> lock(mutex_);
+  programs_.erase(pid);
+}
+
+BOOL DeviceServer::Deliver(ProcessId pid, DWORD window, UINT message, WPARAM wParam, LPARAM lParam,
+                           LRESULT* result) {
+  std::shared_ptr<Program> program;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = programs_.find(pid);
+    if (it != programs_.end()) program = it->second;
+  }
+  if (!program) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> one(program->sending);
+  FrameWriter frame(Op::DeliverMessage);
+  frame.U32(window).U32(message).U64(wParam).U64(static_cast<uint64_t>(lParam));
+  std::unique_lock<std::mutex> lock(program->mutex);
+  if (program->gone) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  program->waiting = true;
+  if (!SendFrame(program->fd, frame.Frame())) {
+    program->waiting = false;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  program->answered.wait(lock, [&] { return !program->waiting || program->gone; });
+  if (program->waiting) {  // the program ended before it answered
+    program->waiting = false;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  SetLastError(program->error);
+  *result = program->result;
+  return program->ok;
+}
+
+// Every request carries the caller's last error, which the call starts with;
+// every answer carries the last error the call left.
+bool DeviceServer::Dispatch(DeviceService& service, FrameReader& request, std::string* reply) {
+  uint32_t lastError;
+  if (!request.U32(&lastError)) return false;
+  SetLastError(lastError);
+  const Op op = request.Operation();
+  std::u16string key, name, text;
+  uint32_t a = 0, b = 0, c = 0;
+  uint64_t wide = 0, wide2 = 0;
+  std::vector<BYTE> data;
+
+  auto answer = [&](auto fill) {
+    FrameWriter out(op);
+    const DWORD error = GetLastError();  // taken before anything else can change it
+    out.U32(error);
+    fill(out);
+    *reply = out.Frame();
+    return true;
+  };
+
+  switch (op) {
+    case Op::RegOpenKey:
+      if (!request.Text(&key) || !request.Done()) return false;
+      return answer([&](FrameWriter& out) { out.U32(static_cast<uint32_t>(service.RegOpenKey(key))); });
+    case Op::RegCreateKey: {
+      if (!request.Text(&key) || !request.Done()) return false;
+      DWORD disposition = 0;
+      const LONG result = service.RegCreateKey(key, &disposition);
+      return answer([&](FrameWriter& out) { out.U32(static_cast<uint32_t>(result)).U32(disposition); });
+    }
+    case Op::RegQueryValue: {
+      if (!request.Text(&key) || !request.Text(&name) || !request.Done()) return false;
+      DWORD type = 0;
+      const LONG result = service.RegQueryValue(key, name, &type, &data);
+      return answer([&](FrameWriter& out) {
+        out.U32(static_cast<uint32_t>(result)).U32(type).Bytes(data.data(), Size(data));
+      });
+    }
+    case Op::RegSetValue: {
+      if (!request.Text(&key) || !request.Text(&name) || !request.U32(&a) || !request.Bytes(&data) ||
+          !request.Done()) {
+        return false;
+      }
+      const LONG result = service.RegSetValue(key, name, a, data.data(), Size(data));
+      return answer([&](FrameWriter& out) { out.U32(static_cast<uint32_t>(result)); });
+    }
+    case Op::RegDeleteValue: {
+      if (!request.Text(&key) || !request.Text(&name) || !request.Done()) return false;
+      const LONG result = service.RegDeleteValue(key, name);
+      return answer([&](FrameWriter& out) { out.U32(static_cast<uint32_t>(result)); });
+    }
+    case Op::RegDeleteKey: {
+      if (!request.Text(&key) || !request.Done()) return false;
+      const LONG result = service.RegDeleteKey(key);
+      return answer([&](FrameWriter& out) { out.U32(static_cast<uint32_t>(result)); });
+    }
+    case Op::RegEnumKey: {
+      if (!request.Text(&key) || !request.U32(&a) || !request.Done()) return false;
+      const LONG result = service.RegEnumKey(key, a, &name);
+      return answer([&](FrameWriter& out) { out.U32(static_cast<uint32_t>(result)).Text(name); });
+    }
+    case Op::RegEnumValue: {
+      if (!request.Text(&key) || !request.U32(&a) || !request.Done()) return false;
+      DWORD type = 0;
+      const LONG result = service.RegEnumValue(key, a, &name, &type, &data);
+      return answer([&](FrameWriter& out) {
+        out.U32(static_cast<uint32_t>(result)).Text(name).U32(type).Bytes(data.data(), Size(data));
+      });
+    }
+    case Op::ActivateDevice: {
+      if (!request.Text(&key) || !request.U32(&a) || !request.Done()) return false;
+      const DWORD id = service.ActivateDevice(key, a);
+      return answer([&](FrameWriter& out) { out.U32(id); });
+    }
+    case Op::DeactivateDevice: {
+      if (!request.U32(&a) || !request.Done()) return false;
+      const BOOL ok = service.DeactivateDevice(a);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::OpenDevice: {
+      if (!request.Text(&name) || !request.U32(&a) || !request.U32(&b) || !request.Done()) return false;
+      const DWORD id = service.OpenDevice(name, a, b);
+      return answer([&](FrameWriter& out) { out.U32(id); });
+    }
+    case Op::CloseDevice: {
+      if (!request.U32(&a) || !request.Done()) return false;
+      const BOOL ok = service.CloseDevice(a);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::ReadDevice: {
+      if (!request.U32(&a) || !request.U32(&b) || !request.Done() || b > kMaxTransfer) return false;
+      data.resize(b);
+      DWORD done = 0;
+      const BOOL ok = service.ReadDevice(a, data.data(), b, &done);
+      return answer([&](FrameWriter& out) { out.U32(ok).Bytes(data.data(), ok ? done : 0); });
+    }
+    case Op::WriteDevice: {
+      if (!request.U32(&a) || !request.Bytes(&data) || !request.Done()) return false;
+      DWORD done = 0;
+      const BOOL ok = service.WriteDevice(a, data.data(), Size(data), &done);
+      return answer([&](FrameWriter& out) { out.U32(ok).U32(done); });
+    }
+    case Op::SeekDevice: {
+      if (!request.U32(&a) || !request.U32(&b) || !request.U32(&c) || !request.Done()) return false;
+      const DWORD position = service.SeekDevice(a, static_cast<LONG>(b), c);
+      return answer([&](FrameWriter& out) { out.U32(position); });
+    }
+    case Op::IoControlDevice: {
+      // Buffers keep their presence and declared sizes apart from their
+      // bytes, so the driver sees exactly what the caller gave.
+      bool inPresent, outPresent, returnedPresent;
+      uint32_t inSize, outSize, returnedSize;
+      std::vector<BYTE> in, out, returned;
+      if (!request.U32(&a) || !request.U32(&b) || !request.Optional(&inPresent, &inSize, &in, true) ||
+          !request.Optional(&outPresent, &outSize, &out, true) ||
+          !request.Optional(&returnedPresent, &returnedSize, &returned, true) || !request.Done() ||
+          (inPresent && in.size() != inSize) || (outPresent && out.size() != outSize) ||
+          (returnedPresent && returned.size() != sizeof(DWORD))) {
+        return false;
+      }
+      DWORD count = 0;
+      if (returnedPresent) std::memcpy(&count, returned.data(), sizeof count);
+      const BOOL ok = service.IoControlDevice(a, b, inPresent ? in.data() : nullptr, inSize,
+                                              outPresent ? out.data() : nullptr, outSize,
+                                              returnedPresent ? &count : nullptr);
+      return answer([&](FrameWriter& reply) {
+        reply.U32(ok).Bytes(out.data(), outPresent ? outSize : 0).U32(count);
+      });
+    }
+    case Op::CreateMutex: {
+      if (!request.Text(&name) || !request.U32(&a) || !request.Done()) return false;
+      const DWORD id = service.CreateMutex(name, a);
+      return answer([&](FrameWriter& out) { out.U32(id); });
+    }
+    case Op::ReleaseMutex:
+    case Op::CloseMutex: {
+      if (!request.U32(&a) || !request.Done()) return false;
+      const BOOL ok = op == Op::ReleaseMutex ? service.ReleaseMutex(a) : service.CloseMutex(a);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::GetLocalTime: {
+      if (!request.Done()) return false;
+      SYSTEMTIME time{};
+      service.GetLocalTime(&time);
+      return answer([&](FrameWriter& out) { out.Bytes(&time, sizeof time); });
+    }
+    case Op::SetLocalTime: {
+      if (!request.Bytes(&data) || !request.Done() || data.size() != sizeof(SYSTEMTIME)) return false;
+      SYSTEMTIME time;
+      std::memcpy(&time, data.data(), sizeof time);
+      const BOOL ok = service.SetLocalTime(time);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::CreateTopWindow: {
+      if (!request.Text(&text) || !request.Done()) return false;
+      const DWORD window = service.CreateTopWindow(text);
+      return answer([&](FrameWriter& out) { out.U32(window); });
+    }
+    case Op::DestroyTopWindow:
+    case Op::SetForegroundWindow: {
+      if (!request.U32(&a) || !request.Done()) return false;
+      const BOOL ok = op == Op::DestroyTopWindow ? service.DestroyTopWindow(a) : service.SetForegroundWindow(a);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::SetWindowTitle: {
+      if (!request.U32(&a) || !request.Text(&text) || !request.Done()) return false;
+      const BOOL ok = service.SetWindowTitle(a, text);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::GetWindowTitle: {
+      if (!request.U32(&a) || !request.Done()) return false;
+      const BOOL ok = service.GetWindowTitle(a, &text);
+      return answer([&](FrameWriter& out) { out.U32(ok).Text(text); });
+    }
+    case Op::ListWindows: {
+      if (!request.Done()) return false;
+      const std::vector<DWORD> windows = service.ListWindows();
+      return answer([&](FrameWriter& out) {
+        out.U32(Size(windows));
+        for (DWORD window : windows) out.U32(window);
+      });
+    }
+    case Op::PlaceWindow: {
+      if (!request.U32(&a) || !request.U32(&b) || !request.Done()) return false;
+      const BOOL ok = service.PlaceWindow(a, b);
+      return answer([&](FrameWriter& out) { out.U32(ok); });
+    }
+    case Op::SendWindowMessage: {
+      if (!request.U32(&a) || !request.U32(&b) || !request.U64(&wide) || !request.U64(&wide2) || !request.Done()) {
+        return false;
+      }
+      LRESULT result = 0;
+      const BOOL ok = service.SendWindowMessage(a, b, static_cast<WPARAM>(wide), static_cast<LPARAM>(wide2), &result);
+      return answer([&](FrameWriter& out) { out.U32(ok).U64(static_cast<uint64_t>(result)); });
+    }
+    case Op::Shutdown:
+      if (!request.Done()) return false;
+      Stop();
+      return answer([](FrameWriter&) {});
+    default:
+      return false;  // a frame the device does not know ends the connection
+  }
+}
+
+}  // namespace cehost

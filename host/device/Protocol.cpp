@@ -1,0 +1,184 @@
+#include "Protocol.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace cehost {
+
+FrameWriter::FrameWriter(Op op) {
+  frame_.assign(4, '\0');
+  U32(static_cast<uint32_t>(op));
+}
+
+FrameWriter& FrameWriter::U32(uint32_t value) {
+  for (int i = 0; i < 4; ++i) frame_ += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return *this;
+}
+
+FrameWriter& FrameWriter::U64(uint64_t value) {
+  U32(static_cast<uint32_t>(value));
+  return U32(static_cast<uint32_t>(value >> 32));
+}
+
+FrameWriter& FrameWriter::Text(const std::u16string& text) {
+  U32(static_cast<uint32_t>(text.size()));
+  for (char16_t c : text) {
+    frame_ += static_cast<char>(c & 0xFF);
+    frame_ += static_cast<char>(c >> 8);
+  }
+  return *this;
+}
+
+FrameWriter& FrameWriter::Bytes(const void* data, uint32_t size) {
+  U32(size);
+  if (size) frame_.append(static_cast<const char*>(data), size);
+  return *this;
+}
+
+FrameWriter& FrameWriter::Optional(const void* data, uint32_t size, bool withBytes) {
+  U32(data ? 1 : 0);
+  U32(size);
+  if (data && withBytes && size) frame_.append(static_cast<const char*>(data), size);
+  return *this;
+}
+
+const std::string& FrameWriter::Frame() {
+  const uint32_t size = static_cast<uint32_t>(frame_.size() - 4);
+  for (int i = 0; i < 4; ++i) frame_[i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+  return frame_;
+}
+
+FrameReader::FrameReader(std::string body) : body_(std::move(body)) {
+  uint32_t op = 0;
+  if (U32(&op)) op_ = static_cast<Op>(op);
+}
+
+bool FrameReader::Take(void* out, size_t size) {
+  if (!ok_ || body_.size() - pos_ < size) {
+    ok_ = false;
+    return false;
+  }
+  std::memcpy(out, body_.data() + pos_, size);
+  pos_ += size;
+  return true;
+}
+
+bool FrameReader::U32(uint32_t* value) {
+  unsigned char bytes[4];
+  if (!Take(bytes, 4)) return false;
+  *value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  return true;
+}
+
+bool FrameReader::U64(uint64_t* value) {
+  uint32_t low, high;
+  if (!U32(&low) || !U32(&high)) return false;
+  *value = low | static_cast<uint64_t>(high) << 32;
+  return true;
+}
+
+bool FrameReader::Text(std::u16string* text) {
+  uint32_t length;
+  if (!U32(&length) || length > (body_.size() - pos_) / 2) return ok_ = false;
+  text->resize(length);
+  for (uint32_t i = 0; i < length; ++i) {
+    const auto lo = static_cast<unsigned char>(body_[pos_++]);
+    const auto hi = static_cast<unsigned char>(body_[pos_++]);
+    (*text)[i] = static_cast<char16_t>(lo | hi << 8);
+  }
+  return true;
+}
+
+bool FrameReader::Bytes(std::vector<BYTE>* data) {
+  uint32_t size;
+  if (!U32(&size) || size > body_.size() - pos_) return ok_ = false;
+  data->assign(body_.begin() + static_cast<long>(pos_), body_.begin() + static_cast<long>(pos_ + size));
+  pos_ += size;
+  return true;
+}
+
+bool FrameReader::Optional(bool* present, uint32_t* size, std::vector<BYTE>* data, bool withBytes) {
+  uint32_t flag;
+  if (!U32(&flag) || flag > 1 || !U32(size) || *size > kMaxTransfer) return ok_ = false;
+  *present = flag == 1;
+  data->clear();
+  if (*present && withBytes && *size) {
+    if (*size > body_.size() - pos_) return ok_ = false;
+    data->assign(body_.begin() + static_cast<long>(pos_), body_.begin() + static_cast<long>(pos_ + *size));
+    pos_ += *size;
+  }
+  return true;
+}
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::recv(fd, data, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SendFrame(int fd, const std::string& frame) { return WriteAll(fd, frame.data(), frame.size()); }
+
+bool ReceiveFrame(int fd, std::string* body) {
+  unsigned char header[4];
+  if (!ReadAll(fd, reinterpret_cast<char*>(header), 4)) return false;
+  const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
+  if (size < 4 || size > kMaxFrame) return false;
+  body->resize(size);
+  return ReadAll(fd, body->data(), size);
+}
+
+std::string SocketPath(const std::string& root) { return root + "/cedevice.sock"; }
+
+int ConnectSocket(const std::string& root) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = SocketPath(root);
+  int dir = -1;
+  if (path.size() >= sizeof address.sun_path) {
+    dir = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+      ::close(fd);
+      return -1;
+    }
+    path = "/proc/self/fd/" + std::to_string(dir) + "/cedevice.sock";
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const int err = errno;
+  if (dir >= 0) ::close(dir);
+  if (result != 0) {
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace cehost

@@ -1,0 +1,108 @@
+// The frames between a program and the device process, over the device's
+// Unix socket. A frame is a 32-bit length, then that many bytes: a 32-bit
+// operation and its fields, little-endian. Every read is bounded, so a short
+// or garbled frame is refused, never read past.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cehost {
+
+enum class Op : uint32_t {
+  // The first frame of a connection: the program's process connection, or a
+  // connection of one of its threads.
+  HelloProcess = 1,
+  HelloThread,
+  RegOpenKey,
+  RegCreateKey,
+  RegQueryValue,
+  RegSetValue,
+  RegDeleteValue,
+  RegDeleteKey,
+  RegEnumKey,
+  RegEnumValue,
+  ActivateDevice,
+  DeactivateDevice,
+  OpenDevice,
+  CloseDevice,
+  ReadDevice,
+  WriteDevice,
+  SeekDevice,
+  IoControlDevice,
+  CreateMutex,
+  ReleaseMutex,
+  CloseMutex,
+  GetLocalTime,
+  SetLocalTime,
+  CreateTopWindow,
+  DestroyTopWindow,
+  SetWindowTitle,
+  GetWindowTitle,
+  ListWindows,
+  PlaceWindow,
+  SetForegroundWindow,
+  SendWindowMessage,
+  Shutdown,
+  // From the device to a program, on its process connection.
+  DeliverMessage = 100,
+};
+
+// The largest frame either side accepts.
+constexpr uint32_t kMaxFrame = 16u << 20;
+// The largest buffer a single read, write or control request may carry.
+constexpr uint32_t kMaxTransfer = kMaxFrame - 4096;
+
+class FrameWriter {
+ public:
+  explicit FrameWriter(Op op);
+  FrameWriter& U32(uint32_t value);
+  FrameWriter& U64(uint64_t value);
+  FrameWriter& Text(const std::u16string& text);
+  FrameWriter& Bytes(const void* data, uint32_t size);
+  // A buffer that may be absent: presence, declared size, and the bytes when
+  // present and given.
+  FrameWriter& Optional(const void* data, uint32_t size, bool withBytes);
+  const std::string& Frame();  // with its length in front
+
+ private:
+  std::string frame_;
+};
+
+class FrameReader {
+ public:
+  explicit FrameReader(std::string body);
+  Op Operation() const { return op_; }
+  bool U32(uint32_t* value);
+  bool U64(uint64_t* value);
+  bool Text(std::u16string* text);
+  bool Bytes(std::vector<BYTE>* data);
+  // present, declared size, and bytes (when present and sent).
+  bool Optional(bool* present, uint32_t* size, std::vector<BYTE>* data, bool withBytes);
+  // True when every byte was used: a frame with bytes left over is refused.
+  bool Done() const { return ok_ && pos_ == body_.size(); }
+  bool Ok() const { return ok_; }
+
+ private:
+  bool Take(void* out, size_t size);
+
+  std::string body_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+  Op op_ = Op::HelloProcess;
+};
+
+// Whole-frame socket I/O; false when the peer is gone or sent a frame that
+// is too large or too short.
+bool SendFrame(int fd, const std::string& frame);
+bool ReceiveFrame(int fd, std::string* body);
+
+// The device's socket in a root, and a connection to it. Long roots are
+// reached through /proc/self/fd, so no root is too long for a socket name.
+std::string SocketPath(const std::string& root);
+int ConnectSocket(const std::string& root);  // -1 with errno set
+
+}  // namespace cehost

@@ -1,0 +1,59 @@
+// The device's directory of top-level windows: their titles, their owning
+// programs and their stacking order. Top-most windows stay above the others.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DeviceService.h"
+
+namespace cehost {
+
+// Where a window goes in the stacking order.
+enum WindowPlacement : DWORD {
+  kPlaceTop = 0,        // top of its band
+  kPlaceTopMost = 1,    // into the top-most band, at its top
+  kPlaceNotTopMost = 2, // out of the top-most band, at the top of the others
+  kPlaceBottom = 3,
+};
+
+class WindowDirectory {
+ public:
+  // How a program handles a message for one of its windows.
+  typedef std::function<BOOL(DWORD window, UINT message, WPARAM, LPARAM, LRESULT*)> Delivery;
+
+  DWORD Create(ProcessId owner, const std::u16string& title);
+  BOOL Destroy(ProcessId owner, DWORD window);
+  BOOL SetTitle(ProcessId owner, DWORD window, const std::u16string& title);
+  BOOL GetTitle(DWORD window, std::u16string* title) const;
+  std::vector<DWORD> List() const;
+  BOOL Place(ProcessId owner, DWORD window, DWORD placement);
+  BOOL SetForeground(DWORD window);
+  BOOL Send(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+  void SetDelivery(ProcessId owner, Delivery delivery);
+  // Forgets the program's windows and its delivery.
+  void ProcessExited(ProcessId owner);
+
+ private:
+  struct Entry {
+    DWORD window;
+    ProcessId owner;
+    std::u16string title;
+    bool topMost;
+  };
+  std::vector<Entry>::iterator Find(DWORD window);
+  void Insert(Entry entry, bool atBottom);
+
+  mutable std::mutex mutex_;
+  DWORD next_ = 0x10;
+  std::vector<Entry> order_;  // top first
+  std::map<ProcessId, Delivery> deliveries_;
+};
+
+}  // namespace cehost

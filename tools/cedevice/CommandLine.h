@@ -1,0 +1,40 @@
+// Arguments of the cedevice commands, and the connection of a command to
+// the device it names.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "src/RemoteDevice.h"
+
+namespace cedevice {
+
+struct CommandLine {
+  std::map<std::string, std::vector<std::string>> options;  // --name value, repeatable
+  std::vector<std::string> flags;                           // --name alone
+  std::vector<std::string> positional;
+
+  // valued: the options that take a value; the others are flags.
+  bool Parse(int argc, char** argv, int first, const std::vector<std::string>& valued, std::string* error);
+  std::string Value(const std::string& name, const std::string& fallback = "") const;
+  bool Flag(const std::string& name) const;
+};
+
+// The absolute path of the root given with --root; an error when missing.
+bool RootOption(const CommandLine& line, std::string* root, std::string* error);
+
+// Makes this program a program of the device at root; nullptr after printing
+// "no device running at ROOT".
+std::shared_ptr<cehost::RemoteDevice> ConnectTo(const std::string& root);
+
+// A command: answers the process's exit status.
+int Start(int argc, char** argv);
+int Stop(int argc, char** argv);
+int Install(int argc, char** argv);
+int Reg(int argc, char** argv);
+int Cat(int argc, char** argv);
+int Pty(int argc, char** argv);
+
+}  // namespace cedevice

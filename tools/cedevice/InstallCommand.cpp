@@ -1,0 +1,59 @@
+// cedevice install: puts the built Wendra, Ravelink.Dll and a default
+// Wendra.cfg into the device's \Program Files\Wendra\. A settings file that
+// is already there is the user's and stays.
+#include <cstdio>
+#include <filesystem>
+
+#include "CommandLine.h"
+#include "src/DeviceRoot.h"
+
+namespace cedevice {
+
+namespace fs = std::filesystem;
+
+int Install(int argc, char** argv) {
+  CommandLine line;
+  std::string error;
+  std::string root;
+  if (!line.Parse(argc, argv, 2, {"root"}, &error) || !RootOption(line, &root, &error)) {
+    std::fprintf(stderr, "cedevice install: %s\n", error.c_str());
+    return 2;
+  }
+  std::error_code failure;
+  fs::create_directories(root, failure);
+  cehost::SetDeviceRoot(root);
+  std::string programDir;
+  if (failure || !cehost::MapDevicePath(u"\\Program Files\\Wendra", &programDir) ||
+      (fs::create_directories(programDir, failure), failure)) {
+    std::fprintf(stderr, "cedevice install: cannot create \\Program Files\\Wendra in %s\n", root.c_str());
+    return 1;
+  }
+  struct Item {
+    const char* built;
+    const char16_t* name;
+    bool keepExisting;
+  };
+  const Item items[] = {
+      {CE_WENDRA_EXE, u"Wendra", false},
+      {CE_RAVELINK_DLL, u"Ravelink.Dll", false},
+      {CE_WENDRA_CFG, u"Wendra.cfg", true},
+  };
+  for (const Item& item : items) {
+    std::string target;
+    cehost::MapDevicePath(std::u16string(u"\\Program Files\\Wendra\\") + item.name, &target);
+    if (item.keepExisting && fs::exists(target)) continue;
+    if (!*item.built || !fs::exists(item.built)) {
+      std::fprintf(stderr, "cedevice install: %s has not been built\n", *item.built ? item.built : "Wendra");
+      return 1;
+    }
+    fs::copy_file(item.built, target, fs::copy_options::overwrite_existing, failure);
+    if (failure) {
+      std::fprintf(stderr, "cedevice install: cannot write %s: %s\n", target.c_str(), failure.message().c_str());
+      return 1;
+    }
+  }
+  std::printf("installed into %s\n", programDir.c_str());
+  return 0;
+}
+
+}  // namespace cedevice
