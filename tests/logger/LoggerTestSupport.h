@@ -1,0 +1,22 @@
+// Helpers shared by the logger's tests.
+#pragma once
+
+#include <LoggerState.h>
+
+#include <string>
+
+namespace loggertest {
+
+std::string Utf8(const std::u16string& text);
+std::u16string Utf16(const std::string& utf8);
+
+// "$" + body + "*" + checksum + CR LF, as a receiver sends it.
+std::string Sentence(const std::string& body);
+
+// The process-wide values as a new process has them.
+void ResetProcessWide();
+
+// The content of a file of the test data directory.
+std::string ReadTestData(const std::string& name);
+
+}  // namespace loggertest
