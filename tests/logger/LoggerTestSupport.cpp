@@ -58,6 +58,13 @@ std::string Sentence(const std::string& body) {
   return "$" + body + tail;
 }
 
+void Interpret(NmeaInterpreter& interpreter, LoggerState& state, const std::string& text) {
+  std::vector<char> chunk(text.begin(), text.end());
+  chunk.push_back('\0');
+  interpreter.Interpret(state, chunk.data());
+  if (chunk[0] != '\0') throw std::logic_error("the interpreter left the chunk unconsumed");
+}
+
 void ResetProcessWide() {
   maxSpeed = 0.0;
   fixShown = TRUE;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <LoggerState.h>
+#include <NmeaInterpreter.h>
 
 #include <string>
 
@@ -12,6 +13,10 @@ std::u16string Utf16(const std::string& utf8);
 
 // "$" + body + "*" + checksum + CR LF, as a receiver sends it.
 std::string Sentence(const std::string& body);
+
+// Hands text to the interpreter as the receive loop does: a zero-terminated,
+// writable chunk.
+void Interpret(NmeaInterpreter& interpreter, LoggerState& state, const std::string& text);
 
 // The process-wide values as a new process has them.
 void ResetProcessWide();
