@@ -199,6 +199,11 @@ TestPort* InProcessDevice::Port(const std::string& name) {
   return port ? dynamic_cast<TestSource*>(&port->Source()) : nullptr;
 }
 
+bool InProcessDevice::Deactivate(const std::string& name) {
+  const DWORD id = device_->Manager().FindActivated(ToUtf16(name));
+  return id != 0 && device_->Manager().Deactivate(id);
+}
+
 unsigned long long InProcessDevice::LostBytes(const std::string& name) {
   SerialPort* port = device_->Port(name);
   return port ? port->LostBytes() : 0;

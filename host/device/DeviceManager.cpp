@@ -255,6 +255,14 @@ BOOL DeviceManager::Deactivate(DWORD device) {
   return TRUE;
 }
 
+DWORD DeviceManager::FindActivated(const std::u16string& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& record : devices_) {
+    if (record->ready && record->library && EqualsNoCase(record->name, name)) return record->id;
+  }
+  return 0;
+}
+
 DWORD DeviceManager::Open(ProcessId owner, const std::u16string& name, DWORD access, DWORD share) {
   std::shared_ptr<Record> record;
   {

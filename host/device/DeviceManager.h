@@ -38,6 +38,8 @@ class DeviceManager {
 
   DWORD Activate(const std::u16string& key, DWORD clientInfo);
   BOOL Deactivate(DWORD device);
+  // The id of the activated device with this name, or 0.
+  DWORD FindActivated(const std::u16string& name) const;
 
   DWORD Open(ProcessId owner, const std::u16string& name, DWORD access, DWORD share);
   BOOL Close(ProcessId owner, DWORD file);

@@ -131,6 +131,9 @@ size_t SerialPort::TakeLocked(BYTE* out, size_t count) {
 }
 
 DWORD SerialPort::Read(DWORD_PTR openContext, void* buffer, DWORD count) {
+  // The source is asked before the port's lock is taken: it may be
+  // delivering bytes into the port under its own lock.
+  const DWORD failure = source_->Failure(PortSource::Operation::Read);
   std::unique_lock<std::mutex> lock(mutex_);
   auto open = Find(openContext);
   if (!open) {
@@ -141,8 +144,8 @@ DWORD SerialPort::Read(DWORD_PTR openContext, void* buffer, DWORD count) {
     SetLastError(ERROR_INVALID_ACCESS);
     return 0xFFFFFFFFu;
   }
-  if (const DWORD error = source_->Failure(PortSource::Operation::Read)) {
-    SetLastError(error);
+  if (failure) {
+    SetLastError(failure);
     return 0xFFFFFFFFu;
   }
   auto* out = static_cast<BYTE*>(buffer);
@@ -237,6 +240,7 @@ BOOL SerialPort::WaitForEvent(std::unique_lock<std::mutex>& lock, OpenRecord& op
 
 BOOL SerialPort::IOControl(DWORD_PTR openContext, DWORD code, BYTE* in, DWORD inSize, BYTE* out, DWORD outSize,
                            DWORD* returned) {
+  const DWORD failure = source_->Failure(PortSource::Operation::Control);
   std::unique_lock<std::mutex> lock(mutex_);
   auto open = Find(openContext);
   if (!open) {
@@ -244,8 +248,8 @@ BOOL SerialPort::IOControl(DWORD_PTR openContext, DWORD code, BYTE* in, DWORD in
     return FALSE;
   }
   if (code == IOCTL_PSL_NOTIFY) return TRUE;  // the port holds nothing for a process
-  if (const DWORD error = source_->Failure(PortSource::Operation::Control)) {
-    SetLastError(error);
+  if (failure) {
+    SetLastError(failure);
     return FALSE;
   }
   return Control(lock, *open, code, in, inSize, out, outSize, returned);

@@ -1,7 +1,8 @@
 // A real serial port of the device, as its UART driver presents it: an input
 // queue of 4096 bytes, read time-outs, event masks, line state and control
 // lines, with a PortSource behind it. One open at a time may read or write;
-// opens without access may still send control requests.
+// opens without access may still send control requests. The port never calls
+// its source while holding its own lock: the source delivers under its own.
 #pragma once
 
 #include <windows.h>

@@ -171,6 +171,27 @@ DWORD GetCurrentThreadId(void) { return static_cast<DWORD>(::syscall(SYS_gettid)
 
 DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); }
 
+void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  lpCriticalSection->LockObject = new std::recursive_mutex;
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  delete static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject);
+  lpCriticalSection->LockObject = nullptr;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->lock();
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->unlock();
+}
+
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  return static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->try_lock() ? TRUE : FALSE;
+}
+
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   auto object = LookupHandle(hHandle);
   if (!object) {

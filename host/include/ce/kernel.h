@@ -57,6 +57,12 @@
 #define DLL_THREAD_DETACH 3
 #define DLL_PROCESS_EXITING 4
 
+// A critical section is recursive, as on the device. On the host it holds
+// the lock that InitializeCriticalSection creates.
+typedef struct _CRITICAL_SECTION {
+  void* LockObject;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID lpParameter);
 typedef DWORD (*PTHREAD_START_ROUTINE)(LPVOID lpParameter);
 
@@ -83,6 +89,12 @@ DWORD ResumeThread(HANDLE hThread);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD GetCurrentThreadId(void);
 DWORD GetCurrentProcessId(void);
+
+void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 void Sleep(DWORD dwMilliseconds);

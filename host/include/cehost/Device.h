@@ -65,6 +65,9 @@ class InProcessDevice {
 
   // The port bound to "test" under this name ("COM5:"), or nullptr.
   TestPort* Port(const std::string& name);
+  // Deactivates the device of that name ("COM7:") as DeactivateDevice would;
+  // false when no activated device has the name.
+  bool Deactivate(const std::string& name);
   // Bytes a real port dropped because its input queue was full.
   unsigned long long LostBytes(const std::string& name);
   // The device process's own handle on the device, for the host's server.

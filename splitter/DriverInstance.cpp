@@ -1,0 +1,208 @@
+// The library entry, initialisation and de-initialisation of the relay and
+// tap instances, their linking, and the power entry points.
+#include <windows.h>
+
+#include <array>
+#include <new>
+
+#include "DriverExports.h"
+#include "PortContext.h"
+#include "SourcePort.h"
+
+// Set by the relay instance's initialisation from the relay key; read by its
+// opens. Shared by every instance of the loaded library.
+DWORD srcIndex;
+DWORD monIndex;
+
+namespace {
+
+const WCHAR kDriverFile[] = TEXT("Ravelink.Dll");
+const WCHAR kPrefix[] = TEXT("COM");
+const WCHAR kRelayKey[] = TEXT("Drivers\\BuiltIn\\Ravelink");
+const WCHAR kTapKey[] = TEXT("Drivers\\BuiltIn\\RavelinkMon");
+
+// ClientInfo is 32 bits and a record's address may be wider, so a relay is
+// named to its tap by its place in this table plus one, checked on use.
+// Guarded by the link lock.
+std::array<PortContext*, 8> liveRelays{};
+
+BOOL QueryNumber(HKEY key, LPCWSTR name, DWORD* value) {
+  DWORD type = 0;
+  DWORD size = sizeof(DWORD);
+  DWORD number = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) != ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof(DWORD)) {
+    return FALSE;
+  }
+  *value = number;
+  return TRUE;
+}
+
+void SetText(HKEY key, LPCWSTR name, LPCWSTR text) {
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>((wcslen(text) + 1) * sizeof(WCHAR)));
+}
+
+// Releases a record and what it owns; FALSE when a release failed.
+BOOL ReleaseRecord(PortContext* record) {
+  delete record->sourcePort;
+  record->sourcePort = nullptr;
+  BOOL ok = TRUE;
+  if (record->activeKeyPath && LocalFree(record->activeKeyPath) != nullptr) ok = FALSE;
+  record->activeKeyPath = nullptr;
+  if (ok && !TapRelease(record)) ok = FALSE;
+  if (!ok) return FALSE;
+  DeleteCriticalSection(&record->stateLock);
+  return LocalFree(record) == nullptr;
+}
+
+// A tap record freed while no relay links to it any more. Link lock held.
+void DropReleasedTap(PortContext* tap) {
+  tap->linked = FALSE;
+  if (tap->released) {
+    DeleteCriticalSection(&tap->stateLock);
+    LocalFree(tap);
+  }
+}
+
+// Link lock held.
+BOOL RegisterRelay(PortContext* relay, DWORD* clientInfo) {
+  for (size_t i = 0; i < liveRelays.size(); ++i) {
+    if (!liveRelays[i]) {
+      liveRelays[i] = relay;
+      *clientInfo = static_cast<DWORD>(i + 1);
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+// Link lock held.
+void UnregisterRelay(PortContext* relay) {
+  for (auto& slot : liveRelays) {
+    if (slot == relay) slot = nullptr;
+  }
+}
+
+// Tap instance: links the new record into the relay that ClientInfo names.
+// Link lock held.
+BOOL LinkTap(DWORD clientInfo, PortContext* tap) {
+  if (clientInfo == 0 || clientInfo > liveRelays.size() || !liveRelays[clientInfo - 1]) return FALSE;
+  PortContext* relay = liveRelays[clientInfo - 1];
+  if (relay->tapLink) DropReleasedTap(relay->tapLink);  // a second tap replaces the first
+  relay->tapLink = tap;
+  tap->linked = TRUE;
+  return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID) {
+  if (dwReason == DLL_PROCESS_ATTACH) {
+    // Looked up by name: not every core library exports it.
+    typedef BOOL (*DisableProc)(HMODULE);
+    const HMODULE core = GetModuleHandleW(TEXT("coredll"));
+    const FARPROC proc = core ? GetProcAddressW(core, TEXT("DisableThreadLibraryCalls")) : nullptr;
+    if (proc) reinterpret_cast<DisableProc>(reinterpret_cast<void (*)()>(proc))(static_cast<HMODULE>(hinstDLL));
+  }
+  return TRUE;
+}
+
+DWORD_PTR COM_Init(DWORD_PTR dwContext) {
+  const LPCWSTR activeKey = reinterpret_cast<LPCWSTR>(dwContext);
+  if (!activeKey) return 0;
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, activeKey, 0, 0, &key) != ERROR_SUCCESS) return 0;
+  DWORD clientInfo = 0;
+  const BOOL haveClient = QueryNumber(key, TEXT("ClientInfo"), &clientInfo);
+  RegCloseKey(key);
+  if (!haveClient) return 0;
+
+  PortContext* record = static_cast<PortContext*>(LocalAlloc(LPTR, sizeof(PortContext)));
+  if (!record) return 0;
+  InitializeCriticalSection(&record->stateLock);
+  const size_t pathBytes = (wcslen(activeKey) + 1) * sizeof(WCHAR);
+  record->activeKeyPath = static_cast<LPWSTR>(LocalAlloc(LPTR, pathBytes));
+  if (!record->activeKeyPath) {
+    ReleaseRecord(record);
+    return 0;
+  }
+  wcscpy(record->activeKeyPath, activeKey);
+
+  if (clientInfo != 0) {
+    // Tap instance: nothing else is read, written or created.
+    SectionLock lock(LinkLock());
+    if (!LinkTap(clientInfo, record)) {
+      ReleaseRecord(record);  // ClientInfo names no live relay
+      return 0;
+    }
+    return reinterpret_cast<DWORD_PTR>(record);
+  }
+
+  record->sourcePort = new (std::nothrow) SourcePort;
+  if (!record->sourcePort) {
+    ReleaseRecord(record);
+    return 0;
+  }
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRelayKey, 0, 0, &key) != ERROR_SUCCESS) {
+    ReleaseRecord(record);
+    return 0;
+  }
+  const BOOL indexes = QueryNumber(key, TEXT("srcIndex"), &srcIndex) && QueryNumber(key, TEXT("monIndex"), &monIndex);
+  RegCloseKey(key);
+  if (!indexes) {
+    ReleaseRecord(record);
+    return 0;
+  }
+
+  DWORD tapClientInfo = 0;
+  {
+    SectionLock lock(LinkLock());
+    if (!RegisterRelay(record, &tapClientInfo)) {
+      ReleaseRecord(record);
+      return 0;
+    }
+  }
+
+  // The tap key is rewritten at every start; a failure here leaves the relay
+  // without a tap, which it survives.
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTapKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    SetText(key, TEXT("Dll"), kDriverFile);
+    SetText(key, TEXT("Prefix"), kPrefix);
+    RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&monIndex), sizeof(DWORD));
+    RegCloseKey(key);
+  }
+  // The tap's initialisation links itself into this record before the call
+  // returns. The device handle is not kept: nothing deactivates the tap.
+  ActivateDevice(kTapKey, tapClientInfo);
+  return reinterpret_cast<DWORD_PTR>(record);
+}
+
+BOOL COM_Deinit(DWORD_PTR hDeviceContext) {
+  PortContext* record = reinterpret_cast<PortContext*>(hDeviceContext);
+  if (!record) return FALSE;
+  SectionLock lock(LinkLock());
+  if (record->sourcePort) {
+    UnregisterRelay(record);
+    if (record->tapLink) DropReleasedTap(record->tapLink);
+    record->tapLink = nullptr;
+    delete record->sourcePort;  // closes a held handle
+    record->sourcePort = nullptr;
+  }
+  if (LocalFree(record->activeKeyPath) != nullptr) return FALSE;
+  record->activeKeyPath = nullptr;
+  if (!TapRelease(record)) return FALSE;
+  if (record->linked) {
+    record->released = TRUE;  // its relay still links to it; freed when the relay lets go
+    return TRUE;
+  }
+  return ReleaseRecord(record);
+}
+
+void COM_PowerUp(DWORD_PTR) {}
+
+void COM_PowerDown(DWORD_PTR) {}
+
+}  // extern "C"

@@ -1,0 +1,66 @@
+#include "PortContext.h"
+
+#include <cstring>
+
+namespace {
+
+// Created when the library loads, before any entry point can run.
+class ModuleLock {
+ public:
+  ModuleLock() { InitializeCriticalSection(&section); }
+  ~ModuleLock() { DeleteCriticalSection(&section); }
+  CRITICAL_SECTION section;
+};
+
+ModuleLock linkLock;
+
+}  // namespace
+
+CRITICAL_SECTION& LinkLock() { return linkLock.section; }
+
+BOOL IsRelay(PortContext* record) {
+  SectionLock lock(LinkLock());
+  return record->tapLink != nullptr;
+}
+
+void TapAllocate(PortContext* tap) {
+  SectionLock lock(tap->stateLock);
+  if (tap->tapBuffer) LocalFree(tap->tapBuffer);  // bytes of an open that was never closed are lost
+  tap->tapCount = 0;
+  // Without a buffer the tap stays open: relay reads copy nothing and tap
+  // reads deliver 0 bytes.
+  tap->tapBuffer = static_cast<BYTE*>(LocalAlloc(LPTR, kTapBufferSize));
+}
+
+BOOL TapRelease(PortContext* tap) {
+  SectionLock lock(tap->stateLock);
+  BYTE* buffer = tap->tapBuffer;
+  tap->tapBuffer = nullptr;
+  tap->tapCount = 0;
+  return buffer == nullptr || LocalFree(buffer) == nullptr;
+}
+
+void TapAppend(PortContext* tap, const BYTE* data, DWORD count) {
+  SectionLock lock(tap->stateLock);
+  if (!tap->tapBuffer) return;
+  DWORD take = count;
+  if (tap->tapCount + take > kTapBufferSize) take = kTapBufferSize - tap->tapCount;
+  std::memcpy(tap->tapBuffer + tap->tapCount, data, take);
+  tap->tapCount += take;
+}
+
+DWORD TapDrain(PortContext* tap, BYTE* out, DWORD count) {
+  SectionLock lock(tap->stateLock);
+  const DWORD held = tap->tapCount;
+  if (held == 0) return 0;
+  const DWORD take = held < count ? held : count;
+  std::memcpy(out, tap->tapBuffer, take);
+  tap->tapCount = held - take;
+  std::memmove(tap->tapBuffer, tap->tapBuffer + take, held - take);
+  return take;
+}
+
+DWORD TapCount(PortContext* tap) {
+  SectionLock lock(tap->stateLock);
+  return tap->tapCount;
+}

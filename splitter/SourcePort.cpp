@@ -1,0 +1,65 @@
+#include "SourcePort.h"
+
+#include "PortContext.h"
+
+SourcePort::SourcePort() : handle_(nullptr) { InitializeCriticalSection(&lock_); }
+
+SourcePort::~SourcePort() {
+  Close();
+  DeleteCriticalSection(&lock_);
+}
+
+HANDLE SourcePort::Handle() {
+  SectionLock lock(lock_);
+  return handle_;
+}
+
+BOOL SourcePort::Open(LPCWSTR name, DWORD access, DWORD share) {
+  SectionLock lock(lock_);
+  Close();
+  handle_ = CreateFileW(name, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  return handle_ != INVALID_HANDLE_VALUE;
+}
+
+void SourcePort::Close() {
+  SectionLock lock(lock_);
+  if (!handle_) return;
+  // A handle left invalid by a failed open is emptied without a close.
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+DWORD SourcePort::Read(LPVOID buffer, DWORD count) {
+  const HANDLE handle = Handle();
+  DWORD done = 0;
+  if (!handle || handle == INVALID_HANDLE_VALUE) return 0;
+  if (!ReadFile(handle, buffer, count, &done, nullptr)) return 0;
+  return done;
+}
+
+DWORD SourcePort::Write(LPCVOID buffer, DWORD count) {
+  const HANDLE handle = Handle();
+  DWORD done = 0;
+  if (!handle) return 0;
+  if (!WriteFile(handle, buffer, count, &done, nullptr)) return 0;
+  return done;
+}
+
+BOOL SourcePort::EscapeCommFunction(DWORD function) { return ::EscapeCommFunction(Handle(), function); }
+BOOL SourcePort::GetCommMask(LPDWORD mask) { return ::GetCommMask(Handle(), mask); }
+BOOL SourcePort::SetCommMask(DWORD mask) { return ::SetCommMask(Handle(), mask); }
+// The device has no overlapped operation: the event goes as the third
+// argument and is not looked at.
+BOOL SourcePort::WaitCommEvent(LPDWORD mask, HANDLE event) {
+  return ::WaitCommEvent(Handle(), mask, static_cast<LPOVERLAPPED>(event));
+}
+BOOL SourcePort::ClearCommError(LPDWORD errors, LPCOMSTAT status) { return ::ClearCommError(Handle(), errors, status); }
+BOOL SourcePort::GetCommModemStatus(LPDWORD status) { return ::GetCommModemStatus(Handle(), status); }
+BOOL SourcePort::GetCommProperties(LPCOMMPROP properties) { return ::GetCommProperties(Handle(), properties); }
+BOOL SourcePort::SetCommTimeouts(LPCOMMTIMEOUTS timeouts) { return ::SetCommTimeouts(Handle(), timeouts); }
+BOOL SourcePort::GetCommTimeouts(LPCOMMTIMEOUTS timeouts) { return ::GetCommTimeouts(Handle(), timeouts); }
+BOOL SourcePort::PurgeComm(DWORD flags) { return ::PurgeComm(Handle(), flags); }
+BOOL SourcePort::SetupComm(DWORD inQueue, DWORD outQueue) { return ::SetupComm(Handle(), inQueue, outQueue); }
+BOOL SourcePort::TransmitCommChar(char c) { return ::TransmitCommChar(Handle(), c); }
+BOOL SourcePort::GetCommState(LPDCB dcb) { return ::GetCommState(Handle(), dcb); }
+BOOL SourcePort::SetCommState(LPDCB dcb) { return ::SetCommState(Handle(), dcb); }

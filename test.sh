@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the optimised build, then AddressSanitizer with
+# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/install-dependencies.sh
+
+jobs=${JOBS:-2}
+for preset in default asan; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+cmake --preset tsan
+cmake --build --preset tsan -j "$jobs" --target concurrency_tests
+ctest --preset tsan -j "$jobs"

@@ -1,0 +1,179 @@
+// Driver instances and registration: the relay reads its key, writes and
+// activates the tap key, and the tap links itself into the relay.
+#include <dlfcn.h>
+
+#include "SplitterFixture.h"
+
+namespace cetest {
+namespace {
+
+std::u16string QueryText(const char16_t* keyPath, const char16_t* name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, 0, &key) != ERROR_SUCCESS) return u"<no key>";
+  char16_t text[64] = {};
+  DWORD size = sizeof text - sizeof(char16_t);
+  DWORD type = 0;
+  const LONG result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return u"<missing>";
+  return type == REG_SZ ? std::u16string(text) : u"<not text>";
+}
+
+DWORD QueryNumber(const char16_t* keyPath, const char16_t* name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, 0, &key) != ERROR_SUCCESS) return kSentinel;
+  DWORD value = kSentinel;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  const LONG result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS && type == REG_DWORD ? value : kSentinel;
+}
+
+void SetText(const char16_t* keyPath, const char16_t* name, const std::u16string& text) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, 0, nullptr, &key, nullptr));
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>((text.size() + 1) * 2));
+  RegCloseKey(key);
+}
+
+void SetNumber(const char16_t* keyPath, const char16_t* name, DWORD value) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, 0, nullptr, &key, nullptr));
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+  RegCloseKey(key);
+}
+
+using DriverInstanceTest = SplitterFixture;
+
+TEST_F(DriverInstanceTest, RelayActivatesItsTapAndCopiesWhatItsClientReads) {
+  Start();
+  EXPECT_EQ(u"Ravelink.Dll", QueryText(u"Drivers\\BuiltIn\\RavelinkMon", u"Dll"));
+  EXPECT_EQ(u"COM", QueryText(u"Drivers\\BuiltIn\\RavelinkMon", u"Prefix"));
+  EXPECT_EQ(7u, QueryNumber(u"Drivers\\BuiltIn\\RavelinkMon", u"Index"));
+  EXPECT_EQ(kSentinel, QueryNumber(u"Drivers\\BuiltIn\\RavelinkMon", u"srcIndex"));
+  EXPECT_EQ(kSentinel, QueryNumber(u"Drivers\\BuiltIn\\RavelinkMon", u"monIndex"));
+
+  HANDLE relay = Open(u"COM6:");
+  HANDLE tap = Open(u"COM7:");
+  ASSERT_NE(INVALID_HANDLE_VALUE, relay);
+  ASSERT_NE(INVALID_HANDLE_VALUE, tap);
+  AnswerAtOnce(relay);
+  Relay(relay, "$GPGGA,1*00\r\n");
+  EXPECT_EQ("$GPGGA,1*00\r\n", ReadNow(tap, 100));
+  CloseHandle(relay);
+  CloseHandle(tap);
+}
+
+TEST_F(DriverInstanceTest, ExistingTapKeyIsOverwrittenValueByValue) {
+  Boot();
+  SetText(u"Drivers\\BuiltIn\\RavelinkMon", u"Prefix", u"XYZ");
+  SetNumber(u"Drivers\\BuiltIn\\RavelinkMon", u"Index", 9);
+  SetText(u"Drivers\\BuiltIn\\RavelinkMon", u"Extra", u"kept");
+  WriteRelayKey(6, 5, 8);
+  ASSERT_NE(INVALID_HANDLE_VALUE, ActivateRelay());
+  EXPECT_EQ(u"COM", QueryText(u"Drivers\\BuiltIn\\RavelinkMon", u"Prefix"));
+  EXPECT_EQ(8u, QueryNumber(u"Drivers\\BuiltIn\\RavelinkMon", u"Index"));
+  EXPECT_EQ(u"kept", QueryText(u"Drivers\\BuiltIn\\RavelinkMon", u"Extra"));
+  HANDLE tap = Open(u"COM8:");
+  EXPECT_NE(INVALID_HANDLE_VALUE, tap);
+  CloseHandle(tap);
+}
+
+TEST_F(DriverInstanceTest, RelayKeyWithoutNumericIndexesIsRefused) {
+  Boot();
+  WriteRelayKey(6, 5, 7);
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Ravelink", 0, 0, &key));
+  RegDeleteValueW(key, u"srcIndex");
+  RegCloseKey(key);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, ActivateRelay());
+
+  SetText(u"Drivers\\BuiltIn\\Ravelink", u"srcIndex", u"5");
+  EXPECT_EQ(INVALID_HANDLE_VALUE, ActivateRelay());
+
+  SetNumber(u"Drivers\\BuiltIn\\Ravelink", u"srcIndex", 5);
+  SetText(u"Drivers\\BuiltIn\\Ravelink", u"monIndex", u"7");
+  EXPECT_EQ(INVALID_HANDLE_VALUE, ActivateRelay());
+
+  // No device was made and the tap key was never written.
+  SetLastError(kSentinel);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(u"COM6:"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_EQ(u"<no key>", QueryText(u"Drivers\\BuiltIn\\RavelinkMon", u"Dll"));
+}
+
+TEST_F(DriverInstanceTest, InitNeedsANumericClientInfoThatNamesALiveRelay) {
+  Boot();
+  void* library = dlopen((dir_.Path() + "/Windows/Ravelink.Dll").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_TRUE(library) << dlerror();
+  auto init = reinterpret_cast<DWORD_PTR (*)(DWORD_PTR)>(dlsym(library, "COM_Init"));
+  ASSERT_TRUE(init);
+  auto initWith = [&](const char16_t* key) { return init(reinterpret_cast<DWORD_PTR>(key)); };
+
+  EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Missing"));
+  SetText(u"Drivers\\Active\\Test", u"Name", u"COM9:");
+  EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Test"));
+  SetText(u"Drivers\\Active\\Test", u"ClientInfo", u"0");
+  EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Test"));
+  SetNumber(u"Drivers\\Active\\Test", u"ClientInfo", 3);  // no relay behind it
+  EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Test"));
+  // A relay whose key is missing cannot start either.
+  SetNumber(u"Drivers\\Active\\Test", u"ClientInfo", 0);
+  EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Test"));
+  dlclose(library);
+}
+
+TEST_F(DriverInstanceTest, RelayWhoseTapCannotStartBehavesAsATap) {
+  Boot({"COM5:=test", "COM7:=test"});  // the tap's name is taken
+  WriteRelayKey(6, 5, 7);
+  ASSERT_NE(INVALID_HANDLE_VALUE, ActivateRelay());
+  HANDLE relay = Open(u"COM6:");
+  ASSERT_NE(INVALID_HANDLE_VALUE, relay);
+  AnswerAtOnce(relay);
+  Gps().Feed("$GPRMC\r\n");  // the real port was never opened: the UART drops it
+  EXPECT_EQ("", ReadNow(relay, 100));
+  EXPECT_EQ(0u, TapCount(relay));
+  DCB dcb{};
+  dcb.DCBlength = 24;
+  EXPECT_TRUE(SetCommState(relay, &dcb));  // the tap's answer
+  EXPECT_EQ(2u, [&] {
+    DWORD written = 0;
+    WriteFile(relay, "AB\0CD", 5, &written, nullptr);
+    return written;
+  }());
+  CloseHandle(relay);
+}
+
+TEST_F(DriverInstanceTest, RelayDeinitLeavesTheTapUsable) {
+  Start();
+  HANDLE relay = Open(u"COM6:");
+  HANDLE tap = Open(u"COM7:");
+  AnswerAtOnce(relay);
+  Relay(relay, "held");
+  EXPECT_TRUE(device_->Deactivate("COM6:"));
+  EXPECT_EQ(4u, TapCount(tap));
+  EXPECT_EQ("held", ReadNow(tap, 100));
+  CloseHandle(tap);
+  CloseHandle(relay);
+}
+
+TEST_F(DriverInstanceTest, TapDeinitWhileLinkedLeavesTheRelayPassingThrough) {
+  Start();
+  HANDLE relay = Open(u"COM6:");
+  HANDLE tap = Open(u"COM7:");
+  AnswerAtOnce(relay);
+  EXPECT_TRUE(device_->Deactivate("COM7:"));
+  // The relay still links to the released tap record: its reads pass
+  // through and copy nothing.
+  Relay(relay, "$GPGSA,A,3\r\n");
+  Relay(relay, "$GPRMC,1\r\n");
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(u"COM7:"));
+  CloseHandle(tap);
+  CloseHandle(relay);
+  EXPECT_TRUE(device_->Deactivate("COM6:"));
+}
+
+}  // namespace
+}  // namespace cetest
