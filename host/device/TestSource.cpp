@@ -3,13 +3,13 @@
 namespace cehost {
 
 bool TestSource::Start(PortReceiver& receiver) {
-  std::lock_guard<std::mutex> lock(deliveryMutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   receiver_ = &receiver;
   return true;
 }
 
 void TestSource::Stop() {
-  std::lock_guard<std::mutex> lock(deliveryMutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   receiver_ = nullptr;
 }
 
@@ -33,8 +33,8 @@ DWORD TestSource::Failure(Operation operation) {
 }
 
 void TestSource::Feed(const std::string& bytes) {
-  // The delivery lock is held while delivering, so a Stop never races a Feed.
-  std::lock_guard<std::mutex> lock(deliveryMutex_);
+  // The receiver's lock is held while delivering, so a Stop never races a Feed.
+  std::lock_guard<std::mutex> lock(mutex_);
   if (receiver_) receiver_->Receive(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
 }
 

@@ -25,11 +25,8 @@ class TestSource : public PortSource, public TestPort {
   bool Rts() const override;
 
  private:
-  // Two locks, never held together: the port calls Failure, Transmit and
-  // SetControlLines under its own lock, and a Feed delivers into the port.
-  std::mutex deliveryMutex_;  // receiver_
+  mutable std::mutex mutex_;
   PortReceiver* receiver_ = nullptr;
-  mutable std::mutex mutex_;  // the rest
   std::string written_;
   std::map<Operation, DWORD> failures_;
   bool dtr_ = false;
