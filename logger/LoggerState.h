@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <mutex>
 
 #include "LoggerSettings.h"
 #include "LoggerView.h"
@@ -26,7 +25,8 @@ struct FixData {
 };
 
 struct LoggerState {
-  explicit LoggerState(LoggerView& window) : view(&window) {}
+  explicit LoggerState(LoggerView& window) : view(&window) { InitializeCriticalSection(&trackLock); }
+  ~LoggerState() { DeleteCriticalSection(&trackLock); }
   LoggerState(const LoggerState&) = delete;
   LoggerState& operator=(const LoggerState&) = delete;
 
@@ -60,7 +60,19 @@ struct LoggerState {
   // Taken by record writing, the timer tick, Stop, Finish on shutdown and so
   // by the error stop: logging, logFile, logPath and writeError change only
   // under it.
-  std::mutex trackLock;
+  CRITICAL_SECTION trackLock;
+};
+
+// Holds the track lock for its scope.
+class TrackLock {
+ public:
+  explicit TrackLock(LoggerState& state) : section_(state.trackLock) { EnterCriticalSection(&section_); }
+  ~TrackLock() { LeaveCriticalSection(&section_); }
+  TrackLock(const TrackLock&) = delete;
+  TrackLock& operator=(const TrackLock&) = delete;
+
+ private:
+  CRITICAL_SECTION& section_;
 };
 
 // One per process, not per window: they keep their values from one Start to

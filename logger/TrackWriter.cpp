@@ -7,8 +7,6 @@
 
 namespace {
 
-typedef std::lock_guard<std::mutex> TrackLock;
-
 // Room for four doubles of any size in "%.7f", so a garbage field never cuts a record.
 constexpr size_t kRecordSize = 1400;
 
@@ -64,7 +62,7 @@ void TrackWriter::StartLogging(LoggerState& state) {
 
 void TrackWriter::TimerTick(LoggerState& state, UINT timerId) {
   if (timerId != state.timerId) return;
-  TrackLock lock(state.trackLock);
+  TrackLock lock(state);
   // A tick already queued when the timer was killed must not start a second log.
   if (!state.waitingForFix) return;
 
@@ -86,7 +84,7 @@ void TrackWriter::TimerTick(LoggerState& state, UINT timerId) {
 }
 
 void TrackWriter::DueRecord(LoggerState& state) {
-  TrackLock lock(state.trackLock);
+  TrackLock lock(state);
   if (!state.logging) return;  // a Stop got in first
 
   LoggerView& view = *state.view;
@@ -181,7 +179,7 @@ void TrackWriter::CloseTrackFile(LoggerState& state) {
 void TrackWriter::StopLogging(LoggerState& state) {
   LoggerView& view = *state.view;
   view.DefaultBeep();
-  TrackLock lock(state.trackLock);
+  TrackLock lock(state);
   // A Stop queued while an error stop ran: the log is over and both commands stay disabled.
   if (state.writeError) return;
   if (state.waitingForFix) {
@@ -199,7 +197,7 @@ void TrackWriter::StopLogging(LoggerState& state) {
 
 void TrackWriter::FinishOnShutdown(LoggerState& state) {
   state.view->StopTimer(state.timerId);
-  TrackLock lock(state.trackLock);
+  TrackLock lock(state);
   if (!state.logging) return;
   state.logging = FALSE;
   CloseTrackFile(state);
