@@ -8,8 +8,8 @@
 
 namespace loggertest {
 
-std::string Utf8(const std::u16string& text);
-std::u16string Utf16(const std::string& utf8);
+// ASCII as it stands, other code units as \uXXXX: for messages.
+std::string Printable(const std::u16string& text);
 
 // "$" + body + "*" + checksum + CR LF, as a receiver sends it.
 std::string Sentence(const std::string& body);

@@ -12,7 +12,7 @@ std::string Describe(const ViewOp& op) {
   if (op.kind == "text" || op.kind == "enable" || op.kind == "show" || op.kind == "timer" || op.kind == "killtimer") {
     out << ' ' << op.id;
   }
-  if (op.kind == "text" || op.kind == "errorbox") out << " \"" << Utf8(op.text) << '"';
+  if (op.kind == "text" || op.kind == "errorbox") out << " \"" << Printable(op.text) << '"';
   if (op.kind == "enable" || op.kind == "show") out << ' ' << (op.flag ? "on" : "off");
   if (op.kind == "timer") out << ' ' << op.period;
   return out.str();
@@ -65,14 +65,6 @@ bool RecordingView::Shown(int id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = ops_.rbegin(); it != ops_.rend(); ++it) {
     if (it->kind == "show" && it->id == id) return it->flag;
-  }
-  return false;
-}
-
-bool RecordingView::Enabled(int id) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = ops_.rbegin(); it != ops_.rend(); ++it) {
-    if (it->kind == "enable" && it->id == id) return it->flag;
   }
   return false;
 }

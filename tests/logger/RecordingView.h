@@ -59,7 +59,6 @@ class RecordingView : public LoggerView {
   // The text last set on a control; "<none>" when it never was.
   std::u16string LastText(int id) const;
   bool Shown(int id) const;  // as last shown or hidden; false when never
-  bool Enabled(int id) const;
 
  private:
   void Add(const ViewOp& op);

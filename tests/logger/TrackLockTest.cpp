@@ -101,7 +101,7 @@ TEST_P(TrackLockTest, StopAndStartRaceWithRecordWriting) {
       EXPECT_TRUE(std::regex_match(track.substr(start, end - start), record)) << name << ": " << track.substr(start, end - start);
       ++records;
     }
-    const std::u16string path = u"\\Program Files\\Wendra\\" + Utf16(name);
+    const std::u16string path = u"\\Program Files\\Wendra\\" + std::u16string(name.begin(), name.end());
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << name << " is still held open";
     CloseHandle(file);

@@ -81,7 +81,7 @@ class TrackWriterTest : public ::testing::Test {
 
   std::string HostPath(const std::u16string& devicePath) const {
     std::string path = root.Path();
-    for (char c : Utf8(devicePath)) path += c == '\\' ? '/' : c;
+    for (char16_t c : devicePath) path += c == u'\\' ? '/' : static_cast<char>(c);  // ASCII paths
     return path;
   }
   std::string Track() const { return root.Read(HostPath(state.logPath).substr(root.Path().size() + 1)); }
@@ -134,13 +134,12 @@ TEST_F(TrackWriterTest, StartWaitsForAFixAndASetClock) {
   EXPECT_EQ(std::u16string(state.logPath), u"\\Program Files\\Wendra\\20080307090502.txt");
   EXPECT_TRUE(TrackExists());  // writecache 1 opens the file at once
   EXPECT_EQ(Track(), "");
-}
 
-TEST_F(TrackWriterTest, StartWithoutAutominimizeStaysFullSize) {
+  TrackWriter::StopLogging(state);
   state.settings.autominimize = FALSE;
+  view.Clear();
   TrackWriter::StartLogging(state);
   EXPECT_EQ(view.Count("tile"), 0);
-  EXPECT_EQ(view.Count("timer"), 1);
 }
 
 TEST_F(TrackWriterTest, LogPathFollowsLogdir) {
@@ -297,15 +296,20 @@ TEST_F(TrackWriterTest, ShortDateOrTimeWritesNothingAndKeepsTheCount) {
   EXPECT_FALSE(state.writeError);
 }
 
-TEST_F(TrackWriterTest, MissingLogdirStopsTheLogAtTheFirstRecord) {
-  for (LONG writecache : {1, 0}) {
+TEST_F(TrackWriterTest, UnopenableFileStopsTheLogAtTheFirstRecord) {
+  struct Case {
+    std::u16string logdir;
+    LONG writecache;
+  };
+  // A path too long for logPath is not cut to another name: it is left empty.
+  for (const Case& c : {Case{u"\\No Such Dir", 1}, Case{u"\\" + std::u16string(300, u'd'), 0}}) {
     ResetProcessWide();
     RecordingView view;
     LoggerState state(view);
     state.timerId = 1;
     state.settings.interval = 1;
-    state.settings.writecache = writecache;
-    wcscpy(state.settings.logdir, TEXT("\\No Such Dir"));
+    state.settings.writecache = c.writecache;
+    wcscpy(state.settings.logdir, c.logdir.c_str());
     TrackWriter::StartLogging(state);
     state.fix.fixQuality = 1;
     TrackWriter::TimerTick(state, 1);
@@ -313,7 +317,6 @@ TEST_F(TrackWriterTest, MissingLogdirStopsTheLogAtTheFirstRecord) {
     view.Clear();
 
     state.fix.latitude = 1.0;
-    state.fix.fixQuality = 1;
     std::snprintf(state.fix.fixDate, sizeof state.fix.fixDate, "070308");
     std::snprintf(state.fix.fixTime, sizeof state.fix.fixTime, "000502");
     TrackWriter::DueRecord(state);
@@ -333,59 +336,43 @@ TEST_F(TrackWriterTest, MissingLogdirStopsTheLogAtTheFirstRecord) {
     // A Stop already queued when the error stop ran leaves both commands disabled.
     TrackWriter::StopLogging(state);
     EXPECT_EQ(view.Ops(), std::vector<ViewOp>{Beep()}) << Describe(view.Ops());
-    EXPECT_FALSE(root.Exists("No Such Dir"));
   }
 }
 
-TEST_F(TrackWriterTest, WriteAndFlushFailuresStopTheLog) {
-  struct Case {
-    const char* target;
-    LONG writecache;
+TEST_F(TrackWriterTest, FailedWriteOrFlushStopsTheLog) {
+  state.settings.interval = 1;
+  auto expectErrorStop = [&](const char* what) {
+    EXPECT_TRUE(state.writeError) << what;
+    EXPECT_FALSE(state.logging) << what;
+    EXPECT_EQ(view.LastText(IDC_START), kCannotWrite) << what;
+    EXPECT_EQ(view.Count("exclamation"), 1) << what;
+    EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE) << what;
   };
-  // /dev/full refuses every write; /dev/null takes them but cannot be flushed.
-  for (const Case& c : {Case{"/dev/full", 0}, Case{"/dev/null", 0}}) {
+  auto restart = [&](LONG writecache) {
     ResetProcessWide();
-    state.settings.interval = 1;
-    state.settings.writecache = c.writecache;
+    state.settings.writecache = writecache;
     state.writeError = FALSE;
-    state.waitingForFix = FALSE;
     StartLog();
-    ASSERT_EQ(::symlink(c.target, HostPath(state.logPath).c_str()), 0);
+  };
+
+  // /dev/full refuses every write; /dev/null takes them but cannot be flushed.
+  for (const char* target : {"/dev/full", "/dev/null"}) {
+    restart(0);
+    ASSERT_EQ(::symlink(target, HostPath(state.logPath).c_str()), 0);
     MovingCycles(1, 1);
-    EXPECT_TRUE(state.writeError) << c.target;
-    EXPECT_FALSE(state.logging);
-    EXPECT_EQ(view.LastText(IDC_START), kCannotWrite);
-    EXPECT_EQ(view.Count("exclamation"), 1);
-    EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE);
+    expectErrorStop(target);
     ::unlink(HostPath(state.logPath).c_str());
   }
-}
 
-TEST_F(TrackWriterTest, FlushFailureOnALostFixStopsTheLog) {
-  state.settings.interval = 1;
-  state.settings.writecache = 2;
-  StartLog();
+  // writecache 2: the flush when the fix is lost.
+  restart(2);
   Cycle(1.0, 1.0, 1.0);  // slow: flushed and closed
-  ASSERT_TRUE(TrackIsClosed());
-  const std::string path = HostPath(state.logPath);
-  ASSERT_EQ(::unlink(path.c_str()), 0);
-  ASSERT_EQ(::symlink("/dev/null", path.c_str()), 0);
+  ASSERT_EQ(::unlink(HostPath(state.logPath).c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/null", HostPath(state.logPath).c_str()), 0);
   Cycle(2.0, 1.0, 30.0);  // opens the file again and keeps it
   EXPECT_FALSE(state.writeError);
   Cycle(2.0, 1.0, 30.0, 0);
-  EXPECT_TRUE(state.writeError);
-  EXPECT_EQ(view.LastText(IDC_START), kCannotWrite);
-  EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE);
-}
-
-TEST_F(TrackWriterTest, OverlongLogPathStopsTheLogInsteadOfNamingAnotherFile) {
-  state.settings.interval = 1;
-  const std::u16string dir = u"\\" + std::u16string(300, u'd');
-  wcscpy(state.settings.logdir, dir.c_str());
-  StartLog();
-  EXPECT_EQ(std::u16string(state.logPath), u"");
-  MovingCycles(1, 1);
-  EXPECT_TRUE(state.writeError);
+  expectErrorStop("lost fix");
 }
 
 TEST_F(TrackWriterTest, StopWhileWaitingKillsTheTimerAndWritesNothing) {
