@@ -1,0 +1,68 @@
+// Interpreter throughput: a capture handed over in chunks of at most 1199
+// bytes, as the receive loop hands them. WENDRA_BENCH_CAPTURE names another
+// capture file to measure instead of the one in tests/data.
+#include <LoggerState.h>
+#include <NmeaInterpreter.h>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class NullView : public LoggerView {
+ public:
+  void SetControlText(int, LPCWSTR text) override { benchmark::DoNotOptimize(text); }
+  void EnableControl(int, BOOL) override {}
+  void ShowControl(int, BOOL) override {}
+  void RedrawStatusBox() override {}
+  void StartTimer(UINT, UINT) override {}
+  void StopTimer(UINT) override {}
+  void DefaultBeep() override {}
+  void ExclamationBeep() override {}
+  void EnterCompactTile() override {}
+  void ShowErrorBox(LPCWSTR) override {}
+};
+
+std::string Capture() {
+  const char* chosen = std::getenv("WENDRA_BENCH_CAPTURE");
+  std::ifstream in(chosen && *chosen ? std::string(chosen) : std::string(CE_TEST_DATA) + "/drive-tokyo.nmea",
+                   std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void InterpretCapture(benchmark::State& bench) {
+  const std::string capture = Capture();
+  if (capture.empty()) {
+    bench.SkipWithError("no capture");
+    return;
+  }
+  const long sentences = std::count(capture.begin(), capture.end(), '\n');
+  NullView view;
+  LoggerState state(view);
+  NmeaInterpreter interpreter;
+  std::vector<char> chunk(1200);
+  for (auto _ : bench) {
+    for (size_t at = 0; at < capture.size(); at += 1199) {
+      const size_t n = std::min<size_t>(1199, capture.size() - at);
+      std::copy(capture.begin() + at, capture.begin() + at + n, chunk.begin());
+      chunk[n] = '\0';
+      interpreter.Interpret(state, chunk.data());
+    }
+    benchmark::DoNotOptimize(state.fix.latitude);
+  }
+  bench.SetBytesProcessed(static_cast<int64_t>(bench.iterations()) * static_cast<int64_t>(capture.size()));
+  bench.counters["sentences"] = benchmark::Counter(static_cast<double>(sentences));
+  bench.counters["per_sentence"] = benchmark::Counter(static_cast<double>(sentences),
+                                                      benchmark::Counter::kIsIterationInvariantRate |
+                                                          benchmark::Counter::kInvert);
+}
+BENCHMARK(InterpretCapture);
+
+}  // namespace

@@ -1,0 +1,162 @@
+#include "NmeaInterpreter.h"
+
+#include <cstdint>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "LoggerState.h"
+#include "TrackWriter.h"
+
+namespace {
+
+// Room for "%c%11.7f" of any double, so a garbage field never cuts a text.
+constexpr size_t kTextSize = 352;
+
+// Read-outs are ASCII: formatted narrow, then widened, without the heap.
+// A leading zero (an empty hemisphere letter) is kept, so the text is empty.
+void ShowNarrow(LoggerView& view, int id, const char* text, int length) {
+  WCHAR wide[kTextSize];
+  if (length < 0) length = 0;
+  if (length > static_cast<int>(kTextSize) - 1) length = static_cast<int>(kTextSize) - 1;
+  for (int i = 0; i < length; ++i) wide[i] = static_cast<unsigned char>(text[i]);
+  wide[length] = TEXT('\0');
+  view.SetControlText(id, wide);
+}
+
+void ShowCoordinate(LoggerView& view, int id, char hemisphere, double degrees) {
+  char text[kTextSize];
+  const int length = snprintf(text, sizeof text, "%c%11.7f", hemisphere, degrees);
+  ShowNarrow(view, id, text, length);
+}
+
+double Decimal(const char* field) { return strtod(field, NULL); }
+
+// The device's long is 32 bits: a longer number saturates as its strtol does.
+LONG Integer(const char* field) {
+  const long value = strtol(field, NULL, 10);
+  return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<LONG>(value);
+}
+
+// ddmm.mmmm or dddmm.mmmm to decimal degrees. The sign is the field's own.
+double Degrees(const char* field) {
+  const double x = Decimal(field) * 0.01;
+  const double whole = std::trunc(x);
+  return whole + (x - whole) * 1.6666666666666667;
+}
+
+// Copies as much of a field as fits; a longer one is cut.
+template <size_t N>
+void CopyField(char (&to)[N], const char* from) {
+  size_t i = 0;
+  for (; i < N - 1 && from[i]; ++i) to[i] = from[i];
+  to[i] = '\0';
+}
+
+// Stops at the lowest value instead of overflowing when no $GPGGA comes.
+void CountDown(LONG& counter) {
+  if (counter > INT32_MIN) --counter;
+}
+
+}  // namespace
+
+NmeaInterpreter::NmeaInterpreter() : length_(0), count_(0), overlong_(false) {
+  line_[0] = '\0';
+  field_[0] = line_;
+}
+
+// One scan over the chunk: each byte is appended to the pending line and a
+// comma splits it on the way, so a line is complete and split when its line
+// feed arrives. A carriage return stays at the end of the last field.
+void NmeaInterpreter::Interpret(LoggerState& state, char* chunk) {
+  for (const char* p = chunk; *p; ++p) {
+    const char c = *p;
+    if (c == '\n') {
+      EndLine(state);
+    } else if (length_ == kLineSize - 1) {
+      overlong_ = true;
+    } else if (c == ',') {
+      line_[length_++] = '\0';
+      if (count_ < kMaxFields) field_[++count_] = line_ + length_;  // surplus fields are dropped
+    } else {
+      line_[length_++] = c;
+    }
+  }
+  chunk[0] = '\0';
+}
+
+void NmeaInterpreter::EndLine(LoggerState& state) {
+  struct Handler {
+    const char* header;
+    int minFields;
+    void (NmeaInterpreter::*handle)(LoggerState&);
+  };
+  static constexpr Handler kHandlers[] = {
+      {"$GPRMC", 9, &NmeaInterpreter::Rmc},
+      {"$GPGGA", 9, &NmeaInterpreter::Gga},
+      {"$GPGSA", 2, &NmeaInterpreter::Gsa},
+  };
+
+  line_[length_] = '\0';
+  if (!overlong_) {
+    for (const Handler& handler : kHandlers) {
+      if (strcmp(field_[0], handler.header) != 0) continue;
+      if (count_ >= handler.minFields) (this->*handler.handle)(state);
+      break;
+    }
+  }
+  length_ = 0;
+  count_ = 0;
+  overlong_ = false;
+}
+
+// $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
+void NmeaInterpreter::Rmc(LoggerState& state) {
+  FixData& fix = state.fix;
+  LoggerView& view = *state.view;
+
+  fix.latitude = Degrees(field_[3]);
+  ShowCoordinate(view, IDC_LATITUDE, field_[4][0], fix.latitude);
+  fix.longitude = Degrees(field_[5]);
+  ShowCoordinate(view, IDC_LONGITUDE, field_[6][0], fix.longitude);
+
+  fix.speedKmh = Decimal(field_[7]) * 1.852;
+  if (fix.speedKmh > maxSpeed) {
+    maxSpeed = fix.speedKmh;
+    char text[kTextSize];
+    ShowNarrow(view, IDC_TOP_SPEED, text, snprintf(text, sizeof text, "%.1f", maxSpeed));
+  }
+
+  CopyField(fix.fixDate, field_[9]);
+  CopyField(fix.fixTime, field_[1]);
+
+  CountDown(state.cycleCounter);
+  if (state.logging && state.cycleCounter == 0) TrackWriter::DueRecord(state);
+}
+
+// $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
+void NmeaInterpreter::Gga(LoggerState& state) {
+  const LONG quality = Integer(field_[6]);
+  state.fix.fixQuality = quality;
+  switch (quality) {
+    case 0: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("NoFix")); break;
+    case 1: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("GPS")); break;
+    case 2: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("DGPS")); break;
+    default: break;  // other qualities leave the text as it was
+  }
+  state.fix.altitude = Decimal(field_[9]);
+  state.cycleCounter = 2;
+}
+
+// $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
+void NmeaInterpreter::Gsa(LoggerState& state) {
+  state.fix.fixMode = Integer(field_[2]);
+  switch (state.fix.fixMode) {
+    case 1: state.view->SetControlText(IDC_FIX_TYPE, TEXT("NA")); break;
+    case 2: state.view->SetControlText(IDC_FIX_TYPE, TEXT("2D")); break;
+    case 3: state.view->SetControlText(IDC_FIX_TYPE, TEXT("3D")); break;
+    default: break;  // other types leave the text as it was
+  }
+  CountDown(state.cycleCounter);
+}

@@ -1,0 +1,35 @@
+// Turns the chunks read from the tap port into fix data: joins them into
+// lines, splits each line at its commas, and handles $GPRMC, $GPGGA and
+// $GPGSA (NMEA 0183). Fixed buffers only; nothing is allocated.
+#pragma once
+
+#include <windows.h>
+
+struct LoggerState;
+
+class NmeaInterpreter {
+ public:
+  static constexpr size_t kLineSize = 4096;  // a pending line of 4095 characters and a zero
+  static constexpr int kMaxFields = 99;      // fields after the header
+
+  NmeaInterpreter();
+
+  // Consumes a zero-terminated chunk of any length; on return its first byte
+  // is zero. A line may arrive over any number of chunks. Runs on one thread
+  // at a time.
+  void Interpret(LoggerState& state, char* chunk);
+
+ private:
+  void EndLine(LoggerState& state);
+  void Rmc(LoggerState& state);
+  void Gga(LoggerState& state);
+  void Gsa(LoggerState& state);
+
+  char line_[kLineSize];
+  size_t length_;
+  // Entry 0 is the header; entry k the text after the k-th comma. They point
+  // into line_, whose commas have become zeros.
+  const char* field_[kMaxFields + 1];
+  int count_;
+  bool overlong_;  // the line outgrew line_: it is dropped at its line feed
+};

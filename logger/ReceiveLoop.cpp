@@ -1,0 +1,86 @@
+#include "ReceiveLoop.h"
+
+#include "LoggerState.h"
+#include "NmeaInterpreter.h"
+
+namespace {
+
+void StopReceiveThread(LoggerState& state) {
+  state.readerRunning = FALSE;
+  if (!state.readerThread) return;
+  if (WaitForSingleObject(state.readerThread, kReaderStopWaitMs) == WAIT_TIMEOUT) {
+    // The thread borrows this state, which may go away next: close the port
+    // under it, as the wait ran out, then let it finish its pass.
+    if (state.portHandle != INVALID_HANDLE_VALUE) CloseHandle(state.portHandle);
+    WaitForSingleObject(state.readerThread, INFINITE);
+    state.portHandle = INVALID_HANDLE_VALUE;
+  }
+  CloseHandle(state.readerThread);
+  state.readerThread = NULL;
+}
+
+void ClosePort(LoggerState& state) {
+  if (state.portHandle == INVALID_HANDLE_VALUE) return;
+  CloseHandle(state.portHandle);
+  state.portHandle = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+BOOL OpenTapPort(LoggerState& state, LPCWSTR deviceName) {
+  StopReceiveThread(state);
+  ClosePort(state);
+
+  state.portHandle = CreateFileW(deviceName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  if (state.portHandle == INVALID_HANDLE_VALUE) {
+    state.view->ShowErrorBox(TEXT("シリアルポートのオープンに失敗しました。\n"));
+    return FALSE;
+  }
+
+  state.readerRunning = TRUE;
+  state.readerThread = CreateThread(NULL, 0, ReceiveLoop, &state, 0, NULL);
+  if (!state.readerThread) {
+    state.readerRunning = FALSE;  // the port stays open until Close tap port
+    return FALSE;
+  }
+  SetThreadPriority(state.readerThread, THREAD_PRIORITY_NORMAL);
+  return TRUE;
+}
+
+void CloseTapPort(LoggerState& state) {
+  StopReceiveThread(state);
+  ClosePort(state);
+}
+
+DWORD ReceiveLoop(LPVOID parameter) {
+  LoggerState& state = *static_cast<LoggerState*>(parameter);
+  static NmeaInterpreter interpreter;  // the process's one set of line buffers
+  while (state.readerRunning) {
+    ReceivePass(state, interpreter);
+    Sleep(kPollPeriodMs);
+  }
+  return 0;
+}
+
+// Status and read failures count as an empty poll.
+DWORD ReceivePass(LoggerState& state, NmeaInterpreter& interpreter) {
+  char buffer[kReceiveBufferSize];
+  COMSTAT status = {};
+  DWORD read = 0;
+  if (ClearCommError(state.portHandle, NULL, &status) && status.cbInQue > 0) {
+    const DWORD wanted = status.cbInQue < kMaxReadBytes ? status.cbInQue : kMaxReadBytes;
+    if (!ReadFile(state.portHandle, buffer, wanted, &read, NULL) || read > wanted) read = 0;
+  }
+
+  LoggerView& view = *state.view;
+  if (read == 0) {
+    view.ShowControl(IDC_RECEIVE_LAMP_DATA, FALSE);
+    view.ShowControl(IDC_RECEIVE_LAMP_IDLE, TRUE);
+    return 0;
+  }
+  buffer[read] = '\0';
+  view.ShowControl(IDC_RECEIVE_LAMP_DATA, TRUE);
+  view.ShowControl(IDC_RECEIVE_LAMP_IDLE, FALSE);
+  interpreter.Interpret(state, buffer);
+  return read;
+}

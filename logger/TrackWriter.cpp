@@ -1,0 +1,204 @@
+#include "TrackWriter.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "LoggerState.h"
+
+namespace {
+
+// Room for four doubles of any size in "%.7f", so a garbage field never cuts a record.
+constexpr size_t kRecordSize = 1400;
+
+// "20YY-MM-DD,hh:mm:ss,lat,lon,alt,speed\r\n" from the receiver's ddmmyy and
+// hhmmss. False when the receiver sent a shorter date or time: its fields
+// are not there to be read.
+bool FormatRecord(const FixData& fix, char (&record)[kRecordSize], DWORD* length) {
+  const char* d = fix.fixDate;
+  const char* t = fix.fixTime;
+  if (strlen(d) < 6 || strlen(t) < 6) return false;
+  const char date[] = {d[4], d[5], '-', d[2], d[3], '-', d[0], d[1], '\0'};
+  const char time[] = {t[0], t[1], ':', t[2], t[3], ':', t[4], t[5], '\0'};
+  const int n = snprintf(record, sizeof record, "20%s,%s,%.7f,%.7f,%.1f,%.1f\r\n", date, time, fix.latitude,
+                         fix.longitude, fix.altitude, fix.speedKmh);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof record) return false;
+  *length = static_cast<DWORD>(n);
+  return true;
+}
+
+HANDLE OpenTrackFile(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// <dir>\YYYYMMDDhhmmss.txt; logdir gets its backslash even when it ends with one.
+void BuildLogPath(LoggerState& state, const SYSTEMTIME& now) {
+  const WCHAR* logdir = state.settings.logdir;
+  const int length =
+      logdir[0] ? _snwprintf(state.logPath, MAX_PATH - 1, TEXT("%s\\%4d%02d%02d%02d%02d%02d.txt"), logdir, now.wYear,
+                             now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond)
+                : _snwprintf(state.logPath, MAX_PATH - 1, TEXT("%s%4d%02d%02d%02d%02d%02d.txt"), state.appDir,
+                             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  state.logPath[MAX_PATH - 1] = TEXT('\0');
+  // A path cut to fit would name another file: leave none, so the first record fails to open it.
+  if (length < 0) state.logPath[0] = TEXT('\0');
+}
+
+void ShowSteadyLamp(LoggerView& view) {
+  view.ShowControl(IDC_LOG_LAMP_BLINK, FALSE);
+  view.ShowControl(IDC_LOG_LAMP_STEADY, TRUE);
+}
+
+}  // namespace
+
+void TrackWriter::StartLogging(LoggerState& state) {
+  LoggerView& view = *state.view;
+  view.DefaultBeep();
+  state.waitingForFix = TRUE;
+  view.StartTimer(state.timerId, kTimerPeriodMs);
+  view.EnableControl(IDC_START, FALSE);
+  view.EnableControl(IDC_STOP, TRUE);
+  if (state.settings.autominimize) view.EnterCompactTile();
+}
+
+void TrackWriter::TimerTick(LoggerState& state, UINT timerId) {
+  if (timerId != state.timerId) return;
+  TrackLock lock(state);
+  // A tick already queued when the timer was killed must not start a second log.
+  if (!state.waitingForFix) return;
+
+  state.logFile = INVALID_HANDLE_VALUE;  // every earlier file has been closed
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  if (state.fix.fixQuality == 0) return;
+  if (now.wYear < 2006) return;  // the clock has not been set
+
+  LoggerView& view = *state.view;
+  view.StopTimer(state.timerId);
+  state.waitingForFix = FALSE;
+  view.RedrawStatusBox();
+
+  BuildLogPath(state, now);
+  // A failed open is not reported here: the first record fails to write.
+  if (state.settings.writecache != 0) state.logFile = OpenTrackFile(state.logPath);
+  state.logging = TRUE;
+}
+
+void TrackWriter::DueRecord(LoggerState& state) {
+  TrackLock lock(state);
+  if (!state.logging) return;  // a Stop got in first
+
+  LoggerView& view = *state.view;
+  const FixData& fix = state.fix;
+  const LoggerSettings& settings = state.settings;
+
+  if (fix.fixQuality == 0) {
+    if (!fixShown) return;
+    view.RedrawStatusBox();
+    ShowSteadyLamp(view);
+    fixShown = FALSE;
+    if (settings.writecache != 2 || state.logFile == INVALID_HANDLE_VALUE) return;
+    if (!FlushFileBuffers(state.logFile)) {
+      state.writeError = TRUE;
+      ErrorStop(state);
+      return;
+    }
+    CloseHandle(state.logFile);
+    state.logFile = INVALID_HANDLE_VALUE;
+    return;
+  }
+
+  if (!fixShown) {
+    view.RedrawStatusBox();
+    fixShown = TRUE;
+  }
+  if (!blinkPhase) {
+    view.ShowControl(IDC_LOG_LAMP_BLINK, TRUE);
+    view.ShowControl(IDC_LOG_LAMP_STEADY, FALSE);
+    blinkPhase = TRUE;
+  } else {
+    ShowSteadyLamp(view);
+    blinkPhase = FALSE;
+  }
+
+  ++recordTick;
+  if (static_cast<DWORD>(settings.interval) > recordTick) return;
+  if (fix.latitude == state.lastLatitude && fix.longitude == state.lastLongitude) {
+    recordTick = 0;  // an unchanged position is not written again
+    return;
+  }
+
+  char record[kRecordSize];
+  DWORD length = 0;
+  // Without a whole date and time nothing is written; the count stays, so the next complete cycle writes.
+  if (!FormatRecord(fix, record, &length)) return;
+
+  if (state.logFile == INVALID_HANDLE_VALUE) state.logFile = OpenTrackFile(state.logPath);
+  SetFilePointer(state.logFile, 0, NULL, FILE_END);
+  DWORD written = 0;
+  if (!WriteFile(state.logFile, record, length, &written, NULL) || written != length) {
+    state.writeError = TRUE;
+    ErrorStop(state);
+    return;
+  }
+  if (settings.writecache == 0 || (settings.writecache == 2 && fix.speedKmh < kSlowSpeedKmh)) {
+    if (!FlushFileBuffers(state.logFile)) {
+      state.writeError = TRUE;
+      ErrorStop(state);
+      return;
+    }
+    CloseHandle(state.logFile);
+    state.logFile = INVALID_HANDLE_VALUE;
+  }
+  state.lastLatitude = fix.latitude;
+  state.lastLongitude = fix.longitude;
+  recordTick = 0;
+}
+
+// The track lock is held.
+void TrackWriter::ErrorStop(LoggerState& state) {
+  LoggerView& view = *state.view;
+  if (state.logFile != INVALID_HANDLE_VALUE) CloseHandle(state.logFile);
+  state.logFile = INVALID_HANDLE_VALUE;
+  state.logging = FALSE;
+  ShowSteadyLamp(view);
+  view.SetControlText(IDC_START, TEXT("ログ書込不可"));
+  view.EnableControl(IDC_STOP, FALSE);
+  view.RedrawStatusBox();
+  view.ExclamationBeep();
+}
+
+// The track lock is held. With writecache 0 the file is open only inside a
+// record, so an open file here belongs to the policies that keep it open.
+void TrackWriter::CloseTrackFile(LoggerState& state) {
+  if (state.logFile == INVALID_HANDLE_VALUE) return;
+  FlushFileBuffers(state.logFile);
+  CloseHandle(state.logFile);
+  state.logFile = INVALID_HANDLE_VALUE;
+}
+
+void TrackWriter::StopLogging(LoggerState& state) {
+  LoggerView& view = *state.view;
+  view.DefaultBeep();
+  TrackLock lock(state);
+  // A Stop queued while an error stop ran: the log is over and both commands stay disabled.
+  if (state.writeError) return;
+  if (state.waitingForFix) {
+    state.waitingForFix = FALSE;
+    view.StopTimer(state.timerId);
+  } else {
+    state.logging = FALSE;
+    CloseTrackFile(state);
+  }
+  view.RedrawStatusBox();
+  view.EnableControl(IDC_STOP, FALSE);
+  view.EnableControl(IDC_START, TRUE);
+  ShowSteadyLamp(view);
+}
+
+void TrackWriter::FinishOnShutdown(LoggerState& state) {
+  state.view->StopTimer(state.timerId);
+  TrackLock lock(state);
+  if (!state.logging) return;
+  state.logging = FALSE;
+  CloseTrackFile(state);
+}

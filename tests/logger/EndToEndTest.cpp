@@ -1,0 +1,159 @@
+// The road of a sentence in one process: a replayed receiver on COM5:, the
+// splitter driver relaying it to COM6:, a client reading COM6: as a
+// navigation program would, the logger's receive loop on the tap COM7:, and
+// logging with the clock set. The track must equal the expected file.
+#include <ReceiveLoop.h>
+#include <TempDir.h>
+#include <TrackWriter.h>
+#include <cehost/Device.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+#include "LoggerTestSupport.h"
+#include "RecordingView.h"
+
+namespace loggertest {
+namespace {
+
+const char kCapture[] = "drive-tokyo.nmea";
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+void SetDword(HKEY key, const WCHAR* name, DWORD value) {
+  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+            ERROR_SUCCESS);
+}
+
+void SetText(HKEY key, const WCHAR* name, const std::u16string& value) {
+  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
+            ERROR_SUCCESS);
+}
+
+// The relay key as the installer writes it (relay 6 from 5, tap 7), activated.
+void ActivateSplitter() {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, TEXT("Drivers\\BuiltIn\\Ravelink"), 0, NULL, 0, 0, NULL, &key, NULL),
+            ERROR_SUCCESS);
+  SetText(key, TEXT("Dll"), u"Ravelink.Dll");
+  SetText(key, TEXT("Prefix"), u"COM");
+  SetDword(key, TEXT("Index"), 6);
+  SetDword(key, TEXT("srcIndex"), 5);
+  SetDword(key, TEXT("monIndex"), 7);
+  RegCloseKey(key);
+  ASSERT_NE(ActivateDevice(TEXT("Drivers\\BuiltIn\\Ravelink"), 0), INVALID_HANDLE_VALUE);
+}
+
+struct Settings {
+  LONG interval;
+  LONG writecache;
+  const char* expected;
+};
+
+void PrintTo(const Settings& s, std::ostream* out) {
+  *out << "interval " << s.interval << ", writecache " << s.writecache << ", " << s.expected;
+}
+
+class EndToEndTest : public ::testing::TestWithParam<Settings> {};
+
+TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
+  const Settings run = GetParam();
+  const std::string capture = ReadTestData(kCapture);
+  const std::string expected = ReadTestData(run.expected);
+  // The client holds back after the first $GPGGA with a fix until logging runs,
+  // so the log starts at the same sentence on every run.
+  const size_t gate = capture.find("\n", capture.find("$GPGGA,000459.00")) + 1;
+  int rmcCount = 0;
+  for (size_t at = capture.find("$GPRMC,"); at != std::string::npos; at = capture.find("$GPRMC,", at + 1)) ++rmcCount;
+
+  ResetProcessWide();
+  cetest::TempDir root;
+  cetest::InstallDriver(root.Path(), RAVELINK_DLL);
+  root.Write("Program Files/Wendra/keep", "");
+  cehost::BootOptions options;
+  options.root = root.Path();
+  options.ports = {"COM5:=replay:" + std::string(CE_TEST_DATA) + "/" + kCapture + "@3"};
+  options.clock = "2008-03-07T09:05:02";
+  std::string error;
+  auto device = cehost::InProcessDevice::Boot(options, &error);
+  ASSERT_TRUE(device) << error;
+  ActivateSplitter();
+
+  RecordingView view;
+  LoggerState state(view);
+  wcscpy(state.appDir, TEXT("\\Program Files\\Wendra\\"));
+  state.timerId = 1;
+  state.settings.interval = run.interval;
+  state.settings.writecache = run.writecache;
+  ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
+  TrackWriter::StartLogging(state);
+
+  std::atomic<bool> go{false};
+  std::atomic<size_t> read{0};
+  std::thread client([&] {
+    HANDLE relay = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (relay == INVALID_HANDLE_VALUE) return;
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 200, 0, 0};
+    SetCommTimeouts(relay, &timeouts);
+    char buffer[256];
+    size_t total = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (total < capture.size() && std::chrono::steady_clock::now() < deadline) {
+      if (total == gate && !go) {
+        Sleep(5);
+        continue;
+      }
+      const size_t limit = total < gate ? gate : capture.size();
+      DWORD done = 0;
+      if (!ReadFile(relay, buffer, static_cast<DWORD>(std::min(sizeof buffer, limit - total)), &done, NULL)) break;
+      total += done;
+      read = total;
+    }
+    CloseHandle(relay);
+  });
+
+  ASSERT_TRUE(WaitUntil([&] { return view.LastText(IDC_FIX_QUALITY) == u"GPS"; }));
+  const SYSTEMTIME start = {2008, 3, 0, 7, 9, 5, 2, 0};
+  SetLocalTime(&start);
+  TrackWriter::TimerTick(state, 1);
+  EXPECT_TRUE(state.logging);
+  go = true;
+
+  EXPECT_TRUE(WaitUntil([&] { return view.Count("text", IDC_LATITUDE) == rmcCount; }))
+      << "the logger saw " << view.Count("text", IDC_LATITUDE) << " of " << rmcCount << " $GPRMC, the client read "
+      << read << " of " << capture.size() << " bytes";
+  client.join();
+  TrackWriter::StopLogging(state);
+  CloseTapPort(state);
+
+  EXPECT_EQ(read, capture.size());
+  EXPECT_EQ(device->LostBytes("COM5:"), 0u);
+  EXPECT_FALSE(state.writeError);
+  EXPECT_EQ(std::u16string(state.logPath), u"\\Program Files\\Wendra\\20080307090502.txt");
+  EXPECT_EQ(root.Read("Program Files/Wendra/20080307090502.txt"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tracks, EndToEndTest,
+                         ::testing::Values(Settings{1, 2, "drive-tokyo.interval1.txt"},
+                                           Settings{3, 0, "drive-tokyo.interval3.txt"}),
+                         [](const ::testing::TestParamInfo<Settings>& info) {
+                           return "Interval" + std::to_string(info.param.interval) + "WriteCache" +
+                                  std::to_string(info.param.writecache);
+                         });
+
+}  // namespace
+}  // namespace loggertest

@@ -1,0 +1,27 @@
+// Helpers shared by the logger's tests.
+#pragma once
+
+#include <LoggerState.h>
+#include <NmeaInterpreter.h>
+
+#include <string>
+
+namespace loggertest {
+
+// ASCII as it stands, other code units as \uXXXX: for messages.
+std::string Printable(const std::u16string& text);
+
+// "$" + body + "*" + checksum + CR LF, as a receiver sends it.
+std::string Sentence(const std::string& body);
+
+// Hands text to the interpreter as the receive loop does: a zero-terminated,
+// writable chunk.
+void Interpret(NmeaInterpreter& interpreter, LoggerState& state, const std::string& text);
+
+// The process-wide values as a new process has them.
+void ResetProcessWide();
+
+// The content of a file of the test data directory.
+std::string ReadTestData(const std::string& name);
+
+}  // namespace loggertest

@@ -1,0 +1,72 @@
+#include "RecordingView.h"
+
+#include <sstream>
+
+#include "LoggerTestSupport.h"
+
+namespace loggertest {
+
+std::string Describe(const ViewOp& op) {
+  std::ostringstream out;
+  out << op.kind;
+  if (op.kind == "text" || op.kind == "enable" || op.kind == "show" || op.kind == "timer" || op.kind == "killtimer") {
+    out << ' ' << op.id;
+  }
+  if (op.kind == "text" || op.kind == "errorbox") out << " \"" << Printable(op.text) << '"';
+  if (op.kind == "enable" || op.kind == "show") out << ' ' << (op.flag ? "on" : "off");
+  if (op.kind == "timer") out << ' ' << op.period;
+  return out.str();
+}
+
+std::string Describe(const std::vector<ViewOp>& ops) {
+  std::string all;
+  for (const ViewOp& op : ops) all += Describe(op) + "\n";
+  return all;
+}
+
+void RecordingView::Add(const ViewOp& op) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ops_.push_back(op);
+}
+
+std::vector<ViewOp> RecordingView::Ops() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ops_;
+}
+
+void RecordingView::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ops_.clear();
+}
+
+int RecordingView::Count(const std::string& kind, int id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int n = 0;
+  for (const ViewOp& op : ops_) n += op.kind == kind && (id < 0 || op.id == id);
+  return n;
+}
+
+int RecordingView::Count(const ViewOp& op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int n = 0;
+  for (const ViewOp& each : ops_) n += each == op;
+  return n;
+}
+
+std::u16string RecordingView::LastText(int id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = ops_.rbegin(); it != ops_.rend(); ++it) {
+    if (it->kind == "text" && it->id == id) return it->text;
+  }
+  return u"<none>";
+}
+
+bool RecordingView::Shown(int id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = ops_.rbegin(); it != ops_.rend(); ++it) {
+    if (it->kind == "show" && it->id == id) return it->flag;
+  }
+  return false;
+}
+
+}  // namespace loggertest

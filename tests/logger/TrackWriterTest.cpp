@@ -1,0 +1,439 @@
+#include <TempDir.h>
+#include <TrackWriter.h>
+#include <cehost/Device.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "LoggerTestSupport.h"
+#include "RecordingView.h"
+
+namespace loggertest {
+namespace {
+
+const std::u16string kCannotWrite = u"ログ書込不可";
+
+class TrackWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProcessWide();
+    root.Write("Program Files/Wendra/Wendra.cfg", "");
+    cehost::BootOptions options;
+    options.root = root.Path();
+    options.clock = "2008-03-07T09:05:02";
+    std::string error;
+    device = cehost::InProcessDevice::Boot(options, &error);
+    ASSERT_TRUE(device) << error;
+    wcscpy(state.appDir, TEXT("\\Program Files\\Wendra\\"));
+    state.timerId = 1;
+  }
+
+  void TearDown() override { TrackWriter::FinishOnShutdown(state); }
+
+  static void SetClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    const SYSTEMTIME time = {year, month, 0, day, hour, minute, second, 0};
+    ASSERT_TRUE(SetLocalTime(&time));
+  }
+
+  // Start, then the tick that finds a fix at 2008-03-07 09:05:02.
+  void StartLog() {
+    TrackWriter::StartLogging(state);
+    state.fix.fixQuality = 1;
+    SetClock(2008, 3, 7, 9, 5, 2);
+    TrackWriter::TimerTick(state, 1);
+    ASSERT_TRUE(state.logging);
+    view.Clear();
+  }
+
+  // Stop, then a new log whose file is named after 09:06:second.
+  void Restart(WORD second) {
+    TrackWriter::StopLogging(state);
+    TrackWriter::StartLogging(state);
+    SetClock(2008, 3, 7, 9, 6, second);
+    TrackWriter::TimerTick(state, 1);
+    ASSERT_TRUE(state.logging);
+    view.Clear();
+  }
+
+  // One completed sentence cycle with these fix values.
+  void Cycle(double latitude, double longitude, double speedKmh = 20.0, LONG quality = 1, const char* date = "070308",
+             const char* time = "000502.00") {
+    state.fix.latitude = latitude;
+    state.fix.longitude = longitude;
+    state.fix.speedKmh = speedKmh;
+    state.fix.altitude = 45.3;
+    state.fix.fixQuality = quality;
+    std::snprintf(state.fix.fixDate, sizeof state.fix.fixDate, "%s", date);
+    std::snprintf(state.fix.fixTime, sizeof state.fix.fixTime, "%s", time);
+    TrackWriter::DueRecord(state);
+  }
+
+  // Moving cycles; the second of each record tells which cycle wrote it.
+  void MovingCycles(int from, int to) {
+    for (int i = from; i <= to; ++i) {
+      char time[16];
+      std::snprintf(time, sizeof time, "0005%02d", i);
+      Cycle(35.0 + i * 0.001, 139.0 + i * 0.001, 20.0, 1, "070308", time);
+    }
+  }
+
+  std::string HostPath(const std::u16string& devicePath) const {
+    std::string path = root.Path();
+    for (char16_t c : devicePath) path += c == u'\\' ? '/' : static_cast<char>(c);  // ASCII paths
+    return path;
+  }
+  std::string Track() const { return root.Read(HostPath(state.logPath).substr(root.Path().size() + 1)); }
+  bool TrackExists() const { return ::access(HostPath(state.logPath).c_str(), F_OK) == 0; }
+  // No handle of this program holds the file: an exclusive open succeeds.
+  bool TrackIsClosed() const {
+    HANDLE file = CreateFileW(state.logPath, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+  }
+  // The lines of the track that carry these times, in order.
+  std::string Seconds() const {
+    std::string seconds;
+    const std::string track = Track();
+    for (size_t at = track.find(":05:"); at != std::string::npos; at = track.find(":05:", at + 1)) {
+      seconds += track.substr(at + 4, 2) + " ";
+    }
+    return seconds;
+  }
+
+  cetest::TempDir root;
+  std::unique_ptr<cehost::InProcessDevice> device;
+  RecordingView view;
+  LoggerState state{view};
+};
+
+TEST_F(TrackWriterTest, StartWaitsForAFixAndASetClock) {
+  TrackWriter::StartLogging(state);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Beep(), Timer(1, 1000), Enable(IDC_START, false), Enable(IDC_STOP, true),
+                                             Tile()}))
+      << Describe(view.Ops());
+  EXPECT_TRUE(state.waitingForFix);
+  view.Clear();
+
+  TrackWriter::TimerTick(state, 2);  // another timer
+  TrackWriter::TimerTick(state, 1);  // no fix yet
+  state.fix.fixQuality = 1;
+  SetClock(2003, 1, 1, 0, 0, 5);  // a clock never set
+  TrackWriter::TimerTick(state, 1);
+  EXPECT_TRUE(view.Ops().empty()) << Describe(view.Ops());
+  EXPECT_TRUE(state.waitingForFix);
+  EXPECT_FALSE(state.logging);
+
+  SetClock(2008, 3, 7, 9, 5, 2);
+  TrackWriter::TimerTick(state, 1);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{KillTimer(1), Redraw()})) << Describe(view.Ops());
+  EXPECT_FALSE(state.waitingForFix);
+  EXPECT_TRUE(state.logging);
+  EXPECT_EQ(std::u16string(state.logPath), u"\\Program Files\\Wendra\\20080307090502.txt");
+  EXPECT_TRUE(TrackExists());  // writecache 1 opens the file at once
+  EXPECT_EQ(Track(), "");
+
+  TrackWriter::StopLogging(state);
+  state.settings.autominimize = FALSE;
+  view.Clear();
+  TrackWriter::StartLogging(state);
+  EXPECT_EQ(view.Count("tile"), 0);
+}
+
+TEST_F(TrackWriterTest, LogPathFollowsLogdir) {
+  root.Write("Storage Card/GPS/keep", "");
+  wcscpy(state.settings.logdir, TEXT("\\Storage Card\\GPS"));
+  StartLog();
+  EXPECT_EQ(std::u16string(state.logPath), u"\\Storage Card\\GPS\\20080307090502.txt");
+  EXPECT_TRUE(root.Exists("Storage Card/GPS/20080307090502.txt"));
+  TrackWriter::StopLogging(state);
+
+  wcscpy(state.settings.logdir, TEXT("\\Storage Card\\GPS\\"));  // the backslash is added all the same
+  state.waitingForFix = FALSE;
+  TrackWriter::StartLogging(state);
+  SetClock(2009, 12, 31, 23, 59, 58);
+  TrackWriter::TimerTick(state, 1);
+  EXPECT_EQ(std::u16string(state.logPath), u"\\Storage Card\\GPS\\\\20091231235958.txt");
+  EXPECT_TRUE(root.Exists("Storage Card/GPS/20091231235958.txt"));
+}
+
+TEST_F(TrackWriterTest, RecordLayoutIsExact) {
+  state.settings.interval = 1;
+  state.settings.writecache = 0;
+  StartLog();
+  root.Write(HostPath(state.logPath).substr(root.Path().size() + 1), "earlier\r\n");  // kept, records go after it
+  Cycle(35.6581233, 139.7414567, 12.6, 1, "070308", "000502.00");
+  Cycle(5.5, 0.25, 0.04, 2, "311299", "235959");
+  EXPECT_EQ(Track(),
+            "earlier\r\n"
+            "2008-03-07,00:05:02,35.6581233,139.7414567,45.3,12.6\r\n"
+            "2099-12-31,23:59:59,5.5000000,0.2500000,45.3,0.0\r\n");
+}
+
+TEST_F(TrackWriterTest, IntervalCountsDueCyclesWithAFix) {
+  state.settings.interval = 5;
+  StartLog();
+  MovingCycles(1, 12);
+  EXPECT_EQ(Seconds(), "05 10 ");
+
+  Cycle(1.0, 1.0, 20.0, 0);  // cycles without a fix do not count
+  Cycle(1.0, 1.0, 20.0, 0);
+  MovingCycles(13, 15);
+  EXPECT_EQ(Seconds(), "05 10 15 ");
+
+  for (LONG interval : {1, 0}) {
+    state.settings.interval = interval;
+    Restart(static_cast<WORD>(10 + interval));
+    MovingCycles(20, 22);
+    EXPECT_EQ(Seconds(), "20 21 22 ") << "interval " << interval;
+  }
+
+  state.settings.interval = -1;  // compared unsigned: never reached
+  Restart(20);
+  MovingCycles(30, 40);
+  EXPECT_EQ(Track(), "");
+  EXPECT_EQ(view.Count("show", IDC_LOG_LAMP_BLINK), 11);  // the lamp blinks all the same
+}
+
+TEST_F(TrackWriterTest, StationaryReceiverWritesOnceAndRestartsTheCount) {
+  state.settings.interval = 3;
+  StartLog();
+  for (int i = 1; i <= 6; ++i) Cycle(35.5, 139.5, 0.0, 1, "070308", i == 3 ? "000503" : "000506");
+  EXPECT_EQ(Seconds(), "03 ");
+  Cycle(35.6, 139.5, 1.0, 1, "070308", "000507");
+  Cycle(35.6, 139.5, 1.0, 1, "070308", "000508");
+  EXPECT_EQ(Seconds(), "03 ");  // the count started again at the unchanged position
+  Cycle(35.6, 139.5, 1.0, 1, "070308", "000509");
+  EXPECT_EQ(Seconds(), "03 09 ");
+}
+
+TEST_F(TrackWriterTest, WriteCacheZeroOpensTheFileForEachRecord) {
+  state.settings.interval = 1;
+  state.settings.writecache = 0;
+  StartLog();
+  EXPECT_FALSE(TrackExists());
+  MovingCycles(1, 1);
+  EXPECT_TRUE(TrackExists());
+  EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(TrackIsClosed());
+  MovingCycles(2, 2);
+  EXPECT_EQ(Seconds(), "01 02 ");
+  EXPECT_TRUE(TrackIsClosed());
+}
+
+TEST_F(TrackWriterTest, WriteCacheOneKeepsTheFileOpenUntilStop) {
+  state.settings.interval = 1;
+  StartLog();
+  MovingCycles(1, 3);
+  Cycle(9.0, 9.0, 1.0);  // slow, and
+  Cycle(9.0, 9.0, 1.0, 0);  // the fix lost: still open
+  EXPECT_NE(state.logFile, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(TrackIsClosed());
+  TrackWriter::StopLogging(state);
+  EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(TrackIsClosed());
+  EXPECT_EQ(Seconds(), "01 02 03 02 ");
+}
+
+TEST_F(TrackWriterTest, WriteCacheTwoClosesBelowWalkingSpeedAndOnALostFix) {
+  state.settings.interval = 1;
+  state.settings.writecache = 2;
+  StartLog();
+  EXPECT_FALSE(TrackIsClosed());
+  Cycle(1.0, 1.0, 3.6);
+  EXPECT_FALSE(TrackIsClosed());
+  Cycle(2.0, 1.0, 3.5);
+  EXPECT_TRUE(TrackIsClosed());
+  EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE);
+  Cycle(3.0, 1.0, 50.0);  // opens it again
+  EXPECT_FALSE(TrackIsClosed());
+  Cycle(3.0, 1.0, 50.0, 0);
+  EXPECT_TRUE(TrackIsClosed());
+  EXPECT_EQ(Track(),
+            "2008-03-07,00:05:02,1.0000000,1.0000000,45.3,3.6\r\n"
+            "2008-03-07,00:05:02,2.0000000,1.0000000,45.3,3.5\r\n"
+            "2008-03-07,00:05:02,3.0000000,1.0000000,45.3,50.0\r\n");
+}
+
+TEST_F(TrackWriterTest, LostAndRegainedFixDriveTheLampAndStatusBoxOnce) {
+  state.settings.interval = 1;
+  StartLog();
+  MovingCycles(1, 2);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Show(IDC_LOG_LAMP_BLINK, true), Show(IDC_LOG_LAMP_STEADY, false),
+                                             Show(IDC_LOG_LAMP_BLINK, false), Show(IDC_LOG_LAMP_STEADY, true)}))
+      << Describe(view.Ops());
+  view.Clear();
+  Cycle(0.0, 0.0, 0.0, 0);
+  Cycle(0.0, 0.0, 0.0, 0);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Redraw(), Show(IDC_LOG_LAMP_BLINK, false), Show(IDC_LOG_LAMP_STEADY, true)}))
+      << Describe(view.Ops());
+  view.Clear();
+  MovingCycles(3, 4);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Redraw(), Show(IDC_LOG_LAMP_BLINK, true), Show(IDC_LOG_LAMP_STEADY, false),
+                                             Show(IDC_LOG_LAMP_BLINK, false), Show(IDC_LOG_LAMP_STEADY, true)}))
+      << Describe(view.Ops());
+  EXPECT_EQ(Seconds(), "01 02 03 04 ");
+}
+
+TEST_F(TrackWriterTest, ShortDateOrTimeWritesNothingAndKeepsTheCount) {
+  state.settings.interval = 3;
+  StartLog();
+  MovingCycles(1, 2);
+  Cycle(7.0, 7.0, 20.0, 1, "", "000503");  // $GPRMC without a date
+  EXPECT_EQ(Track(), "");
+  EXPECT_EQ(state.lastLatitude, 0.0);
+  MovingCycles(4, 4);  // the next complete cycle writes
+  EXPECT_EQ(Seconds(), "04 ");
+  MovingCycles(5, 6);
+  Cycle(8.0, 8.0, 20.0, 1, "070308", "0005");  // a cut time
+  Cycle(8.0, 8.0, 20.0, 1, "07030", "000508");  // a cut date
+  EXPECT_EQ(Seconds(), "04 ");
+  EXPECT_DOUBLE_EQ(state.lastLatitude, 35.004);
+  MovingCycles(9, 9);
+  EXPECT_EQ(Seconds(), "04 09 ");
+  EXPECT_FALSE(state.writeError);
+}
+
+TEST_F(TrackWriterTest, UnopenableFileStopsTheLogAtTheFirstRecord) {
+  struct Case {
+    std::u16string logdir;
+    LONG writecache;
+  };
+  // A path too long for logPath is not cut to another name: it is left empty.
+  for (const Case& c : {Case{u"\\No Such Dir", 1}, Case{u"\\" + std::u16string(300, u'd'), 0}}) {
+    ResetProcessWide();
+    RecordingView view;
+    LoggerState state(view);
+    state.timerId = 1;
+    state.settings.interval = 1;
+    state.settings.writecache = c.writecache;
+    wcscpy(state.settings.logdir, c.logdir.c_str());
+    TrackWriter::StartLogging(state);
+    state.fix.fixQuality = 1;
+    TrackWriter::TimerTick(state, 1);
+    ASSERT_TRUE(state.logging) << "a failed open is not reported at the start";
+    view.Clear();
+
+    state.fix.latitude = 1.0;
+    std::snprintf(state.fix.fixDate, sizeof state.fix.fixDate, "070308");
+    std::snprintf(state.fix.fixTime, sizeof state.fix.fixTime, "000502");
+    TrackWriter::DueRecord(state);
+    EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Show(IDC_LOG_LAMP_BLINK, true), Show(IDC_LOG_LAMP_STEADY, false),
+                                               Show(IDC_LOG_LAMP_BLINK, false), Show(IDC_LOG_LAMP_STEADY, true),
+                                               Text(IDC_START, kCannotWrite), Enable(IDC_STOP, false), Redraw(),
+                                               Exclamation()}))
+        << Describe(view.Ops());
+    EXPECT_TRUE(state.writeError);
+    EXPECT_FALSE(state.logging);
+    EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE);
+
+    view.Clear();
+    state.fix.latitude = 2.0;
+    TrackWriter::DueRecord(state);
+    EXPECT_TRUE(view.Ops().empty());
+    // A Stop already queued when the error stop ran leaves both commands disabled.
+    TrackWriter::StopLogging(state);
+    EXPECT_EQ(view.Ops(), std::vector<ViewOp>{Beep()}) << Describe(view.Ops());
+  }
+}
+
+TEST_F(TrackWriterTest, FailedWriteOrFlushStopsTheLog) {
+  state.settings.interval = 1;
+  auto expectErrorStop = [&](const char* what) {
+    EXPECT_TRUE(state.writeError) << what;
+    EXPECT_FALSE(state.logging) << what;
+    EXPECT_EQ(view.LastText(IDC_START), kCannotWrite) << what;
+    EXPECT_EQ(view.Count("exclamation"), 1) << what;
+    EXPECT_EQ(state.logFile, INVALID_HANDLE_VALUE) << what;
+  };
+  auto restart = [&](LONG writecache) {
+    ResetProcessWide();
+    state.settings.writecache = writecache;
+    state.writeError = FALSE;
+    StartLog();
+  };
+
+  // /dev/full refuses every write; /dev/null takes them but cannot be flushed.
+  for (const char* target : {"/dev/full", "/dev/null"}) {
+    restart(0);
+    ASSERT_EQ(::symlink(target, HostPath(state.logPath).c_str()), 0);
+    MovingCycles(1, 1);
+    expectErrorStop(target);
+    ::unlink(HostPath(state.logPath).c_str());
+  }
+
+  // writecache 2: the flush when the fix is lost.
+  restart(2);
+  Cycle(1.0, 1.0, 1.0);  // slow: flushed and closed
+  ASSERT_EQ(::unlink(HostPath(state.logPath).c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/null", HostPath(state.logPath).c_str()), 0);
+  Cycle(2.0, 1.0, 30.0);  // opens the file again and keeps it
+  EXPECT_FALSE(state.writeError);
+  Cycle(2.0, 1.0, 30.0, 0);
+  expectErrorStop("lost fix");
+}
+
+TEST_F(TrackWriterTest, StopWhileWaitingKillsTheTimerAndWritesNothing) {
+  TrackWriter::StartLogging(state);
+  view.Clear();
+  TrackWriter::StopLogging(state);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Beep(), KillTimer(1), Redraw(), Enable(IDC_STOP, false),
+                                             Enable(IDC_START, true), Show(IDC_LOG_LAMP_BLINK, false),
+                                             Show(IDC_LOG_LAMP_STEADY, true)}))
+      << Describe(view.Ops());
+  EXPECT_FALSE(state.waitingForFix);
+
+  // A tick that was already queued when the timer died starts nothing.
+  view.Clear();
+  state.fix.fixQuality = 1;
+  TrackWriter::TimerTick(state, 1);
+  EXPECT_FALSE(state.logging);
+  EXPECT_TRUE(view.Ops().empty());
+  EXPECT_EQ(std::u16string(state.logPath), u"");
+}
+
+TEST_F(TrackWriterTest, StopWhileLoggingClosesTheFileAndAStartBeginsAnother) {
+  state.settings.interval = 1;
+  StartLog();
+  MovingCycles(1, 2);
+  view.Clear();
+  TrackWriter::StopLogging(state);
+  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Beep(), Redraw(), Enable(IDC_STOP, false), Enable(IDC_START, true),
+                                             Show(IDC_LOG_LAMP_BLINK, false), Show(IDC_LOG_LAMP_STEADY, true)}))
+      << Describe(view.Ops());
+  EXPECT_FALSE(state.logging);
+  EXPECT_TRUE(TrackIsClosed());
+  MovingCycles(3, 3);  // nothing after Stop
+  EXPECT_EQ(Seconds(), "01 02 ");
+
+  const std::u16string first = state.logPath;
+  TrackWriter::StartLogging(state);
+  SetClock(2008, 3, 7, 10, 0, 0);
+  TrackWriter::TimerTick(state, 1);
+  EXPECT_EQ(std::u16string(state.logPath), u"\\Program Files\\Wendra\\20080307100000.txt");
+  MovingCycles(4, 4);
+  EXPECT_EQ(Seconds(), "04 ");
+  EXPECT_NE(first, std::u16string(state.logPath));
+}
+
+TEST_F(TrackWriterTest, FinishOnShutdownKillsTheTimerAndClosesTheFile) {
+  TrackWriter::FinishOnShutdown(state);  // before anything started
+  EXPECT_EQ(view.Ops(), std::vector<ViewOp>{KillTimer(1)});
+  view.Clear();
+
+  state.settings.interval = 1;
+  state.settings.writecache = 2;
+  StartLog();
+  MovingCycles(1, 1);
+  view.Clear();
+  TrackWriter::FinishOnShutdown(state);
+  EXPECT_EQ(view.Ops(), std::vector<ViewOp>{KillTimer(1)});
+  EXPECT_FALSE(state.logging);
+  EXPECT_TRUE(TrackIsClosed());
+  EXPECT_EQ(Seconds(), "01 ");
+}
+
+}  // namespace
+}  // namespace loggertest
