@@ -1,0 +1,74 @@
+#include "ServedDevice.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "device/DeviceServer.h"
+
+extern char** environ;
+
+namespace cetest {
+
+std::unique_ptr<ServedDevice> ServedDevice::Start(const cehost::BootOptions& options, std::string* error) {
+  const int lock = cehost::DeviceServer::LockRoot(options.root, error);
+  if (lock < 0) return nullptr;
+  std::unique_ptr<ServedDevice> served(new ServedDevice);
+  served->device_ = cehost::InProcessDevice::Boot(options, error);
+  if (!served->device_) return nullptr;
+  served->server_ = cehost::DeviceServer::Open(served->device_->Get(), lock, error);
+  if (!served->server_) return nullptr;
+  served->serving_ = std::thread([server = served->server_.get()] { server->Run(); });
+  return served;
+}
+
+ServedDevice::~ServedDevice() {
+  if (server_) {
+    server_->Stop();
+    if (serving_.joinable()) serving_.join();
+    server_.reset();
+  }
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            const std::string& outputFile) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.push_back(*e);
+  env.insert(env.end(), environment.begin(), environment.end());
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  if (!outputFile.empty()) {
+    const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) ::dup2(fd, 1);
+  }
+  ::execve(args[0], args.data(), envp.data());
+  ::_exit(127);
+}
+
+int WaitExit(pid_t child, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(child, &status, WNOHANG);
+    if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (done < 0) return -1;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace cetest

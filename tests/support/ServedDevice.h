@@ -1,0 +1,45 @@
+// A device booted in the test process and served to other programs, so a
+// test can start real programs (cedevice commands, Wendra) on it and still
+// call the device directly itself.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cehost/Device.h"
+
+namespace cehost {
+class DeviceServer;
+}
+
+namespace cetest {
+
+class ServedDevice {
+ public:
+  // nullptr with a message when the device cannot boot or serve.
+  static std::unique_ptr<ServedDevice> Start(const cehost::BootOptions& options, std::string* error);
+  // Stops serving (every program's hold ends as on its exit) and shuts down.
+  ~ServedDevice();
+
+  cehost::InProcessDevice& Device() { return *device_; }
+
+ private:
+  ServedDevice() = default;
+  std::unique_ptr<cehost::InProcessDevice> device_;
+  std::unique_ptr<cehost::DeviceServer> server_;
+  std::thread serving_;
+};
+
+// A child process running argv, with extra environment entries "NAME=value";
+// its standard output goes to outputFile when one is given.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+            const std::string& outputFile = "");
+// Waits for the child to end; its exit status, or -1 when it did not end in
+// time (it is then killed), or 128 + the signal that ended it.
+int WaitExit(pid_t child, int timeoutMs);
+
+}  // namespace cetest
