@@ -1,11 +1,12 @@
 #include "ServedDevice.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <thread>
 
 #include "device/DeviceServer.h"
@@ -56,19 +57,19 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 }
 
 int WaitExit(pid_t child, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (done < 0) return -1;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // A process descriptor becomes readable when the child ends.
+  const int process = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+  pollfd ended{process, POLLIN, 0};
+  const bool inTime = process >= 0 && ::poll(&ended, 1, timeoutMs) == 1;
+  if (process >= 0) ::close(process);
+  int status = 0;
+  if (!inTime) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return -1;
   }
+  if (::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace cetest
