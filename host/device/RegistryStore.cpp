@@ -335,9 +335,21 @@ RegistryStore::Key* RegistryStore::Find(const std::u16string& key) const {
   return Walk(root_.get(), SplitKeyPath(key));
 }
 
-void RegistryStore::MakeVolatile(const std::u16string& key) {
+void RegistryStore::CreateVolatileKey(const std::u16string& key) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Key* found = Find(key)) found->isVolatile = true;
+  Key* current = root_.get();
+  for (const auto& part : SplitKeyPath(key)) {
+    Key* next = Child(*current, part);
+    if (!next) {
+      current->subkeys.push_back(std::make_unique<Key>());
+      next = current->subkeys.back().get();
+      next->name = part;
+    }
+    current = next;
+  }
+  current->isVolatile = true;
+  current->values.clear();
+  current->subkeys.clear();
 }
 
 // Writes the registry file whole: a new file beside the old one, flushed to
