@@ -127,6 +127,7 @@ std::shared_ptr<Device> Device::Create(const BootOptions& options, std::string* 
   SetDeviceRoot(options.root);
   std::shared_ptr<Device> device(new Device(options.root, options.root + "/registry.reg"));
   if (!device->registry_.Load(error)) return nullptr;
+  device->manager_.ClearActiveKeys();
   if (!options.clock.empty()) device->clock_.Set(clock);
   for (const auto& port : options.ports) {
     const size_t eq = port.find('=');

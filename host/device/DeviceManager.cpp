@@ -86,8 +86,9 @@ class DeviceManager::CallGuard {
 };
 
 DeviceManager::DeviceManager(RegistryStore& registry, std::string windowsDir)
-    : registry_(registry), windowsDir_(std::move(windowsDir)) {
-  // The active keys describe this boot only.
+    : registry_(registry), windowsDir_(std::move(windowsDir)) {}
+
+void DeviceManager::ClearActiveKeys() {
   registry_.DeleteKey(kActiveKey);
   registry_.CreateKey(kActiveKey, nullptr);
   registry_.MakeVolatile(kActiveKey);

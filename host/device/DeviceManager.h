@@ -29,6 +29,11 @@ class DeviceManager {
   DeviceManager(RegistryStore& registry, std::string windowsDir);
   ~DeviceManager();
 
+  // The active keys describe this boot only: removes those of an earlier
+  // boot and keeps new ones out of the registry file. Called once the
+  // registry is loaded, since it writes the file.
+  void ClearActiveKeys();
+
   // A device of the device itself (a real serial port), named e.g. "COM5:".
   bool AddBuiltIn(const std::u16string& name, std::shared_ptr<StreamDevice> device, std::string* error);
 
