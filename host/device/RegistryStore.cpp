@@ -209,8 +209,10 @@ bool ParseData(const std::string& text, DWORD* type, std::vector<BYTE>* data) {
   if (text.rfind("hex(", 0) == 0) {
     const size_t close = text.find("):");
     if (close == std::string::npos) return false;
+    const std::string digits = text.substr(4, close - 4);  // outlives stop, which points into it
+    if (digits.empty() || digits.size() > 8) return false;
     char* stop = nullptr;
-    *type = static_cast<DWORD>(std::strtoul(text.substr(4, close - 4).c_str(), &stop, 16));
+    *type = static_cast<DWORD>(std::strtoul(digits.c_str(), &stop, 16));
     if (*stop != '\0') return false;
     return ParseHexBytes(text.substr(close + 2), data);
   }
