@@ -3,7 +3,8 @@
 # when they are missing.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev)
+# gpsd and its clients read the relay through a pseudo-terminal in a test.
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev gpsd gpsd-clients)
 
 missing=()
 for package in "${packages[@]}"; do

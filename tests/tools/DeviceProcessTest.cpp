@@ -2,6 +2,8 @@
 // programs in processes of their own, on a device served from the test.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <windows.h>
@@ -176,6 +178,48 @@ TEST_F(DeviceProcessTest, BadFramesAndVanishingClientsNeverWedgeTheDevice) {
   }));
   ::kill(cat, SIGTERM);
   EXPECT_EQ(0, WaitExit(cat, 10000));
+}
+
+// A free TCP port on the loopback, for a server the test starts.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST_F(DeviceProcessTest, GpsdReadsTheRelayThroughAPseudoTerminal) {
+  const std::string gpsd = "/usr/sbin/gpsd";
+  const std::string gpspipe = "/usr/bin/gpspipe";
+  if (!FileExists(gpsd) || !FileExists(gpspipe)) {
+    GTEST_SKIP() << "gpsd and gpspipe are not installed; tools/install-dependencies.sh installs them";
+  }
+  Serve("sim:nofix=0");
+  const std::string link = Path("gps0");
+  const pid_t pty = Spawn({CEDEVICE_EXE, "pty", "--root", dir_.Path(), "COM6:", link});
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(link); }));
+  const std::string port = std::to_string(FreePort());
+  const pid_t daemon = Spawn({gpsd, "-N", "-n", "-S", port, link}, {}, Path("gpsd.out"), Path("gpsd.out"));
+  std::string reports;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return RunCommand({gpspipe, "-w", "-n", "8", "localhost:" + port}, &reports, 20000) == 0 &&
+               reports.find("\"class\":\"TPV\"") != std::string::npos;
+      },
+      30000))
+      << reports;
+  // The fix of the simulated receiver, at its start position.
+  EXPECT_NE(std::string::npos, reports.find("\"lat\":35.658")) << reports;
+  ::kill(daemon, SIGTERM);
+  WaitExit(daemon, 10000);
+  ::kill(pty, SIGTERM);
+  EXPECT_EQ(0, WaitExit(pty, 10000));
+  EXPECT_FALSE(FileExists(link)) << "the link goes away with the command";
 }
 
 class DeviceCommandTest : public ::testing::Test {
