@@ -36,5 +36,6 @@ int Install(int argc, char** argv);
 int Reg(int argc, char** argv);
 int Cat(int argc, char** argv);
 int Pty(int argc, char** argv);
+int Run(int argc, char** argv);
 
 }  // namespace cedevice

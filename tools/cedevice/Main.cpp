@@ -14,7 +14,9 @@ const char kUsage[] =
     "  install --root DIR                    puts Wendra, Ravelink.Dll and Wendra.cfg into \\Program Files\\Wendra\n"
     "  reg query|add|delete --root DIR KEY [/v NAME] [/t TYPE] [/d DATA] [/f]\n"
     "  cat --root DIR COMn:                  reads a port as a navigation program does, to standard output\n"
-    "  pty --root DIR COMn: LINK             shows a port to Linux programs as a pseudo-terminal at LINK\n";
+    "  pty --root DIR COMn: LINK             shows a port to Linux programs as a pseudo-terminal at LINK\n"
+    "  run [--root DIR] [--gps sim|replay:FILE[@SPEED]|tty:DEVICE[@BAUD]] [--pty LINK] [--seconds N]\n"
+    "      [--ui auto|gtk|headless]           the whole device: the GPS, a client of the relay and Wendra\n";
 
 }  // namespace
 
@@ -30,6 +32,7 @@ int main(int argc, char** argv) {
   if (command == "reg") return cedevice::Reg(argc, argv);
   if (command == "cat") return cedevice::Cat(argc, argv);
   if (command == "pty") return cedevice::Pty(argc, argv);
+  if (command == "run") return cedevice::Run(argc, argv);
   std::fprintf(stderr, "cedevice: unknown command '%s'\n%s", command.c_str(), kUsage);
   return 2;
 }
