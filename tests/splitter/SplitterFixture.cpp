@@ -64,6 +64,20 @@ DWORD SplitterFixture::TapCount(HANDLE tap) {
   return status.cbInQue;
 }
 
+void RelayAndTap::SetUp() {
+  Start();
+  relay_ = Open(u"COM6:");
+  tap_ = Open(u"COM7:");
+  ASSERT_NE(INVALID_HANDLE_VALUE, relay_);
+  ASSERT_NE(INVALID_HANDLE_VALUE, tap_);
+  AnswerAtOnce(relay_);
+}
+
+void RelayAndTap::TearDown() {
+  CloseHandle(relay_);
+  CloseHandle(tap_);
+}
+
 std::string Bytes(size_t count, char first) {
   std::string bytes(count, '\0');
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>(first + i % 26);
