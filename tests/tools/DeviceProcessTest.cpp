@@ -39,18 +39,7 @@ class DeviceProcessTest : public ::testing::Test {
     std::string error;
     device_ = ServedDevice::Start(options, &error);
     ASSERT_TRUE(device_) << error;
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Ravelink", 0, nullptr, 0, 0,
-                                             nullptr, &key, nullptr));
-    const char16_t dll[] = u"Ravelink.Dll";
-    const char16_t prefix[] = u"COM";
-    const DWORD index = 6, src = 5, mon = 7;
-    RegSetValueExW(key, u"Dll", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll), sizeof dll);
-    RegSetValueExW(key, u"Prefix", 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix), sizeof prefix);
-    RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index), 4);
-    RegSetValueExW(key, u"srcIndex", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&src), 4);
-    RegSetValueExW(key, u"monIndex", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mon), 4);
-    RegCloseKey(key);
+    ASSERT_TRUE(WriteRelayKey(6, 5, 7));
     ASSERT_NE(INVALID_HANDLE_VALUE, ActivateDevice(u"Drivers\\BuiltIn\\Ravelink", 0));
   }
   // Starts ce_test_program and waits until it says it is ready.

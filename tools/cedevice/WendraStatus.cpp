@@ -7,19 +7,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "logger/ControlIds.h"
+
 namespace cedevice {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The window's controls the line shows.
-constexpr int kReceiveData = 1011;
-constexpr int kLatitude = 1015;
-constexpr int kLongitude = 1016;
-constexpr int kTopSpeed = 1017;
-constexpr int kFixType = 1018;
-constexpr int kFixQuality = 1019;
 
 // The value of "key": in one trace line, a flat JSON object. Strings are
 // unescaped; a key that is missing gives an empty text.
@@ -97,7 +91,7 @@ void WendraStatus::Apply(const std::string& line) {
   const std::string op = Field(line, "op");
   const int id = std::atoi(Field(line, "id").c_str());
   if (op == "text") texts_[id] = Field(line, "text");
-  if (op == "show" && id == kReceiveData) receiving_ = Field(line, "shown") == "true";
+  if (op == "show" && id == IDC_RECEIVE_LAMP_DATA) receiving_ = Field(line, "shown") == "true";
 }
 
 std::string WendraStatus::TrackFile() const {
@@ -135,8 +129,8 @@ std::string WendraStatus::Line() const {
   const std::string track = TrackFile();
   char line[512];
   std::snprintf(line, sizeof line, "%s  %s %s  %s %s  top %s km/h  %ld records  %s", receiving_ ? "RCV*" : "RCV ",
-                text(kFixType, "--").c_str(), text(kFixQuality, "--").c_str(), text(kLatitude, "-").c_str(),
-                text(kLongitude, "-").c_str(), text(kTopSpeed, "0.0").c_str(), Records(),
+                text(IDC_FIX_TYPE, "--").c_str(), text(IDC_FIX_QUALITY, "--").c_str(), text(IDC_LATITUDE, "-").c_str(),
+                text(IDC_LONGITUDE, "-").c_str(), text(IDC_TOP_SPEED, "0.0").c_str(), Records(),
                 track.empty() ? "(no track yet)" : track.c_str());
   return line;
 }
