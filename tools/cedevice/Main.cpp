@@ -14,7 +14,11 @@ const char kUsage[] =
     "  install --root DIR                    puts Wendra, Ravelink.Dll and Wendra.cfg into \\Program Files\\Wendra\n"
     "  reg query|add|delete --root DIR KEY [/v NAME] [/t TYPE] [/d DATA] [/f]\n"
     "  cat --root DIR COMn:                  reads a port as a navigation program does, to standard output\n"
-    "  pty --root DIR COMn: LINK             shows a port to Linux programs as a pseudo-terminal at LINK\n";
+    "  pty --root DIR COMn: LINK             shows a port to Linux programs as a pseudo-terminal at LINK\n"
+    "  windows --root DIR                    lists the top-level windows, top first\n"
+    "  send --root DIR TITLE MSG WPARAM LPARAM\n"
+    "        sends a message to the window with that title and prints the answer;\n"
+    "        MSG is a number or a name such as WM_COMMAND (WM_COMMAND 1000 0 presses Start)\n";
 
 }  // namespace
 
@@ -30,6 +34,8 @@ int main(int argc, char** argv) {
   if (command == "reg") return cedevice::Reg(argc, argv);
   if (command == "cat") return cedevice::Cat(argc, argv);
   if (command == "pty") return cedevice::Pty(argc, argv);
+  if (command == "windows") return cedevice::Windows(argc, argv);
+  if (command == "send") return cedevice::Send(argc, argv);
   std::fprintf(stderr, "cedevice: unknown command '%s'\n%s", command.c_str(), kUsage);
   return 2;
 }
