@@ -34,7 +34,8 @@ class ServedDevice {
   std::thread serving_;
 };
 
-// A child process running argv, with extra environment entries "NAME=value";
+// A child process running argv, with extra environment entries "NAME=value"
+// (replacing inherited ones of the same name);
 // its standard output goes to outputFile when one is given.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
             const std::string& outputFile = "");
