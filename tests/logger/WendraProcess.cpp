@@ -109,9 +109,15 @@ void WendraDevice::RemoveSettings(const std::string& name) {
   fs::remove(HostPath(std::string(kAppDir) + "/" + name + ".cfg"));
 }
 
-pid_t WendraDevice::Start(const std::string& name, int run) {
-  return cetest::Spawn({HostPath(std::string(kAppDir) + "/" + name)},
-                       {"CEDEVICE_ROOT=" + Root(), "CE_UI=headless", "CE_UI_TRACE=" + Trace(name, run)});
+pid_t WendraDevice::Start(const std::string& name, int run, const std::string& display) {
+  std::vector<std::string> environment{"CEDEVICE_ROOT=" + Root(), "CE_UI_TRACE=" + Trace(name, run)};
+  if (display.empty()) {
+    environment.push_back("CE_UI=headless");
+  } else {
+    // GTK keeps caches for the process's life, which the leak checker would count.
+    environment.insert(environment.end(), {"CE_UI=gtk", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
+  }
+  return cetest::Spawn({HostPath(std::string(kAppDir) + "/" + name)}, environment);
 }
 
 std::string WendraDevice::Trace(const std::string& name, int run) const {

@@ -41,7 +41,8 @@ class WendraDevice {
   void Install(const std::string& name, const std::string& settings);
   void RemoveSettings(const std::string& name);
   // Starts the program; its window trace goes to the file Trace(name, run).
-  pid_t Start(const std::string& name = "Wendra", int run = 0);
+  // Headless unless a display is given, then in a GTK window on it.
+  pid_t Start(const std::string& name = "Wendra", int run = 0, const std::string& display = "");
   std::string Trace(const std::string& name = "Wendra", int run = 0) const;
   std::string HostPath(const std::string& relative) const { return Root() + "/" + relative; }
 
