@@ -3,7 +3,9 @@
 # when they are missing.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev)
+# GTK 3 and X11 for the window, Xvfb for its test, IPA P Gothic for the captions.
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev xvfb xauth
+  fonts-ipafont-gothic)
 
 missing=()
 for package in "${packages[@]}"; do
