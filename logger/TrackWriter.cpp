@@ -96,14 +96,7 @@ void TrackWriter::DueRecord(LoggerState& state) {
     view.RedrawStatusBox();
     ShowSteadyLamp(view);
     fixShown = FALSE;
-    if (settings.writecache != 2 || state.logFile == INVALID_HANDLE_VALUE) return;
-    if (!FlushFileBuffers(state.logFile)) {
-      state.writeError = TRUE;
-      ErrorStop(state);
-      return;
-    }
-    CloseHandle(state.logFile);
-    state.logFile = INVALID_HANDLE_VALUE;
+    if (settings.writecache == 2 && state.logFile != INVALID_HANDLE_VALUE) FlushAndClose(state);
     return;
   }
 
@@ -141,17 +134,23 @@ void TrackWriter::DueRecord(LoggerState& state) {
     return;
   }
   if (settings.writecache == 0 || (settings.writecache == 2 && fix.speedKmh < kSlowSpeedKmh)) {
-    if (!FlushFileBuffers(state.logFile)) {
-      state.writeError = TRUE;
-      ErrorStop(state);
-      return;
-    }
-    CloseHandle(state.logFile);
-    state.logFile = INVALID_HANDLE_VALUE;
+    if (!FlushAndClose(state)) return;
   }
   state.lastLatitude = fix.latitude;
   state.lastLongitude = fix.longitude;
   recordTick = 0;
+}
+
+// The track lock is held. A failed flush is the error stop.
+BOOL TrackWriter::FlushAndClose(LoggerState& state) {
+  if (!FlushFileBuffers(state.logFile)) {
+    state.writeError = TRUE;
+    ErrorStop(state);
+    return FALSE;
+  }
+  CloseHandle(state.logFile);
+  state.logFile = INVALID_HANDLE_VALUE;
+  return TRUE;
 }
 
 // The track lock is held.

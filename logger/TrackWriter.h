@@ -24,6 +24,7 @@ class TrackWriter {
   static void FinishOnShutdown(LoggerState& state);
 
  private:
+  static BOOL FlushAndClose(LoggerState& state);
   static void ErrorStop(LoggerState& state);
   static void CloseTrackFile(LoggerState& state);
 };

@@ -115,24 +115,31 @@ void TapStatus(PortContext* tap, BYTE* out) {
   std::memcpy(out, &status, sizeof status);
 }
 
-// The relay's forwarded query; the result goes to out only when the call
-// succeeds.
+// A forwarded query on a record that goes to out only when the call succeeds.
+// The record starts as the caller passed it, as the call would see it.
+template <typename Record>
+BOOL Query(SourcePort& port, BOOL (SourcePort::*call)(Record*), BYTE* out) {
+  Record record;
+  std::memcpy(&record, out, sizeof record);
+  const BOOL ok = (port.*call)(&record);
+  if (ok) std::memcpy(out, &record, sizeof record);
+  return ok;
+}
+
 BOOL RelayQuery(PortContext* relay, DWORD function, BYTE* out) {
   SourcePort& port = *relay->sourcePort;
   switch (function) {
     case 9:
-    case 11:
-    case 13: {
-      DWORD value = 0;
+      return Query<DWORD>(port, &SourcePort::GetCommMask, out);
+    case 11: {
       HANDLE event;
       {
         SectionLock lock(relay->stateLock);
         event = relay->openEvent;
       }
-      const BOOL ok = function == 9    ? port.GetCommMask(&value)
-                      : function == 11 ? port.WaitCommEvent(&value, event)
-                                       : port.GetCommModemStatus(&value);
-      if (ok) std::memcpy(out, &value, sizeof value);
+      DWORD mask = 0;
+      const BOOL ok = port.WaitCommEvent(&mask, event);
+      if (ok) std::memcpy(out, &mask, sizeof mask);
       return ok;
     }
     case 12: {
@@ -142,27 +149,14 @@ BOOL RelayQuery(PortContext* relay, DWORD function, BYTE* out) {
       if (ok) std::memcpy(out, &status, sizeof status);
       return ok;
     }
-    case 14: {
-      COMMPROP prop;
-      std::memcpy(&prop, out, sizeof prop);
-      const BOOL ok = port.GetCommProperties(&prop);
-      if (ok) std::memcpy(out, &prop, sizeof prop);
-      return ok;
-    }
-    case 16: {
-      COMMTIMEOUTS timeouts;
-      std::memcpy(&timeouts, out, sizeof timeouts);
-      const BOOL ok = port.GetCommTimeouts(&timeouts);
-      if (ok) std::memcpy(out, &timeouts, sizeof timeouts);
-      return ok;
-    }
-    case 20: {
-      DCB dcb;
-      std::memcpy(&dcb, out, sizeof dcb);
-      const BOOL ok = port.GetCommState(&dcb);
-      if (ok) std::memcpy(out, &dcb, sizeof dcb);
-      return ok;
-    }
+    case 13:
+      return Query<DWORD>(port, &SourcePort::GetCommModemStatus, out);
+    case 14:
+      return Query<COMMPROP>(port, &SourcePort::GetCommProperties, out);
+    case 16:
+      return Query<COMMTIMEOUTS>(port, &SourcePort::GetCommTimeouts, out);
+    case 20:
+      return Query<DCB>(port, &SourcePort::GetCommState, out);
   }
   return FALSE;
 }

@@ -120,7 +120,7 @@ bool booted = false;
 }  // namespace
 
 Device::Device(std::string root, std::string registryFile)
-    : root_(std::move(root)), registry_(std::move(registryFile)), manager_(registry_, root_ + "/Windows") {}
+    : root_(std::move(root)), registry_(std::move(registryFile)), manager_(registry_) {}
 
 Device::~Device() { Shutdown(); }
 
@@ -139,13 +139,10 @@ std::shared_ptr<Device> Device::Create(const BootOptions& options, std::string* 
     *error = "the clock '" + options.clock + "' is not a time of the form YYYY-MM-DDThh:mm:ss";
     return nullptr;
   }
-  // The registry must be readable before anything is bound.
-  RegistryStore probe(options.root + "/registry.reg");
-  if (!probe.Load(error)) return nullptr;
-
   SetDeviceRoot(options.root);
   std::shared_ptr<Device> device(new Device(options.root, options.root + "/registry.reg"));
   if (!device->registry_.Load(error)) return nullptr;
+  device->manager_.PrepareActiveKeys();
   if (!options.clock.empty()) device->clock_.Set(clock);
   for (const auto& port : options.ports) {
     const size_t eq = port.find('=');

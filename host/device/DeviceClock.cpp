@@ -1,7 +1,6 @@
 #include "DeviceClock.h"
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 
 namespace cehost {
@@ -76,16 +75,25 @@ DeviceClock::DeviceClock() {
 }
 
 bool DeviceClock::Parse(const std::string& text, SYSTEMTIME* time) {
-  unsigned y, mo, d, h, mi, s;
-  char tail;
-  if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
+  // Exactly the form, digit for digit: "2008-3-7T9:5:2" or " 2008-..." is not it.
+  static const char kForm[] = "dddd-dd-ddTdd:dd:dd";
+  if (text.size() != sizeof kForm - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return false;
+  }
+  auto number = [&](size_t at, size_t length) {
+    WORD value = 0;
+    for (size_t i = at; i < at + length; ++i) value = static_cast<WORD>(value * 10 + (text[i] - '0'));
+    return value;
+  };
   SYSTEMTIME t{};
-  t.wYear = static_cast<WORD>(y);
-  t.wMonth = static_cast<WORD>(mo);
-  t.wDay = static_cast<WORD>(d);
-  t.wHour = static_cast<WORD>(h);
-  t.wMinute = static_cast<WORD>(mi);
-  t.wSecond = static_cast<WORD>(s);
+  t.wYear = number(0, 4);
+  t.wMonth = number(5, 2);
+  t.wDay = number(8, 2);
+  t.wHour = number(11, 2);
+  t.wMinute = number(14, 2);
+  t.wSecond = number(17, 2);
   long long ms;
   if (!ToMilliseconds(t, &ms)) return false;
   FromMilliseconds(ms, time);

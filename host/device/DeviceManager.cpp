@@ -85,13 +85,10 @@ class DeviceManager::CallGuard {
   bool entered_;
 };
 
-DeviceManager::DeviceManager(RegistryStore& registry, std::string windowsDir)
-    : registry_(registry), windowsDir_(std::move(windowsDir)) {
-  // The active keys describe this boot only.
-  registry_.DeleteKey(kActiveKey);
-  registry_.CreateKey(kActiveKey, nullptr);
-  registry_.MakeVolatile(kActiveKey);
-}
+DeviceManager::DeviceManager(RegistryStore& registry) : registry_(registry) {}
+
+// The active keys describe this boot only.
+void DeviceManager::PrepareActiveKeys() { registry_.CreateVolatileKey(kActiveKey); }
 
 DeviceManager::~DeviceManager() { Shutdown(); }
 

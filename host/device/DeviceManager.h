@@ -24,10 +24,12 @@ class DriverLibrary;
 
 class DeviceManager {
  public:
-  // windowsDir: host path of the device's system directory, where driver
-  // libraries are loaded from.
-  DeviceManager(RegistryStore& registry, std::string windowsDir);
+  // Driver libraries are loaded from the device's system directory.
+  explicit DeviceManager(RegistryStore& registry);
   ~DeviceManager();
+
+  // Starts the active keys of this boot, once the registry is loaded.
+  void PrepareActiveKeys();
 
   // A device of the device itself (a real serial port), named e.g. "COM5:".
   bool AddBuiltIn(const std::u16string& name, std::shared_ptr<StreamDevice> device, std::string* error);
@@ -69,7 +71,6 @@ class DeviceManager {
   void Remove(const std::shared_ptr<Record>& record);
 
   RegistryStore& registry_;
-  std::string windowsDir_;
 
   mutable std::mutex mutex_;
   DWORD nextId_ = 1;

@@ -37,7 +37,6 @@ class DeviceServer {
   DeviceServer(std::shared_ptr<Device> device, int lockFd, int listenFd, int wakeFd);
   void Serve(int fd);
   void ServeProgram(ProcessId pid, int fd);
-  bool Dispatch(DeviceService& service, FrameReader& request, std::string* reply);
   BOOL Deliver(ProcessId pid, DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
   void EndProgram(ProcessId pid);
 

@@ -8,6 +8,9 @@
 #include "ReplaySource.h"
 #include "SimReceiver.h"
 #include "TestSource.h"
+#include "TtySource.h"
+
+#include <sys/stat.h>
 
 namespace cehost {
 
@@ -39,6 +42,27 @@ std::unique_ptr<PortSource> MakePortSource(const std::string& binding, DeviceClo
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return std::make_unique<ReplaySource>(bytes.str(), speed);
+  }
+  if (binding.rfind("tty:", 0) == 0) {
+    std::string device = binding.substr(4);
+    DWORD baud = CBR_4800;
+    const size_t at = device.rfind('@');
+    if (at != std::string::npos) {
+      char* end = nullptr;
+      const unsigned long number = std::strtoul(device.c_str() + at + 1, &end, 10);
+      if (*end != '\0' || !SupportedBaud(static_cast<DWORD>(number))) {
+        *error = "tty: the baud rate after '@' is not one a serial device takes: '" + device.substr(at + 1) + "'";
+        return nullptr;
+      }
+      baud = static_cast<DWORD>(number);
+      device.resize(at);
+    }
+    struct stat st;
+    if (device.empty() || ::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+      *error = "tty: '" + device + "' is not a serial device";
+      return nullptr;
+    }
+    return std::make_unique<TtySource>(device, baud);
   }
   *error = "unknown port binding '" + binding + "' (use sim, replay:FILE[@SPEED], tty:DEVICE[@BAUD] or test)";
   return nullptr;

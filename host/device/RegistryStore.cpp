@@ -43,6 +43,23 @@ RegistryStore::Key* Walk(RegistryStore::Key* root, const std::vector<std::u16str
   return key;
 }
 
+// The key at the path, made with every missing key on the way; new keys are
+// volatile below a volatile key.
+RegistryStore::Key* Make(RegistryStore::Key* root, const std::vector<std::u16string>& parts) {
+  RegistryStore::Key* key = root;
+  for (const auto& part : parts) {
+    RegistryStore::Key* next = Child(*key, part);
+    if (!next) {
+      key->subkeys.push_back(std::make_unique<RegistryStore::Key>());
+      next = key->subkeys.back().get();
+      next->name = part;
+      next->isVolatile = key->isVolatile;
+    }
+    key = next;
+  }
+  return key;
+}
+
 RegistryStore::Value* FindValue(RegistryStore::Key& key, const std::u16string& name) {
   for (auto& value : key.values) {
     if (EqualsNoCase(value.name, name)) return &value;
@@ -141,6 +158,13 @@ void WriteKey(std::ostringstream& out, const RegistryStore::Key& key, const std:
   for (const auto& sub : key.subkeys) WriteKey(out, *sub, path + '\\' + ToUtf8(sub->name));
 }
 
+std::string Serialized(const RegistryStore::Key& root) {
+  std::ostringstream out;
+  out << "REGEDIT4\n\n";
+  WriteKey(out, root, kRootName);
+  return out.str();
+}
+
 // --- REGEDIT4 reading --------------------------------------------------------
 
 bool ParseQuoted(const std::string& line, size_t* pos, std::u16string* text) {
@@ -209,8 +233,10 @@ bool ParseData(const std::string& text, DWORD* type, std::vector<BYTE>* data) {
   if (text.rfind("hex(", 0) == 0) {
     const size_t close = text.find("):");
     if (close == std::string::npos) return false;
+    const std::string digits = text.substr(4, close - 4);  // outlives stop, which points into it
+    if (digits.empty() || digits.size() > 8) return false;
     char* stop = nullptr;
-    *type = static_cast<DWORD>(std::strtoul(text.substr(4, close - 4).c_str(), &stop, 16));
+    *type = static_cast<DWORD>(std::strtoul(digits.c_str(), &stop, 16));
     if (*stop != '\0') return false;
     return ParseHexBytes(text.substr(close + 2), data);
   }
@@ -290,16 +316,7 @@ bool RegistryStore::ParseText(const std::string& text, std::string* error) {
           (path.size() > rootName.size() && path[rootName.size()] != '\\')) {
         return fail("a key outside HKEY_LOCAL_MACHINE");
       }
-      current = root_.get();
-      for (const auto& part : SplitKeyPath(ToUtf16(path.substr(rootName.size())))) {
-        Key* next = Child(*current, part);
-        if (!next) {
-          current->subkeys.push_back(std::make_unique<Key>());
-          next = current->subkeys.back().get();
-          next->name = part;
-        }
-        current = next;
-      }
+      current = Make(root_.get(), SplitKeyPath(ToUtf16(path.substr(rootName.size()))));
       continue;
     }
     if (!current) return fail("a value before the first key");
@@ -325,29 +342,26 @@ bool RegistryStore::ParseText(const std::string& text, std::string* error) {
 
 std::string RegistryStore::Text() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::ostringstream out;
-  out << "REGEDIT4\n\n";
-  WriteKey(out, *root_, kRootName);
-  return out.str();
+  return Serialized(*root_);
 }
 
 RegistryStore::Key* RegistryStore::Find(const std::u16string& key) const {
   return Walk(root_.get(), SplitKeyPath(key));
 }
 
-void RegistryStore::MakeVolatile(const std::u16string& key) {
+void RegistryStore::CreateVolatileKey(const std::u16string& key) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Key* found = Find(key)) found->isVolatile = true;
+  Key* current = Make(root_.get(), SplitKeyPath(key));
+  current->isVolatile = true;
+  current->values.clear();
+  current->subkeys.clear();
 }
 
 // Writes the registry file whole: a new file beside the old one, flushed to
 // disk, then renamed over it.
 LONG RegistryStore::Commit(const Key& changed) {
   if (file_.empty() || changed.isVolatile) return ERROR_SUCCESS;
-  std::ostringstream out;
-  out << "REGEDIT4\n\n";
-  WriteKey(out, *root_, kRootName);
-  const std::string text = out.str();
+  const std::string text = Serialized(*root_);
   const std::string temp = file_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return static_cast<LONG>(ErrorFromErrno(errno));
@@ -387,17 +401,7 @@ LONG RegistryStore::CreateKey(const std::u16string& key, DWORD* disposition) {
     return ERROR_SUCCESS;
   }
   auto previous = Clone(*root_);
-  Key* current = root_.get();
-  for (const auto& part : parts) {
-    Key* next = Child(*current, part);
-    if (!next) {
-      current->subkeys.push_back(std::make_unique<Key>());
-      next = current->subkeys.back().get();
-      next->name = part;
-      next->isVolatile = current->isVolatile;
-    }
-    current = next;
-  }
+  Key* current = Make(root_.get(), parts);
   const LONG result = Commit(*current);
   if (result != ERROR_SUCCESS) {
     root_ = std::move(previous);

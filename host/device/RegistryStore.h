@@ -21,9 +21,10 @@ class RegistryStore {
   // Reads the file when it exists. A malformed file is refused with its line.
   bool Load(std::string* error);
 
-  // Keys below a volatile key live in memory only, as the device's active
-  // keys do; they are gone after a reboot.
-  void MakeVolatile(const std::u16string& key);
+  // Creates the key empty and in memory only, as the device's active keys
+  // are; keys below it are volatile too. An earlier key of that name is
+  // replaced.
+  void CreateVolatileKey(const std::u16string& key);
 
   LONG OpenKey(const std::u16string& key) const;
   LONG CreateKey(const std::u16string& key, DWORD* disposition);

@@ -166,11 +166,17 @@ DWORD SerialPort::Read(DWORD_PTR openContext, void* buffer, DWORD count) {
     return static_cast<DWORD>(TakeLocked(out, count));
   }
 
-  const bool totalLimit = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
+  // Multiplier × count + constant reaches 2^44 ms (MAXDWORD a byte for 4096
+  // bytes), more than a time point holds in nanoseconds. A limit of more
+  // than a few decades is never reached: it is no limit at all.
+  constexpr unsigned long long kNever = 1ULL << 40;  // milliseconds, about 35 years
+  const unsigned long long totalMs =
+      static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+  const bool totalLimit =
+      (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) && totalMs < kNever;
   const bool intervalLimit = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
   const auto start = Clock::now();
-  const auto total = std::chrono::milliseconds(static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier) * count +
-                                               t.ReadTotalTimeoutConstant);
+  const auto total = std::chrono::milliseconds(static_cast<long long>(totalLimit ? totalMs : 0));
   auto lastByte = start;
   size_t done = 0;
   while (done < count) {

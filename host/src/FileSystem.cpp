@@ -436,6 +436,13 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
       ::close(in);
       return Fail(ERROR_FILE_EXISTS);
     }
+    // The source is open for reading and may not be shared with a writer, so
+    // a copy onto itself (the same name in another case) is a sharing
+    // violation; truncating the target would empty the source.
+    if (target.st_dev == st.st_dev && target.st_ino == st.st_ino) {
+      ::close(in);
+      return Fail(ERROR_SHARING_VIOLATION);
+    }
     if (S_ISDIR(target.st_mode) || !WouldAdmit(FileKey{target.st_dev, target.st_ino}, GENERIC_WRITE, 0)) {
       ::close(in);
       return Fail(S_ISDIR(target.st_mode) ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION);

@@ -66,6 +66,8 @@ class ThreadObject : public KernelObject {
   void RunBody(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      id_ = GetCurrentThreadId();
+      changed_.notify_all();
       changed_.wait(lock, [this] { return !suspended_; });
     }
     const DWORD code = start(parameter);
@@ -81,6 +83,12 @@ class ThreadObject : public KernelObject {
     changed_.notify_all();
     return previous;
   }
+  // The thread's id, known once it has started (even suspended).
+  DWORD Id() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return id_ != 0; });
+    return id_;
+  }
   DWORD ExitCode() {
     std::lock_guard<std::mutex> lock(mutex_);
     return ended_ ? exitCode_ : kStillActive;
@@ -95,6 +103,7 @@ class ThreadObject : public KernelObject {
   std::condition_variable changed_;
   bool suspended_;
   bool ended_ = false;
+  DWORD id_ = 0;
   DWORD exitCode_ = kStillActive;
 };
 
@@ -141,7 +150,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStart
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  if (lpThreadId) *lpThreadId = 0;  // the new thread's id is its own; nothing here asks for it
+  if (lpThreadId) *lpThreadId = thread->Id();
   return InsertHandle(thread);
 }
 

@@ -1,6 +1,7 @@
 #include "Utf.h"
 
-#include <cwctype>
+#include <locale.h>
+#include <wctype.h>
 
 namespace cehost {
 
@@ -90,11 +91,26 @@ std::u16string ToUtf16(std::string_view text) {
   return out;
 }
 
+// The device folds case over all of Unicode ("Ü" is "ü"). A program's own
+// locale is "C", which folds ASCII only, so the host asks the C.UTF-8 locale
+// for the mappings; without it only ASCII is folded.
+locale_t CaseLocale() {
+  static const locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  return locale;
+}
+
 char16_t FoldCase(char16_t c) {
   if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  if (c >= 0xD800 && c <= 0xDFFF) return c;
-  const wint_t lower = std::towlower(static_cast<wint_t>(c));
+  if ((c >= 0xD800 && c <= 0xDFFF) || !CaseLocale()) return c;
+  const wint_t lower = ::towlower_l(static_cast<wint_t>(c), CaseLocale());
   return lower <= 0xFFFF ? static_cast<char16_t>(lower) : c;
+}
+
+char16_t UpperCase(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if ((c >= 0xD800 && c <= 0xDFFF) || !CaseLocale()) return c;
+  const wint_t upper = ::towupper_l(static_cast<wint_t>(c), CaseLocale());
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
 }
 
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {

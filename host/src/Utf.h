@@ -18,6 +18,7 @@ char32_t DecodeUtf8(std::string_view bytes, size_t* used);
 
 // Case-insensitive comparison as the device's file system and registry do it.
 char16_t FoldCase(char16_t c);
+char16_t UpperCase(char16_t c);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 std::u16string Lowered(std::u16string_view text);
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <cwctype>
 #include <mutex>
 #include <set>
 #include <string>
@@ -300,10 +299,7 @@ WCHAR* _wcslwr(WCHAR* s) {
 }
 
 WCHAR* _wcsupr(WCHAR* s) {
-  for (WCHAR* p = s; *p; ++p) {
-    const wint_t upper = std::towupper(static_cast<wint_t>(*p));
-    if (upper <= 0xFFFF && (*p < 0xD800 || *p > 0xDFFF)) *p = static_cast<WCHAR>(upper);
-  }
+  for (WCHAR* p = s; *p; ++p) *p = cehost::UpperCase(*p);
   return s;
 }
 

@@ -4,23 +4,7 @@
 namespace cetest {
 namespace {
 
-class PortStreamTest : public SplitterFixture {
- protected:
-  void SetUp() override {
-    Start();
-    relay_ = Open(u"COM6:");
-    tap_ = Open(u"COM7:");
-    ASSERT_NE(INVALID_HANDLE_VALUE, relay_);
-    ASSERT_NE(INVALID_HANDLE_VALUE, tap_);
-    AnswerAtOnce(relay_);
-  }
-  void TearDown() override {
-    CloseHandle(relay_);
-    CloseHandle(tap_);
-  }
-  HANDLE relay_ = INVALID_HANDLE_VALUE;
-  HANDLE tap_ = INVALID_HANDLE_VALUE;
-};
+using PortStreamTest = RelayAndTap;
 
 TEST_F(PortStreamTest, TapBufferKeepsTheOldest1200BytesAndDropsTheRest) {
   const std::string first = Bytes(1000, 'a');

@@ -10,20 +10,8 @@
 namespace cetest {
 namespace {
 
-class SerialControlTest : public SplitterFixture {
+class SerialControlTest : public RelayAndTap {
  protected:
-  void SetUp() override {
-    Start();
-    relay_ = Open(u"COM6:");
-    tap_ = Open(u"COM7:");
-    ASSERT_NE(INVALID_HANDLE_VALUE, relay_);
-    ASSERT_NE(INVALID_HANDLE_VALUE, tap_);
-    AnswerAtOnce(relay_);
-  }
-  void TearDown() override {
-    CloseHandle(relay_);
-    CloseHandle(tap_);
-  }
   // A request with a heap buffer of exactly the given size, so that any
   // touch beyond it is caught.
   BOOL Control(HANDLE port, DWORD code, std::vector<BYTE>* in, std::vector<BYTE>* out, DWORD* returned) {
@@ -31,8 +19,6 @@ class SerialControlTest : public SplitterFixture {
                            out ? out->data() : nullptr, out ? static_cast<DWORD>(out->size()) : 0, returned,
                            nullptr);
   }
-  HANDLE relay_ = INVALID_HANDLE_VALUE;
-  HANDLE tap_ = INVALID_HANDLE_VALUE;
 };
 
 TEST_F(SerialControlTest, TapStatusReportsTheBytesWaitingAndKeepsTheCallersBits) {

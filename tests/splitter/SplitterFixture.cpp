@@ -13,17 +13,7 @@ void SplitterFixture::Boot(std::vector<std::string> ports) {
 }
 
 void SplitterFixture::WriteRelayKey(DWORD index, DWORD src, DWORD mon) {
-  HKEY key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Ravelink", 0, nullptr, 0, 0,
-                                           nullptr, &key, nullptr));
-  const char16_t dll[] = u"Ravelink.Dll";
-  const char16_t prefix[] = u"COM";
-  RegSetValueExW(key, u"Dll", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll), sizeof dll);
-  RegSetValueExW(key, u"Prefix", 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix), sizeof prefix);
-  RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index), 4);
-  RegSetValueExW(key, u"srcIndex", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&src), 4);
-  RegSetValueExW(key, u"monIndex", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mon), 4);
-  RegCloseKey(key);
+  ASSERT_TRUE(cetest::WriteRelayKey(index, src, mon));
 }
 
 HANDLE SplitterFixture::ActivateRelay() { return ActivateDevice(u"Drivers\\BuiltIn\\Ravelink", 0); }
@@ -62,6 +52,20 @@ DWORD SplitterFixture::TapCount(HANDLE tap) {
   DWORD errors = 0;
   EXPECT_TRUE(ClearCommError(tap, &errors, &status));
   return status.cbInQue;
+}
+
+void RelayAndTap::SetUp() {
+  Start();
+  relay_ = Open(u"COM6:");
+  tap_ = Open(u"COM7:");
+  ASSERT_NE(INVALID_HANDLE_VALUE, relay_);
+  ASSERT_NE(INVALID_HANDLE_VALUE, tap_);
+  AnswerAtOnce(relay_);
+}
+
+void RelayAndTap::TearDown() {
+  CloseHandle(relay_);
+  CloseHandle(tap_);
 }
 
 std::string Bytes(size_t count, char first) {

@@ -40,6 +40,15 @@ class SplitterFixture : public ::testing::Test {
   std::unique_ptr<cehost::InProcessDevice> device_;
 };
 
+// Started, with the relay COM6: (answering reads at once) and the tap COM7: open.
+class RelayAndTap : public SplitterFixture {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  HANDLE relay_ = INVALID_HANDLE_VALUE;
+  HANDLE tap_ = INVALID_HANDLE_VALUE;
+};
+
 std::string Bytes(size_t count, char first = 'a');
 
 }  // namespace cetest

@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "device/DeviceServer.h"
@@ -36,7 +39,7 @@ ServedDevice::~ServedDevice() {
 }
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            const std::string& outputFile) {
+            const std::string& outputFile, const std::string& errorFile) {
   // An entry given replaces the inherited one of the same name.
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
@@ -59,6 +62,10 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) ::dup2(fd, 1);
   }
+  if (!errorFile.empty()) {
+    const int fd = errorFile == outputFile ? 1 : ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) ::dup2(fd, 2);
+  }
   ::execve(args[0], args.data(), envp.data());
   ::_exit(127);
 }
@@ -77,6 +84,33 @@ int WaitExit(pid_t child, int timeoutMs) {
   }
   if (::waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace cetest
+
+namespace cetest {
+
+int RunCommand(const std::vector<std::string>& argv, std::string* output, int timeoutMs) {
+  char name[] = "/tmp/cetest-output-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) return -1;
+  ::close(fd);
+  const int status = WaitExit(Spawn(argv, {}, name, name), timeoutMs);
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  *output = text.str();
+  ::unlink(name);
+  return status;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 }  // namespace cetest

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,10 +36,15 @@ class ServedDevice {
 };
 
 // A child process running argv, with extra environment entries "NAME=value"
-// (replacing inherited ones of the same name);
-// its standard output goes to outputFile when one is given.
+// (replacing inherited ones of the same name); its standard output and error
+// go to the files given.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
-            const std::string& outputFile = "");
+            const std::string& outputFile = "", const std::string& errorFile = "");
+// Runs a command to its end: its exit status and what it wrote, both streams.
+int RunCommand(const std::vector<std::string>& argv, std::string* output, int timeoutMs = 30000);
+// Waits for a condition that another process brings about; false when it
+// did not come within the time.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 // Waits for the child to end; its exit status, or -1 when it did not end in
 // time (it is then killed), or 128 + the signal that ended it.
 int WaitExit(pid_t child, int timeoutMs);

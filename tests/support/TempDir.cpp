@@ -1,5 +1,7 @@
 #include "TempDir.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +43,25 @@ bool TempDir::Exists(const std::string& relative) const { return fs::exists(fs::
 void InstallDriver(const std::string& root, const std::string& builtDriver) {
   fs::create_directories(fs::path(root) / "Windows");
   fs::copy_file(builtDriver, fs::path(root) / "Windows" / "Ravelink.Dll", fs::copy_options::overwrite_existing);
+}
+
+bool WriteRelayKey(unsigned long index, unsigned long source, unsigned long tap) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Ravelink", 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const char16_t dll[] = u"Ravelink.Dll";
+  const char16_t prefix[] = u"COM";
+  const DWORD numbers[] = {static_cast<DWORD>(index), static_cast<DWORD>(source), static_cast<DWORD>(tap)};
+  bool ok = RegSetValueExW(key, u"Dll", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll), sizeof dll) == ERROR_SUCCESS &&
+            RegSetValueExW(key, u"Prefix", 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix), sizeof prefix) == ERROR_SUCCESS;
+  const char16_t* names[] = {u"Index", u"srcIndex", u"monIndex"};
+  for (int i = 0; i < 3; ++i) {
+    ok = ok && RegSetValueExW(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&numbers[i]), 4) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return ok;
 }
 
 }  // namespace cetest

@@ -25,5 +25,8 @@ class TempDir {
 
 // Copies the built driver library into the device root's system directory.
 void InstallDriver(const std::string& root, const std::string& builtDriver);
+// Writes the splitter's relay key as the logger's installer does; false when
+// the registry refused it.
+bool WriteRelayKey(unsigned long index, unsigned long source, unsigned long tap);
 
 }  // namespace cetest

@@ -36,6 +36,7 @@ int Install(int argc, char** argv);
 int Reg(int argc, char** argv);
 int Cat(int argc, char** argv);
 int Pty(int argc, char** argv);
+int Run(int argc, char** argv);
 int Windows(int argc, char** argv);
 int Send(int argc, char** argv);
 

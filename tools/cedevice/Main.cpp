@@ -18,7 +18,10 @@ const char kUsage[] =
     "  windows --root DIR                    lists the top-level windows, top first\n"
     "  send --root DIR TITLE MSG WPARAM LPARAM\n"
     "        sends a message to the window with that title and prints the answer;\n"
-    "        MSG is a number or a name such as WM_COMMAND (WM_COMMAND 1000 0 presses Start)\n";
+    "        MSG is a number or a name such as WM_COMMAND (WM_COMMAND 1000 0 presses Start)\n"
+
+    "  run [--root DIR] [--gps sim|replay:FILE[@SPEED]|tty:DEVICE[@BAUD]] [--pty LINK] [--seconds N]\n"
+    "      [--ui auto|gtk|headless]           the whole device: the GPS, a client of the relay and Wendra\n";
 
 }  // namespace
 
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
   if (command == "pty") return cedevice::Pty(argc, argv);
   if (command == "windows") return cedevice::Windows(argc, argv);
   if (command == "send") return cedevice::Send(argc, argv);
+  if (command == "run") return cedevice::Run(argc, argv);
   std::fprintf(stderr, "cedevice: unknown command '%s'\n%s", command.c_str(), kUsage);
   return 2;
 }

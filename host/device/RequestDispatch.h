@@ -1,0 +1,16 @@
+// A program's request to the device: decoded from its frame, made on the
+// program's view of the device, and its answer encoded.
+#pragma once
+
+#include <string>
+
+#include "DeviceService.h"
+#include "Protocol.h"
+
+namespace cehost {
+
+// False for a frame that is not a well-formed request: the connection that
+// sent it ends. shutdown is set when the request asks the device to end.
+bool DispatchRequest(DeviceService& service, FrameReader& request, std::string* reply, bool* shutdown);
+
+}  // namespace cehost

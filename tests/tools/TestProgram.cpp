@@ -1,0 +1,111 @@
+// A program of the device for the tests of the device process. Each command
+// does one thing a real client would, announcing with a file that it is ready.
+//   tap-reader PORT READY        polls PORT like the logger, bytes to stdout, until SIGTERM
+//   blocking-read PORT READY     one read that waits for 64 bytes
+//   hold-mutex NAME READY        creates the named mutex and holds it; READY says new or exists
+//   reg-writer COUNT READY       sets values n0, n1, ... under HKLM\Test
+#include <signal.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::atomic<bool> stopping{false};
+
+void OnSignal(int) { stopping = true; }
+
+void Ready(const char* file, const std::string& text) {
+  const std::string temp = std::string(file) + ".new";
+  FILE* f = std::fopen(temp.c_str(), "w");
+  if (!f) return;
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+  std::rename(temp.c_str(), file);  // appears whole
+}
+
+std::u16string Wide(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+
+HANDLE OpenPort(const char* name, COMMTIMEOUTS timeouts) {
+  HANDLE port = CreateFileW(Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "cannot open %s: %u\n", name, static_cast<unsigned>(GetLastError()));
+    std::exit(1);
+  }
+  SetCommTimeouts(port, &timeouts);
+  return port;
+}
+
+int TapReader(const char* name, const char* ready) {
+  HANDLE tap = OpenPort(name, COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0});
+  Ready(ready, "open");
+  char buffer[1200];
+  for (bool last = false; !last;) {
+    last = stopping;  // one more drain after the stop
+    COMSTAT status{};
+    DWORD read = 0;
+    if (ClearCommError(tap, nullptr, &status) && status.cbInQue > 0) {
+      ReadFile(tap, buffer, status.cbInQue < 1199 ? status.cbInQue : 1199, &read, nullptr);
+      std::fwrite(buffer, 1, read, stdout);
+      std::fflush(stdout);
+    }
+    if (read == 0 && !last) Sleep(10);
+  }
+  CloseHandle(tap);
+  return 0;
+}
+
+int BlockingRead(const char* name, const char* ready) {
+  HANDLE port = OpenPort(name, COMMTIMEOUTS{0, 0, 0, 0, 0});
+  Ready(ready, "reading");
+  char buffer[64];
+  DWORD read = 0;
+  ReadFile(port, buffer, sizeof buffer, &read, nullptr);
+  return 0;
+}
+
+int HoldMutex(const char* name, const char* ready) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
+  if (!mutex) return 1;
+  Ready(ready, GetLastError() == ERROR_ALREADY_EXISTS ? "exists" : "new");
+  while (!stopping) pause();
+  return 0;
+}
+
+int RegWriter(const char* count, const char* ready) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Test", 0, nullptr, 0, 0, nullptr, &key, nullptr) != ERROR_SUCCESS) return 1;
+  Ready(ready, "writing");
+  const int n = std::atoi(count);
+  for (int i = 0; i < n; ++i) {
+    const std::u16string name = u"n" + Wide(std::to_string(i).c_str());
+    const DWORD value = static_cast<DWORD>(i);
+    if (RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) != ERROR_SUCCESS) {
+      return 1;
+    }
+  }
+  RegCloseKey(key);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigaction(SIGTERM, &action, nullptr);
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: ce_test_program COMMAND ARGUMENT READY\n");
+    return 2;
+  }
+  const std::string command = argv[1];
+  if (command == "tap-reader") return TapReader(argv[2], argv[3]);
+  if (command == "blocking-read") return BlockingRead(argv[2], argv[3]);
+  if (command == "hold-mutex") return HoldMutex(argv[2], argv[3]);
+  if (command == "reg-writer") return RegWriter(argv[2], argv[3]);
+  return 2;
+}

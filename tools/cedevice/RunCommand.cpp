@@ -1,0 +1,363 @@
+// cedevice run: the whole device in one command. This process becomes the
+// device process; it installs Wendra on a fresh root, binds the GPS, starts
+// Wendra and a client of the relay port, and on Ctrl-C or after --seconds
+// ends Wendra through its Exit command, stops the client and the device,
+// and tells where the track is.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "CommandLine.h"
+#include "WendraStatus.h"
+#include "cehost/Device.h"
+#include "device/Device.h"
+#include "device/DeviceServer.h"
+#include "device/PortSource.h"
+#include "src/DeviceRoot.h"
+#include "src/Utf.h"
+
+extern char** environ;
+
+namespace cedevice {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char16_t kWendraTitle[] = u"Wendra@kelbrun<*+~#$>";
+constexpr UINT kCommand = 0x0111;  // WM_COMMAND
+constexpr WPARAM kExit = 1003;
+
+// The settings Wendra's run uses from its settings file.
+struct WendraSettings {
+  int gpsPort = 5;    // chgfromport
+  int relayPort = 6;  // chgtoport
+  std::string logdir;
+};
+
+WendraSettings ReadSettings(const std::string& file) {
+  WendraSettings settings;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    line = line.substr(0, line.find('#'));
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    std::string value = line.substr(eq + 1);
+    auto trim = [](std::string& s) {
+      s.erase(0, s.find_first_not_of(" \t\r\n"));
+      s.erase(s.find_last_not_of(" \t\r\n") + 1);
+    };
+    trim(key);
+    trim(value);
+    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (key == "chgfromport") settings.gpsPort = std::atoi(value.c_str());
+    if (key == "chgtoport") settings.relayPort = std::atoi(value.c_str());
+    if (key == "logdir") settings.logdir = value;
+  }
+  return settings;
+}
+
+// Wendra's settings for a first run: the program's defaults, with logging
+// started right away.
+std::string FirstRunSettings() {
+  std::ifstream in(CE_WENDRA_CFG);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::istringstream lines(text.str());
+  std::string out;
+  bool set = false;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t key = line.find_first_not_of("# \t");
+    if (!set && key != std::string::npos && line.compare(key, 9, "autostart") == 0) {
+      out += "autostart=1\n";
+      set = true;
+    } else {
+      out += line + "\n";
+    }
+  }
+  if (!set) out += "autostart=1\n";
+  return out;
+}
+
+std::string DefaultRoot() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string base = data && *data ? data : std::string(home && *home ? home : "/tmp") + "/.local/share";
+  return base + "/wendra/device";
+}
+
+// A child in a process group of its own, so a Ctrl-C at the terminal reaches
+// only this command, which ends the children in order; they also end if
+// this command dies.
+pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                 const std::string& output) {
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  ::setpgid(0, 0);
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(1);
+  sigset_t none;
+  sigemptyset(&none);
+  pthread_sigmask(SIG_SETMASK, &none, nullptr);
+  const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (fd >= 0) {
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+  }
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.push_back(*e);
+  env.insert(env.end(), environment.begin(), environment.end());
+  std::vector<char*> args, envp;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  ::execve(args[0], args.data(), envp.data());
+  ::_exit(127);
+}
+
+bool Exited(pid_t child) {
+  int status;
+  return ::waitpid(child, &status, WNOHANG) == child;
+}
+
+// Ends a child: asked first, then told.
+void EndChild(pid_t child, int milliseconds) {
+  if (child <= 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Exited(child)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(child, SIGKILL);
+  int status;
+  ::waitpid(child, &status, 0);
+}
+
+class Stopper {
+ public:
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+  // True when stopped; otherwise returns after the period.
+  bool WaitFor(std::chrono::milliseconds period) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, period, [this] { return stopped_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+  CommandLine line;
+  std::string error;
+  if (!line.Parse(argc, argv, 2, {"root", "gps", "pty", "seconds", "ui"}, &error) || !line.positional.empty()) {
+    std::fprintf(stderr, "cedevice run: %s\n",
+                 error.empty() ? ("unexpected argument '" + line.positional[0] + "'").c_str() : error.c_str());
+    return 2;
+  }
+  const std::string gps = line.Value("gps", "sim");
+  const std::string ptyLink = line.Value("pty");
+  const std::string ui = line.Value("ui", "auto");
+  long seconds = 0;
+  if (!line.Value("seconds").empty()) {
+    char* end = nullptr;
+    seconds = std::strtol(line.Value("seconds").c_str(), &end, 10);
+    if (*end != '\0' || seconds <= 0) {
+      std::fprintf(stderr, "cedevice run: --seconds takes a whole number of seconds above 0\n");
+      return 2;
+    }
+  }
+  if (ui != "auto" && ui != "gtk" && ui != "headless") {
+    std::fprintf(stderr, "cedevice run: --ui is auto, gtk or headless\n");
+    return 2;
+  }
+  const bool headless = ui == "headless" || (ui == "auto" && !std::getenv("DISPLAY"));
+  struct stat st;
+  if (!ptyLink.empty() && ::lstat(ptyLink.c_str(), &st) == 0) {
+    std::fprintf(stderr, "cedevice run: %s exists already\n", ptyLink.c_str());
+    return 2;
+  }
+  {
+    // The binding is checked, not started: a missing capture or tty is reported now.
+    cehost::DeviceClock clock;
+    if (!cehost::MakePortSource(gps, clock, &error)) {
+      std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
+      return 2;
+    }
+  }
+  if (!*CE_WENDRA_EXE || !fs::exists(CE_WENDRA_EXE)) {
+    std::fprintf(stderr, "cedevice run: Wendra has not been built\n");
+    return 1;
+  }
+
+  std::string root = line.Value("root", DefaultRoot());
+  std::error_code failure;
+  fs::create_directories(root, failure);
+  const std::string probe = root + "/.cedevice-probe";
+  const int probeFd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (failure || probeFd < 0) {
+    std::fprintf(stderr, "cedevice run: the device root %s cannot be written\n", root.c_str());
+    return 1;
+  }
+  ::close(probeFd);
+  ::unlink(probe.c_str());
+  root = fs::canonical(root).string();
+  std::printf("device root: %s\n", root.c_str());
+  cehost::SetDeviceRoot(root);
+
+  // A fresh root gets Wendra, the driver and first-run settings; a root that
+  // exists keeps its own programs and settings.
+  std::string programDir, program, settingsFile;
+  cehost::MapDevicePath(u"\\Program Files\\Wendra", &programDir);
+  cehost::MapDevicePath(u"\\Program Files\\Wendra\\Wendra", &program);
+  cehost::MapDevicePath(u"\\Program Files\\Wendra\\Wendra.cfg", &settingsFile);
+  if (!fs::exists(program)) {
+    fs::create_directories(programDir, failure);
+    std::string driver;
+    cehost::MapDevicePath(u"\\Program Files\\Wendra\\Ravelink.Dll", &driver);
+    fs::copy_file(CE_WENDRA_EXE, program, fs::copy_options::overwrite_existing, failure);
+    if (!failure) fs::copy_file(CE_RAVELINK_DLL, driver, fs::copy_options::overwrite_existing, failure);
+    if (!failure && !fs::exists(settingsFile)) {
+      std::ofstream(settingsFile) << FirstRunSettings();
+    }
+    if (failure) {
+      std::fprintf(stderr, "cedevice run: cannot install Wendra into %s: %s\n", programDir.c_str(),
+                   failure.message().c_str());
+      return 1;
+    }
+    std::printf("installed Wendra into %s\n", programDir.c_str());
+  }
+  const WendraSettings settings = ReadSettings(settingsFile);
+
+  // This process is the device.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  const int lock = cehost::DeviceServer::LockRoot(root, &error);
+  if (lock < 0) {
+    std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
+    return 1;
+  }
+  cehost::BootOptions options;
+  options.root = root;
+  options.ports = {"COM" + std::to_string(settings.gpsPort) + ":=" + gps};
+  auto device = cehost::InProcessDevice::Boot(options, &error);
+  std::unique_ptr<cehost::DeviceServer> server;
+  if (device) server = cehost::DeviceServer::Open(device->Get(), lock, &error);
+  if (!server) {
+    std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
+    return 1;
+  }
+  std::thread serving([&server] { server->Run(); });
+  Stopper stopper;
+  std::thread([&stopper, signals] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    stopper.Stop();
+  }).detach();
+
+  const std::time_t started = std::time(nullptr);
+  const std::string trace = root + "/wendra-trace.jsonl";
+  const std::string log = root + "/run.log";
+  ::unlink(trace.c_str());
+  std::vector<std::string> environment = {"CEDEVICE_ROOT=" + root, "CE_UI=" + std::string(headless ? "headless" : "gtk"),
+                                          "CE_UI_TRACE=" + trace};
+  const pid_t wendra = SpawnChild({program}, environment, log);
+
+  // The relay exists once Wendra has activated the driver, or from boot on.
+  const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.relayPort) + ":");
+  auto relayExists = [&] {
+    for (const auto& name : device->Get()->Manager().DeviceNames()) {
+      if (cehost::EqualsNoCase(name, relay)) return true;
+    }
+    return false;
+  };
+  pid_t client = -1;
+  int status = 0;
+  while (!relayExists()) {
+    if (Exited(wendra) || stopper.WaitFor(std::chrono::milliseconds(50))) break;
+  }
+  if (relayExists()) {
+    const std::string port = cehost::ToUtf8(relay);
+    client = ptyLink.empty() ? SpawnChild({"/proc/self/exe", "cat", "--root", root, port}, {}, "/dev/null")
+                             : SpawnChild({"/proc/self/exe", "pty", "--root", root, port, ptyLink}, {}, log);
+    if (!ptyLink.empty()) std::printf("the relay %s is at %s\n", port.c_str(), ptyLink.c_str());
+  } else {
+    std::fprintf(stderr, "cedevice run: Wendra ended or no relay port %s appeared; see %s\n",
+                 cehost::ToUtf8(relay).c_str(), log.c_str());
+    status = 1;
+  }
+
+  std::vector<std::string> trackDirs = {programDir};
+  if (!settings.logdir.empty()) {
+    std::string dir;
+    if (cehost::MapDevicePath(cehost::ToUtf16(settings.logdir), &dir)) trackDirs.push_back(dir);
+  }
+  WendraStatus wendraStatus(trace, trackDirs, started);
+  const bool console = headless && ::isatty(1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (status == 0 && !Exited(wendra)) {
+    if (stopper.WaitFor(std::chrono::milliseconds(250))) break;
+    if (seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
+    if (console) {
+      wendraStatus.Update();
+      std::printf("\r%s\033[K", wendraStatus.Line().c_str());
+      std::fflush(stdout);
+    }
+  }
+  if (console) std::printf("\n");
+
+  // Wendra ends through its own Exit command, so it finishes its track.
+  auto& windows = device->Get()->Windows();
+  for (DWORD window : windows.List()) {
+    std::u16string title;
+    LRESULT result = 0;
+    if (windows.GetTitle(window, &title) && title == kWendraTitle) windows.Send(window, kCommand, kExit, 0, &result);
+  }
+  EndChild(wendra, 10000);
+  if (client > 0) {
+    ::kill(client, SIGTERM);
+    EndChild(client, 5000);
+  }
+  server->Stop();
+  serving.join();
+  server.reset();
+  device.reset();
+
+  const std::string track = wendraStatus.TrackFile();
+  if (track.empty()) {
+    std::printf("no track file was written\n");
+  } else {
+    std::printf("track file: %s (%ld records)\n", track.c_str(), wendraStatus.Records());
+  }
+  return status;
+}
+
+}  // namespace cedevice

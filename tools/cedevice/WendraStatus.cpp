@@ -1,0 +1,138 @@
+#include "WendraStatus.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "logger/ControlIds.h"
+
+namespace cedevice {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The value of "key": in one trace line, a flat JSON object. Strings are
+// unescaped; a key that is missing gives an empty text.
+std::string Field(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  size_t at = line.find(marker);
+  if (at == std::string::npos) return "";
+  at += marker.size();
+  if (at >= line.size()) return "";
+  if (line[at] != '"') {
+    const size_t end = line.find_first_of(",}", at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  }
+  std::string value;
+  for (size_t i = at + 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '"') return value;
+    if (c != '\\' || i + 1 >= line.size()) {
+      value += c;
+      continue;
+    }
+    const char e = line[++i];
+    if (e == 'n') {
+      value += '\n';
+    } else if (e == 't') {
+      value += '\t';
+    } else if (e == 'u' && i + 4 < line.size()) {
+      const unsigned long cp = std::strtoul(line.substr(i + 1, 4).c_str(), nullptr, 16);
+      i += 4;
+      if (cp < 0x80) {
+        value += static_cast<char>(cp);
+      } else if (cp < 0x800) {
+        value += static_cast<char>(0xC0 | (cp >> 6));
+        value += static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        value += static_cast<char>(0xE0 | (cp >> 12));
+        value += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        value += static_cast<char>(0x80 | (cp & 0x3F));
+      }
+    } else {
+      value += e;
+    }
+  }
+  return value;
+}
+
+bool IsTrackName(const std::string& name) {
+  if (name.size() != 18 || name.compare(14, 4, ".txt") != 0) return false;
+  for (size_t i = 0; i < 14; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+WendraStatus::WendraStatus(std::string trace, std::vector<std::string> trackDirs, std::time_t since)
+    : trace_(std::move(trace)), trackDirs_(std::move(trackDirs)), since_(since) {}
+
+void WendraStatus::Update() {
+  std::ifstream in(trace_, std::ios::binary);
+  if (!in) return;
+  in.seekg(offset_);
+  std::string more((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  offset_ += static_cast<long>(more.size());
+  partial_ += more;
+  size_t end;
+  while ((end = partial_.find('\n')) != std::string::npos) {
+    Apply(partial_.substr(0, end));
+    partial_.erase(0, end + 1);
+  }
+}
+
+void WendraStatus::Apply(const std::string& line) {
+  const std::string op = Field(line, "op");
+  const int id = std::atoi(Field(line, "id").c_str());
+  if (op == "text") texts_[id] = Field(line, "text");
+  if (op == "show" && id == IDC_RECEIVE_LAMP_DATA) receiving_ = Field(line, "shown") == "true";
+}
+
+std::string WendraStatus::TrackFile() const {
+  std::string newest;
+  std::time_t newestTime = since_ - 1;
+  for (const auto& dir : trackDirs_) {
+    std::error_code ignored;  // a log directory that does not exist holds no track
+    for (const auto& entry : fs::directory_iterator(dir, ignored)) {
+      const std::string name = entry.path().filename().string();
+      struct stat st;
+      if (!IsTrackName(name) || ::stat(entry.path().c_str(), &st) != 0) continue;
+      if (st.st_mtime >= newestTime) {
+        newestTime = st.st_mtime;
+        newest = entry.path().string();
+      }
+    }
+  }
+  return newest;
+}
+
+long WendraStatus::Records() const {
+  const std::string file = TrackFile();
+  if (file.empty()) return 0;
+  std::ifstream in(file, std::ios::binary);
+  long lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  return lines;
+}
+
+std::string WendraStatus::Line() const {
+  auto text = [&](int id, const char* none) {
+    auto it = texts_.find(id);
+    return it == texts_.end() || it->second.empty() ? std::string(none) : it->second;
+  };
+  const std::string track = TrackFile();
+  char line[512];
+  std::snprintf(line, sizeof line, "%s  %s %s  %s %s  top %s km/h  %ld records  %s", receiving_ ? "RCV*" : "RCV ",
+                text(IDC_FIX_TYPE, "--").c_str(), text(IDC_FIX_QUALITY, "--").c_str(), text(IDC_LATITUDE, "-").c_str(),
+                text(IDC_LONGITUDE, "-").c_str(), text(IDC_TOP_SPEED, "0.0").c_str(), Records(),
+                track.empty() ? "(no track yet)" : track.c_str());
+  return line;
+}
+
+}  // namespace cedevice
