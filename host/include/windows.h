@@ -8,3 +8,4 @@
 #include "ce/devices.h"
 #include "ce/serial.h"
 #include "ce/wcrt.h"
+#include "ce/ui.h"

@@ -39,6 +39,16 @@ bool ProgramPath(std::u16string* devicePath) {
   return ToDevicePath(std::string(exe, static_cast<size_t>(n)), devicePath);
 }
 
+// The program itself: its resources and its file name.
+HMODULE ProgramModule() {
+  static const HMODULE handle = [] {
+    std::u16string path;
+    ProgramPath(&path);
+    return static_cast<HMODULE>(InsertHandle(std::make_shared<ModuleObject>(RTLD_DEFAULT, path)));
+  }();
+  return handle;
+}
+
 }  // namespace
 
 HMODULE RegisterModule(void* library, const std::u16string& devicePath) {
@@ -54,8 +64,8 @@ using namespace cehost;
 extern "C" {
 
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
-  if (lpModuleName && IsCoreLibrary(lpModuleName)) return CoreLibrary();
-  // The program's own module is reached through GetModuleFileNameW(NULL) only.
+  if (!lpModuleName) return ProgramModule();
+  if (IsCoreLibrary(lpModuleName)) return CoreLibrary();
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }

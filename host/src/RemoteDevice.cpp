@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -21,6 +23,14 @@ struct ThreadConnection {
   }
 };
 thread_local ThreadConnection connection;
+
+// Messages of other programs being handled here: a handler may end the
+// program (Exit), and the sender must still get its answer.
+std::atomic<int> answersOwed{0};
+
+void AwaitOwedAnswers() {
+  for (int waited = 0; answersOwed > 0 && waited < 2000; ++waited) ::usleep(1000);
+}
 
 bool Hello(int fd, Op op) {
   FrameWriter hello(op);
@@ -49,6 +59,8 @@ std::shared_ptr<RemoteDevice> RemoteDevice::Connect(const std::string& root) {
   std::shared_ptr<RemoteDevice> device(new RemoteDevice(root, fd));
   // The listener keeps the link alive for the rest of the process.
   std::thread([device] { device->Listen(); }).detach();
+  static const bool awaiting = std::atexit(AwaitOwedAnswers) == 0;
+  (void)awaiting;
   return device;
 }
 
@@ -67,12 +79,15 @@ void RemoteDevice::Listen() {
         !message.U64(&wParam) || !message.U64(&lParam) || !message.Done()) {
       break;
     }
+    ++answersOwed;
     LRESULT result = 0;
     const BOOL ok = DeliverToLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)), code,
                                          static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam), &result);
     FrameWriter answer(Op::DeliverMessage);
     answer.U32(ok).U32(GetLastError()).U64(static_cast<uint64_t>(result));
-    if (!SendFrame(programFd_, answer.Frame())) break;
+    const bool sent = SendFrame(programFd_, answer.Frame());
+    --answersOwed;
+    if (!sent) break;
   }
   lost_ = true;
 }

@@ -40,8 +40,15 @@ ServedDevice::~ServedDevice() {
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
             const std::string& outputFile, const std::string& errorFile) {
+  // An entry given replaces the inherited one of the same name.
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.push_back(*e);
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& given : environment) replaced = replaced || given.rfind(name, 0) == 0;
+    if (!replaced) env.push_back(entry);
+  }
   env.insert(env.end(), environment.begin(), environment.end());
   const pid_t child = ::fork();
   if (child != 0) return child;

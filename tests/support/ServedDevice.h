@@ -35,8 +35,9 @@ class ServedDevice {
   std::thread serving_;
 };
 
-// A child process running argv, with extra environment entries "NAME=value";
-// its standard output and error go to the files given.
+// A child process running argv, with extra environment entries "NAME=value"
+// (replacing inherited ones of the same name); its standard output and error
+// go to the files given.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
             const std::string& outputFile = "", const std::string& errorFile = "");
 // Runs a command to its end: its exit status and what it wrote, both streams.

@@ -37,5 +37,7 @@ int Reg(int argc, char** argv);
 int Cat(int argc, char** argv);
 int Pty(int argc, char** argv);
 int Run(int argc, char** argv);
+int Windows(int argc, char** argv);
+int Send(int argc, char** argv);
 
 }  // namespace cedevice

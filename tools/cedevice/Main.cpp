@@ -15,6 +15,11 @@ const char kUsage[] =
     "  reg query|add|delete --root DIR KEY [/v NAME] [/t TYPE] [/d DATA] [/f]\n"
     "  cat --root DIR COMn:                  reads a port as a navigation program does, to standard output\n"
     "  pty --root DIR COMn: LINK             shows a port to Linux programs as a pseudo-terminal at LINK\n"
+    "  windows --root DIR                    lists the top-level windows, top first\n"
+    "  send --root DIR TITLE MSG WPARAM LPARAM\n"
+    "        sends a message to the window with that title and prints the answer;\n"
+    "        MSG is a number or a name such as WM_COMMAND (WM_COMMAND 1000 0 presses Start)\n"
+
     "  run [--root DIR] [--gps sim|replay:FILE[@SPEED]|tty:DEVICE[@BAUD]] [--pty LINK] [--seconds N]\n"
     "      [--ui auto|gtk|headless]           the whole device: the GPS, a client of the relay and Wendra\n";
 
@@ -32,6 +37,8 @@ int main(int argc, char** argv) {
   if (command == "reg") return cedevice::Reg(argc, argv);
   if (command == "cat") return cedevice::Cat(argc, argv);
   if (command == "pty") return cedevice::Pty(argc, argv);
+  if (command == "windows") return cedevice::Windows(argc, argv);
+  if (command == "send") return cedevice::Send(argc, argv);
   if (command == "run") return cedevice::Run(argc, argv);
   std::fprintf(stderr, "cedevice: unknown command '%s'\n%s", command.c_str(), kUsage);
   return 2;

@@ -1,0 +1,150 @@
+// Sending and posting messages, the message loop's calls, timers, message
+// boxes and beeps, and the delivery of other programs' messages.
+#include <atomic>
+
+#include "DeviceLink.h"
+#include "Kernel.h"
+#include "MessageQueue.h"
+#include "UiBackend.h"
+#include "UiTrace.h"
+#include "Utf.h"
+#include "WindowDelivery.h"
+#include "WindowModel.h"
+
+namespace cehost {
+
+namespace {
+
+// The queue of a window of this program; nullptr for another program's.
+std::shared_ptr<MessageQueue> QueueOf(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(ModelMutex());
+  Window* window = FindWindowLocked(hwnd);
+  return window ? window->queue : nullptr;
+}
+
+}  // namespace
+
+BOOL DeliverToLocalWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  auto queue = QueueOf(window);
+  if (!queue) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+  // Handled on the window's own thread; this thread waits for it.
+  *result = queue->Thread() == GetCurrentThreadId() ? CallWindow(window, message, wParam, lParam)
+                                                    : queue->Send(window, message, wParam, lParam);
+  return TRUE;
+}
+
+}  // namespace cehost
+
+using namespace cehost;
+
+extern "C" {
+
+LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  auto queue = QueueOf(hWnd);
+  if (!queue) {
+    // Another program's window: carried there by the device, handled on its thread.
+    LRESULT result = 0;
+    if (!ProcessDevice()->SendWindowMessage(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(hWnd)), Msg, wParam,
+                                            lParam, &result)) {
+      return 0;
+    }
+    return result;
+  }
+  if (queue->Thread() == GetCurrentThreadId()) return CallWindow(hWnd, Msg, wParam, lParam);
+  return queue->Send(hWnd, Msg, wParam, lParam);
+}
+
+// The host carries only sent messages between programs: a post to another
+// program's window fails.
+BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  auto queue = hWnd ? QueueOf(hWnd) : MessageQueue::Current();
+  if (!queue) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+  queue->Post(MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}});
+  return TRUE;
+}
+
+BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+  if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER);
+  MessageQueue::Current()->Next(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, true);
+  return lpMsg->message != WM_QUIT;
+}
+
+BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+  if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER);
+  return MessageQueue::Current()->Next(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, false,
+                                       (wRemoveMsg & PM_REMOVE) != 0);
+}
+
+// The host has no keyboard; there is nothing to translate.
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT DispatchMessageW(const MSG* lpMsg) {
+  if (!lpMsg) return 0;
+  if (lpMsg->message == WM_TIMER && lpMsg->lParam) {
+    reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
+    return 0;
+  }
+  if (!lpMsg->hwnd) return 0;
+  return CallWindow(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+void PostQuitMessage(int nExitCode) { MessageQueue::Current()->Quit(nExitCode); }
+
+// Keyboard navigation between controls does not exist on the host.
+BOOL IsDialogMessageW(HWND, LPMSG) { return FALSE; }
+
+UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+  auto queue = QueueOf(hWnd);
+  if (!queue) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  queue->SetTimer(hWnd, nIDEvent, uElapse, lpTimerFunc);
+  TraceLine("timer").Int("id", static_cast<long long>(nIDEvent)).Int("period", uElapse).Write();
+  return nIDEvent ? nIDEvent : 1;
+}
+
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+  auto queue = QueueOf(hWnd);
+  if (!queue) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+  const bool killed = queue->KillTimer(hWnd, uIDEvent);
+  TraceLine("killtimer").Int("id", static_cast<long long>(uIDEvent)).Write();
+  return killed ? TRUE : Fail(ERROR_TIMER_NOT_FOUND);
+}
+
+// Modal: the calling thread goes on handling its messages until the box is
+// dismissed. Without a screen the box is recorded and answered OK.
+int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+  const std::u16string text(View(lpText)), caption(lpCaption ? View(lpCaption) : u"Error");
+  TraceLine("msgbox").Text("caption", caption).Text("text", text).Int("style", uType).Write();
+  auto queue = MessageQueue::Current();
+  auto answer = std::make_shared<std::atomic<int>>(0);
+  const bool shown = Backend().ShowMessageBox(hWnd, text, caption, uType, [queue, answer](int result) {
+    *answer = result;
+    queue->Post(MSG{nullptr, WM_NULL, 0, 0, GetTickCount(), {0, 0}});
+  });
+  if (!shown) return IDOK;
+  // A quit taken meanwhile is for the loop outside: it is posted again afterwards.
+  bool quit = false;
+  int quitCode = 0;
+  MSG msg;
+  while (*answer == 0) {
+    queue->Next(&msg, nullptr, 0, 0, true, true);
+    if (msg.message == WM_QUIT) {
+      quit = true;
+      quitCode = static_cast<int>(msg.wParam);
+      continue;
+    }
+    DispatchMessageW(&msg);
+  }
+  if (quit) PostQuitMessage(quitCode);
+  return *answer;
+}
+
+BOOL MessageBeep(UINT uType) {
+  TraceLine("beep").Int("type", uType).Write();
+  Backend().Beep(uType);
+  return TRUE;
+}
+
+}  // extern "C"

@@ -1,0 +1,28 @@
+// The trace of the window system: one JSON line per observable step, to the
+// file CE_UI_TRACE names (nothing when it is unset), whatever the backend.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace cehost {
+
+class TraceLine {
+ public:
+  explicit TraceLine(const char* op);
+  TraceLine& Int(const char* name, long long value);
+  TraceLine& Bool(const char* name, bool value);
+  TraceLine& Text(const char* name, const std::u16string& value);
+  TraceLine& Colour(const char* name, COLORREF value);
+  // Writes the line; nothing when no trace is wanted.
+  void Write();
+
+ private:
+  std::string line_;
+  bool wanted_;
+};
+
+bool TraceWanted();
+
+}  // namespace cehost

@@ -1,0 +1,78 @@
+// The window model: every window of this program with its text, state,
+// geometry and the colours of its last painting. One lock guards it all, so
+// a control update from any thread changes the model at once and never waits
+// for the window's thread; backends read it under the same lock.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cehost {
+
+class MessageQueue;
+
+enum class WindowKind { Dialog, MessageBox, Button, Edit, Static, Image };
+
+// What the control-colour hook left in the device context, and the brush it answered.
+struct PaintColours {
+  bool painted = false;
+  COLORREF text = 0;
+  int mode = OPAQUE;
+  COLORREF background = 0;
+  COLORREF brush = 0;
+};
+
+// Pixels of a bitmap or icon image, top row first, 0xAARRGGBB.
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+};
+
+struct Window {
+  HWND hwnd = nullptr;
+  HWND parent = nullptr;  // the dialog of a control; NULL for a top-level window
+  DWORD thread = 0;       // the creating thread, whose queue serves the window
+  std::shared_ptr<MessageQueue> queue;
+  WindowKind kind = WindowKind::Dialog;
+  DLGPROC dialogProc = nullptr;
+  LONG_PTR user = 0;       // GWL_USERDATA
+  LONG_PTR dialogUser = 0; // DWL_USER
+  int id = 0;
+  std::u16string text;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  bool enabled = true;
+  bool shown = false;
+  bool topMost = false;
+  RECT rect{};  // screen pixels for a top-level window, the parent's client area for a control
+  std::shared_ptr<const Image> image;
+  std::shared_ptr<const Image> icons[2];  // ICON_SMALL, ICON_BIG
+  PaintColours colours;
+  std::vector<HWND> children;  // in creation order
+  bool dialogEnded = false;
+  int dialogResult = 0;
+  bool destroying = false;
+};
+
+// The lock of the whole model.
+std::mutex& ModelMutex();
+
+// Under the model lock.
+Window* FindWindowLocked(HWND hwnd);
+std::vector<HWND> TopWindowsLocked();
+
+// The device's screen, in pixels.
+constexpr int kScreenWidth = 320;
+constexpr int kScreenHeight = 240;
+
+// Colours of the device's default scheme.
+constexpr COLORREF kFaceColour = RGB(192, 192, 192);
+constexpr COLORREF kTextColour = RGB(0, 0, 0);
+constexpr COLORREF kEditColour = RGB(255, 255, 255);
+
+}  // namespace cehost

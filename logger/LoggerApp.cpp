@@ -1,0 +1,52 @@
+#include "LoggerApp.h"
+
+#include "LoggerWindow.h"
+
+namespace {
+
+const WCHAR kInstanceSuffix[] = TEXT("@kelbrun<*+~#$>");
+// A title is read as at most 79 characters and a terminator.
+constexpr int kTitleChars = 80;
+// WM_LBUTTONUP at the client point 255, 255.
+const LPARAM kRestoreSignal = 0x00FF00FF;
+
+}  // namespace
+
+WCHAR InstanceName[MAX_PATH + kInstanceSuffixChars];
+
+LoggerApp theApp;
+
+BEGIN_MESSAGE_MAP(LoggerApp, CWinApp)
+END_MESSAGE_MAP()
+
+LoggerApp::LoggerApp() {}
+
+BOOL LoggerApp::InitInstance() {
+  wcsncpy(InstanceName, m_pszAppName, MAX_PATH - 1);
+  wcscat(InstanceName, kInstanceSuffix);
+
+  // Never closed: the mutex goes with the process.
+  HANDLE mutex = CreateMutexW(NULL, TRUE, InstanceName);
+  if (!mutex) return FALSE;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    EnumWindows(FindRunningWindow, 0);
+    return FALSE;
+  }
+
+  LoggerWindow window;
+  m_pMainWnd = &window;
+  window.DoModal();
+  m_pMainWnd = NULL;
+  return FALSE;
+}
+
+BOOL FindRunningWindow(HWND hWnd, LPARAM) {
+  WCHAR title[kTitleChars];
+  title[0] = TEXT('\0');
+  GetWindowTextW(hWnd, title, kTitleChars);
+  if (wcscmp(title, InstanceName) != 0) return TRUE;
+  // Handled by the running window before this copy goes on.
+  SendMessageW(hWnd, WM_LBUTTONUP, 0, kRestoreSignal);
+  SetForegroundWindow(hWnd);
+  return FALSE;
+}

@@ -1,0 +1,23 @@
+// The application object: one running copy per application name. A second
+// start hands over to the running copy's window and ends.
+#pragma once
+
+#include <afxwin.h>
+
+constexpr int kInstanceSuffixChars = 15;
+// Application name + "@kelbrun<*+~#$>": the instance mutex's name and the main window's title.
+extern WCHAR InstanceName[MAX_PATH + kInstanceSuffixChars];
+
+// Called for each top-level window, top of the stacking order first: sends
+// the restore signal to the first window titled InstanceName and brings it
+// to the foreground. TRUE to go on.
+BOOL FindRunningWindow(HWND hWnd, LPARAM lParam);
+
+class LoggerApp : public CWinApp {
+ public:
+  LoggerApp();
+  // Always FALSE: the modal run of the main window is the whole application.
+  BOOL InitInstance() override;
+
+  DECLARE_MESSAGE_MAP()
+};

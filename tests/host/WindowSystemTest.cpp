@@ -1,0 +1,145 @@
+// The window system's own promises: messages sent across threads are handled
+// on the window's thread; control updates from another thread never wait for
+// it; the shell's execute call fails with the platform's errors.
+#include <ServedDevice.h>
+#include <TempDir.h>
+#include <cehost/Device.h>
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace {
+
+const DLGITEMTEMPLATEW kItems[] = {
+    {WS_CHILD | WS_VISIBLE, 0, 10, 10, 40, 10, 100, WC_STATICW, u"text"},
+    {WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 10, 30, 40, 20, 101, WC_BUTTONW, u"press"},
+};
+const DLGTEMPLATEW kDialog = {WS_POPUP | WS_BORDER, 0, 2, 4, 8, 100, 60, u"test", 0, nullptr, kItems};
+
+std::atomic<DWORD> handledOn{0};
+
+INT_PTR Procedure(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == WM_USER) handledOn = GetCurrentThreadId();
+  return message == WM_USER;
+}
+
+class WindowSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("CE_UI", "headless", 1);
+    cehost::BootOptions options;
+    options.root = dir_.Path();
+    std::string error;
+    device_ = cehost::InProcessDevice::Boot(options, &error);
+    ASSERT_TRUE(device_) << error;
+  }
+  cetest::TempDir dir_;
+  std::unique_ptr<cehost::InProcessDevice> device_;
+};
+
+TEST_F(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
+  std::promise<HWND> created;
+  HANDLE release = CreateEventW(NULL, TRUE, FALSE, NULL);
+  std::atomic<DWORD> windowThread{0};
+  std::thread owner([&] {
+    windowThread = GetCurrentThreadId();
+    HWND dialog = CreateDialogIndirectParamW(NULL, &kDialog, NULL, Procedure, 0);
+    created.set_value(dialog);
+    // Busy with something else, as a window thread waiting for a worker is.
+    WaitForSingleObject(release, INFINITE);
+    MSG msg;
+    while (IsWindow(dialog) && GetMessageW(&msg, NULL, 0, 0)) {
+      DispatchMessageW(&msg);
+      if (msg.message == WM_USER + 1) DestroyWindow(dialog);
+    }
+  });
+  HWND dialog = created.get_future().get();
+  ASSERT_NE(dialog, HWND(NULL));
+  HWND text = GetDlgItem(dialog, 100);
+  // Geometry in pixels: 7/4 across, 3/2 down, inside a one-pixel border.
+  RECT rect;
+  ASSERT_TRUE(GetWindowRect(text, &rect));
+  EXPECT_EQ(rect.left, 7 + 1 + 18);
+  EXPECT_EQ(rect.right - rect.left, 70);
+  EXPECT_EQ(rect.bottom - rect.top, 15);
+
+  // While the window thread is blocked, updates from here take effect at once.
+  EXPECT_TRUE(SetWindowTextW(text, u"changed"));
+  EXPECT_FALSE(ShowWindow(text, SW_HIDE) == FALSE);
+  EXPECT_FALSE(EnableWindow(GetDlgItem(dialog, 101), FALSE));
+  EXPECT_TRUE(InvalidateRect(text, NULL, TRUE));
+  EXPECT_TRUE(UpdateWindow(text));
+  WCHAR buffer[16];
+  EXPECT_EQ(GetWindowTextW(text, buffer, 16), 7);
+  EXPECT_EQ(std::u16string(buffer), u"changed");
+  EXPECT_EQ(GetWindowTextW(text, buffer, 4), 3) << "at most size - 1 characters";
+  EXPECT_FALSE(IsWindowVisible(text));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 101)));
+  // Only the window's thread destroys it.
+  EXPECT_FALSE(DestroyWindow(dialog));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  // A sent message waits for the window thread and is handled there.
+  auto answer = std::async(std::launch::async, [&] { return SendMessageW(dialog, WM_USER, 0, 0); });
+  EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  SetEvent(release);
+  answer.get();
+  EXPECT_EQ(handledOn, windowThread);
+  ASSERT_TRUE(PostMessageW(dialog, WM_USER + 1, 0, 0));
+  owner.join();
+  EXPECT_FALSE(IsWindow(dialog));
+  CloseHandle(release);
+}
+
+TEST_F(WindowSystemTest, ShellExecuteFailsWithThePlatformsErrors) {
+  const std::string windows = dir_.Path() + "/Windows/";
+  std::ofstream(windows + "plain.txt") << "not a program\n";
+  std::ofstream(windows + "noformat.exe") << "not a program either\n";
+  ::chmod((windows + "noformat.exe").c_str(), 0755);
+  std::ofstream(windows + "ok.sh") << "#!/bin/sh\necho \"$1\" > \"$CEDEVICE_ROOT/ran\"\n";
+  ::chmod((windows + "ok.sh").c_str(), 0755);
+  struct Case {
+    const char16_t* file;
+    DWORD error;
+  };
+  const Case cases[] = {{u"\\Windows\\missing.exe", ERROR_FILE_NOT_FOUND},
+                        {u"\\Nowhere\\missing.exe", ERROR_PATH_NOT_FOUND},
+                        {u"\\Windows\\plain.txt", ERROR_ACCESS_DENIED},
+                        {u"\\Windows", ERROR_ACCESS_DENIED},
+                        {u"\\Windows\\noformat.exe", ERROR_BAD_EXE_FORMAT},
+                        {u"\\Windows\\ok.sh", ERROR_SUCCESS}};
+  for (const Case& c : cases) {
+    SHELLEXECUTEINFO info{};
+    info.cbSize = sizeof info;
+    info.lpVerb = u"open";
+    info.lpFile = c.file;
+    info.lpParameters = u"\"a b\"";
+    info.nShow = SW_SHOWNORMAL;
+    SetLastError(0xDEADBEEF);
+    EXPECT_EQ(ShellExecuteEx(&info), c.error == ERROR_SUCCESS ? TRUE : FALSE);
+    if (c.error != ERROR_SUCCESS) {
+      EXPECT_EQ(GetLastError(), c.error);
+      EXPECT_LE(reinterpret_cast<INT_PTR>(info.hInstApp), 32);
+    } else {
+      EXPECT_GT(reinterpret_cast<INT_PTR>(info.hInstApp), 32);
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::string line;
+  while (line.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::ifstream ran(dir_.Path() + "/ran");
+    std::getline(ran, line);
+    if (line.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(line, "a b");
+}
+
+}  // namespace

@@ -1,0 +1,412 @@
+// The main window as a user meets it: Wendra runs as its own process on a
+// device served from the test; the test presses buttons and taps through the
+// device and reads the window trace.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "LoggerTestSupport.h"
+#include "WendraProcess.h"
+
+namespace loggertest {
+namespace {
+
+const std::u16string kTitle = u"Wendra@kelbrun<*+~#$>";
+
+LRESULT Press(HWND window, int id) { return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+LRESULT Tap(HWND window, int x, int y) { return SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y)); }
+
+// A navigation program on the relay: what it reads reaches Wendra's tap.
+class Navigator {
+ public:
+  Navigator() {
+    relay_ = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 50, 0, 0};
+    SetCommTimeouts(relay_, &timeouts);
+    reader_ = std::thread([this] {
+      char buffer[512];
+      DWORD read;
+      while (!stop_) ReadFile(relay_, buffer, sizeof buffer, &read, NULL);
+    });
+  }
+  ~Navigator() {
+    stop_ = true;
+    reader_.join();
+    CloseHandle(relay_);
+  }
+  bool Open() const { return relay_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE relay_;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
+};
+
+std::string Burst(int quality, double minutes) {
+  char rmc[128];
+  std::snprintf(rmc, sizeof rmc, "GPRMC,090502,A,3539.%04d,N,13944.4874,E,020.0,084.4,070308,,", static_cast<int>(minutes));
+  return Sentence("GPGGA,090502,3539.4874,N,13944.4874,E," + std::to_string(quality) + ",08,0.9,45.3,M,39.0,M,,") +
+         Sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") + Sentence(rmc);
+}
+
+const char kIdle[] = "fg=[0,0,0] mode=1 bg=[192,192,192]";
+const char kWaiting[] = "fg=[255,255,255] mode=2 bg=[0,0,255]";
+const char kNoFix[] = "fg=[0,0,0] mode=2 bg=[255,255,0]";
+const char kFailed[] = "fg=[255,255,255] mode=2 bg=[255,0,0]";
+
+TEST(LoggerWindowTest, ComesUpFromTemplate102AsTheTile) {
+  WendraDevice device;
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  const auto trace = ReadTrace(device.Trace());
+
+  // The dialog, then its 23 controls in template order: id, kind, caption,
+  // pixel geometry (7/4 px across, 3/2 px down; images take their bitmap's size), state.
+  struct Expected {
+    int id;
+    const char* kind;
+    const char* text;
+    int x, y, w, h;
+    bool enabled, shown;
+  };
+  const Expected controls[] = {
+      {1000, "button", "ログ開始", 11, 53, 89, 75, true, true},
+      {1001, "button", "ログ停止", 100, 53, 89, 75, false, true},
+      {1002, "button", "最小化", 194, 53, 90, 75, true, true},
+      {1003, "button", "終了", 194, 135, 90, 75, true, true},
+      {1007, "image", "", 2, 15, 13, 13, true, true},
+      {1008, "image", "", 2, 15, 13, 13, true, false},
+      {1009, "image", "", 0, 0, 56, 15, true, true},
+      {1020, "text", "LOG", 16, 17, 28, 12, true, true},
+      {1011, "image", "", 2, 30, 13, 13, false, true},
+      {1012, "image", "", 2, 30, 13, 13, true, true},
+      {-1, "text", "RCV", 16, 30, 28, 12, true, true},
+      {1013, "button", "Button1", 11, 135, 89, 75, false, true},
+      {1014, "button", "Button2", 100, 135, 89, 75, false, true},
+      {1015, "edit", "", 95, 8, 73, 15, true, true},
+      {-1, "text", "緯度:", 58, 8, 37, 15, true, true},
+      {1016, "edit", "", 95, 23, 73, 15, true, true},
+      {-1, "text", "経度:", 58, 23, 37, 15, true, true},
+      {1017, "edit", "", 215, 8, 32, 15, true, true},
+      {-1, "text", "最高速:", 168, 8, 47, 15, true, true},
+      {-1, "text", "km/h", 247, 8, 31, 15, true, true},
+      {1018, "edit", "", 215, 23, 21, 15, true, true},
+      {1019, "edit", "", 236, 23, 37, 15, true, true},
+      {-1, "text", "測位:", 173, 23, 42, 15, true, true},
+  };
+  ASSERT_GE(trace.size(), 24u);
+  EXPECT_EQ(trace[0].op, "create");
+  EXPECT_EQ(trace[0].Get("kind"), "dialog");
+  EXPECT_EQ(trace[0].Int("style"), 0x90800A40 & ~0x10000000);  // shown once initialised
+  EXPECT_EQ(trace[0].Int("exstyle"), 0x80040000);
+  for (size_t i = 0; i < 23; ++i) {
+    const TraceEntry& e = trace[i + 1];
+    const Expected& c = controls[i];
+    SCOPED_TRACE("control " + std::to_string(i + 1));
+    EXPECT_EQ(e.op, "create");
+    EXPECT_EQ(e.Int("id"), c.id);
+    EXPECT_EQ(e.Get("kind"), c.kind);
+    EXPECT_EQ(e.Get("text"), c.text);
+    EXPECT_EQ(std::vector<long long>({e.Int("x"), e.Int("y"), e.Int("w"), e.Int("h")}),
+              std::vector<long long>({c.x, c.y, c.w, c.h}));
+    EXPECT_EQ(e.Get("enabled"), c.enabled ? "true" : "false");
+    EXPECT_EQ(e.Get("shown"), c.shown ? "true" : "false");
+  }
+  EXPECT_EQ(trace[24].op, "icon");
+  EXPECT_EQ(trace[24].Int("type"), ICON_BIG);
+  EXPECT_EQ(trace[24].Int("w"), 32);
+  EXPECT_EQ(trace[25].Int("type"), ICON_SMALL);
+  EXPECT_EQ(trace[25].Int("w"), 16);
+
+  // Centred, titled, top-most, then the tile at (0, 100), 58 x 50, with one beep.
+  int centred = -1, titled = -1, topmost = -1, tile = -1;
+  for (size_t i = 0; i < trace.size(); ++i) {
+    const TraceEntry& e = trace[i];
+    if (e.op == "place" && e.Int("x") == 10 && e.Int("y") == 11 && e.Get("topmost") == "false") centred = int(i);
+    if (e.op == "title" && e.Get("text") == "Wendra@kelbrun<*+~#$>") titled = int(i);
+    if (e.op == "place" && e.Int("w") == 300 && e.Get("topmost") == "true") topmost = int(i);
+    if (e.op == "place" && e.Int("x") == 0 && e.Int("y") == 100 && e.Int("w") == 58 && e.Int("h") == 50 &&
+        e.Get("topmost") == "true" && tile < 0) {
+      tile = int(i);
+    }
+  }
+  EXPECT_TRUE(centred >= 0 && centred < titled && titled < topmost && topmost < tile)
+      << centred << " " << titled << " " << topmost << " " << tile;
+  EXPECT_EQ(Count(trace, "beep"), 1);
+  EXPECT_EQ(trace[tile - 1].op, "beep");
+  EXPECT_EQ(Count(trace, "msgbox"), 0);
+  EXPECT_EQ(StatusColours(trace), kIdle);
+  EXPECT_EQ(FindTitle(kTitle) != NULL, true);
+
+  ASSERT_EQ(Press(FindTitle(kTitle), 1003), 0);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+  EXPECT_EQ(FindTitle(kTitle), HWND(NULL));
+}
+
+TEST(LoggerWindowTest, TileRestoreAndTheRestoreSignal) {
+  WendraDevice device;
+  device.Install("Wendra", "");  // topmost set, rstcurrun clear
+  pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  size_t mark = ReadTrace(device.Trace()).size();
+
+  // The restore signal leaves the tile alone: no beep, no placement.
+  Tap(window, 255, 255);
+  auto trace = ReadTrace(device.Trace());
+  EXPECT_EQ(Count(trace, "beep", mark) + Count(trace, "place", mark), 0);
+
+  // A tap anywhere on the tile restores 303 x 220 at (8, 10), top-most, with one beep.
+  Tap(window, 20, 30);
+  trace = ReadTrace(device.Trace());
+  EXPECT_EQ(Count(trace, "beep", mark), 1);
+  ASSERT_EQ(Count(trace, "place", mark), 1);
+  EXPECT_TRUE(WaitForPlace(device.Trace(), 8, 10, 303, 220, mark));
+  for (size_t i = mark; i < trace.size(); ++i) {
+    if (trace[i].op == "place") {
+      EXPECT_EQ(trace[i].Get("topmost"), "true");
+    }
+  }
+
+  // The full window ignores taps and the signal; Minimize is the tile again, with one beep.
+  mark = trace.size();
+  Tap(window, 255, 255);
+  Tap(window, 20, 30);
+  Press(window, 1002);
+  trace = ReadTrace(device.Trace());
+  EXPECT_EQ(Count(trace, "beep", mark), 1);
+  EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50, mark));
+  Press(window, 1003);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+
+  // With topmost clear the restored window is not top-most; with rstcurrun set the signal restores.
+  device.Install("Wendra", "topmost=0\nrstcurrun=1\nminposx=3\nminposy=4\nminsizew=70\nminsizeh=0\n");
+  wendra = device.Start("Wendra", 1);
+  ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", 1)));
+  window = FindTitle(kTitle);
+  trace = ReadTrace(device.Trace("Wendra", 1));
+  EXPECT_TRUE(WaitForPlace(device.Trace("Wendra", 1), 3, 4, 65, 1));
+  EXPECT_EQ(Count(trace, "place"), 2) << "centring and the tile: no top-most step";
+  mark = trace.size();
+  Tap(window, 255, 255);
+  trace = ReadTrace(device.Trace("Wendra", 1));
+  EXPECT_EQ(Count(trace, "beep", mark), 1);
+  ASSERT_TRUE(WaitForPlace(device.Trace("Wendra", 1), 8, 10, 303, 220, mark));
+  for (size_t i = mark; i < trace.size(); ++i) {
+    if (trace[i].op == "place") {
+      EXPECT_EQ(trace[i].Get("topmost"), "false");
+    }
+  }
+  Press(window, 1003);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+}
+
+// Start with autominimize beeps twice; autostart beeps three times with it,
+// twice without, and the first painting already shows the wait for a fix.
+TEST(LoggerWindowTest, StartBeepsAndAutostart) {
+  WendraDevice device;
+  pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  Tap(window, 1, 1);
+  size_t mark = ReadTrace(device.Trace()).size();
+  Press(window, 1000);
+  auto trace = ReadTrace(device.Trace());
+  EXPECT_EQ(Count(trace, "beep", mark), 2);
+  EXPECT_EQ(Count(trace, "timer", mark), 1);
+  EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50, mark));
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1020; },
+                         mark),
+            0);
+  EXPECT_EQ(StatusColours(ReadTrace(device.Trace()), mark), kWaiting);
+  // Stop while waiting: the box returns to black on the window's background.
+  mark = ReadTrace(device.Trace()).size();
+  Press(window, 1001);
+  trace = ReadTrace(device.Trace());
+  EXPECT_EQ(Count(trace, "killtimer", mark), 1);
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1020; },
+                         mark),
+            0);
+  EXPECT_EQ(StatusColours(ReadTrace(device.Trace()), mark), kIdle);
+  Press(window, 1003);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+
+  const char* settings[] = {"autostart=1\n", "autostart=1\nautominimize=0\n"};
+  const int beeps[] = {3, 2};
+  for (int run = 1; run <= 2; ++run) {
+    device.Install("Wendra", settings[run - 1]);
+    wendra = device.Start("Wendra", run);
+    ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", run)));
+    trace = ReadTrace(device.Trace("Wendra", run));
+    EXPECT_EQ(Count(trace, "beep"), beeps[run - 1]) << settings[run - 1];
+    int firstPaint = WaitForEntry(device.Trace("Wendra", run),
+                                  [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1020; });
+    ASSERT_GE(firstPaint, 0);
+    trace = ReadTrace(device.Trace("Wendra", run));
+    EXPECT_EQ(StatusColours({trace[firstPaint]}), kWaiting);
+    Press(FindTitle(kTitle), 1003);
+    EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+  }
+}
+
+TEST(LoggerWindowTest, LauncherButtons) {
+  WendraDevice device;
+  // A program of the device that notes its parameters.
+  const std::string nav = device.HostPath("Windows/nav.sh");
+  std::ofstream(nav) << "#!/bin/sh\necho \"$@\" > \"$CEDEVICE_ROOT/launched\"\n";
+  ::chmod(nav.c_str(), 0755);
+  device.Install("Wendra",
+                 "btn1appname=Nav\nbtn1apppath=\\Windows\\missing.exe\nbtn2appname=\nbtn2apppath=\\Windows\\nav.sh\n"
+                 "btn2appargv=-x \"two words\"\n");
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  auto trace = ReadTrace(device.Trace());
+  // Each launcher with a path takes its caption (even an empty one) and is enabled.
+  for (int id : {1013, 1014}) {
+    int text = -1, enable = -1;
+    for (size_t i = 24; i < trace.size(); ++i) {
+      if (trace[i].op == "text" && trace[i].Int("id") == id) text = int(i);
+      if (trace[i].op == "enable" && trace[i].Int("id") == id && trace[i].Get("enabled") == "true") enable = int(i);
+    }
+    ASSERT_GE(text, 0);
+    EXPECT_EQ(trace[text].Get("text"), id == 1013 ? "Nav" : "");
+    EXPECT_GT(enable, text);
+  }
+
+  Tap(window, 5, 5);
+  size_t mark = ReadTrace(device.Trace()).size();
+  Press(window, 1013);
+  trace = ReadTrace(device.Trace());
+  ASSERT_EQ(Count(trace, "msgbox", mark), 1);
+  for (size_t i = mark; i < trace.size(); ++i) {
+    if (trace[i].op == "launch") {
+      EXPECT_EQ(trace[i].Get("ok"), "false");
+    }
+    if (trace[i].op != "msgbox") continue;
+    EXPECT_EQ(trace[i].Get("text"), "起動できません。\n\\Windows\\missing.exe");
+    EXPECT_EQ(trace[i].Get("caption"), "Wendra");
+    EXPECT_EQ(trace[i].Int("style"), MB_ICONHAND);
+  }
+  EXPECT_EQ(Count(trace, "beep", mark) + Count(trace, "place", mark), 0) << "the window stays full";
+
+  mark = trace.size();
+  Press(window, 1014);
+  trace = ReadTrace(device.Trace());
+  EXPECT_EQ(Count(trace, "msgbox", mark), 0);
+  EXPECT_EQ(Count(trace, "beep", mark), 1);
+  EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50, mark));
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (line.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::ifstream launched(device.HostPath("launched"));
+    std::getline(launched, line);
+    if (line.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(line, "-x two words");
+  Press(window, 1003);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+}
+
+// The status box follows the flags whenever it paints: waiting, logging
+// with a fix, logging without one, stopped, and a write failure for good.
+TEST(LoggerWindowTest, StatusColours) {
+  WendraDevice device;
+  device.Install("Wendra", "interval=1\nlogdir=\\missing\n");
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  Navigator navigator;
+  ASSERT_TRUE(navigator.Open());
+  auto paintedAs = [&](const char* colours, size_t from) {
+    return WaitForEntry(device.Trace(),
+                        [&](const TraceEntry& e) {
+                          return e.op == "paint" && e.Int("id") == 1020 && StatusColours({e}) == colours;
+                        },
+                        from) >= 0;
+  };
+
+  size_t mark = ReadTrace(device.Trace()).size();
+  Press(window, 1000);
+  EXPECT_TRUE(paintedAs(kWaiting, mark));
+  // A fix: the tick ends the wait and redraws; the first record cannot be written.
+  mark = ReadTrace(device.Trace()).size();
+  device.Receiver().Feed(Burst(1, 1000));
+  EXPECT_TRUE(paintedAs(kIdle, mark));
+  // The next cycle is due: its record cannot be written.
+  mark = ReadTrace(device.Trace()).size();
+  device.Receiver().Feed(Burst(1, 1001));
+  EXPECT_TRUE(paintedAs(kFailed, mark));
+  auto trace = ReadTrace(device.Trace());
+  bool caption = false;
+  for (size_t i = mark; i < trace.size(); ++i) {
+    caption = caption || (trace[i].op == "text" && trace[i].Int("id") == 1000 && trace[i].Get("text") == "ログ書込不可");
+  }
+  EXPECT_TRUE(caption);
+  // Red for the rest of the run, whatever arrives.
+  mark = trace.size();
+  device.Receiver().Feed(Burst(0, 1010));
+  Tap(window, 1, 1);
+  EXPECT_TRUE(paintedAs(kFailed, mark));
+  Press(window, 1003);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+
+  // Logging without a fix is black on yellow; Stop returns to the background.
+  device.Install("Wendra", "interval=1\n");
+  const pid_t second = device.Start("Wendra", 1);
+  ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", 1)));
+  window = FindTitle(kTitle);
+  const std::string trace1 = device.Trace("Wendra", 1);
+  auto painted1 = [&](const char* colours, size_t from) {
+    return WaitForEntry(trace1,
+                        [&](const TraceEntry& e) {
+                          return e.op == "paint" && e.Int("id") == 1020 && StatusColours({e}) == colours;
+                        },
+                        from) >= 0;
+  };
+  Press(window, 1000);
+  mark = ReadTrace(trace1).size();
+  device.Receiver().Feed(Burst(1, 2000));
+  EXPECT_TRUE(painted1(kIdle, mark));
+  mark = ReadTrace(trace1).size();
+  device.Receiver().Feed(Burst(0, 2001));
+  EXPECT_TRUE(painted1(kNoFix, mark));
+  mark = ReadTrace(trace1).size();
+  Press(window, 1001);
+  EXPECT_TRUE(painted1(kIdle, mark));
+  Press(window, 1003);
+  EXPECT_EQ(cetest::WaitExit(second, 10000), 0);
+}
+
+// The window thread waits up to 4000 ms for the receive thread at Exit; the
+// receive thread updates controls without ever waiting for the window
+// thread, so the program ends at once while data flows.
+TEST(LoggerWindowTest, ExitWhileDataFlowsEndsPromptly) {
+  WendraDevice device;
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  Navigator navigator;
+  ASSERT_TRUE(navigator.Open());
+  std::atomic<bool> feeding{true};
+  std::thread receiver([&] {
+    for (int minute = 0; feeding; minute = (minute + 1) % 6000) {
+      device.Receiver().Feed(Burst(1, minute));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  // Data reaches the window: the latitude read-out changes.
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "text" && e.Int("id") == 1015; }),
+            0);
+  Press(window, 1003);
+  const int status = cetest::WaitExit(wendra, 2500);
+  feeding = false;
+  receiver.join();
+  EXPECT_EQ(status, 0) << "Wendra did not end within 2.5 s of Exit";
+}
+
+}  // namespace
+}  // namespace loggertest

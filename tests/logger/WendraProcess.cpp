@@ -1,0 +1,197 @@
+#include "WendraProcess.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace loggertest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kAppDir[] = "Program Files/Wendra";
+
+// Reads one JSON value at text[i]: a string (unescaped), a number, a literal
+// or a flat array (kept as written).
+std::string ReadValue(const std::string& text, size_t& i) {
+  std::string value;
+  if (text[i] == '"') {
+    for (++i; i < text.size() && text[i] != '"'; ++i) {
+      if (text[i] != '\\') {
+        value += text[i];
+        continue;
+      }
+      const char c = text[++i];
+      if (c == 'n') {
+        value += '\n';
+      } else if (c == 'r') {
+        value += '\r';
+      } else if (c == 't') {
+        value += '\t';
+      } else if (c == 'u') {
+        value += static_cast<char>(std::stoi(text.substr(i + 1, 4), nullptr, 16));
+        i += 4;
+      } else {
+        value += c;
+      }
+    }
+    ++i;
+    return value;
+  }
+  const char end = text[i] == '[' ? ']' : '\0';
+  while (i < text.size() && (end ? text[i] != end : text[i] != ',' && text[i] != '}')) value += text[i++];
+  if (end) value += text[i++];
+  return value;
+}
+
+}  // namespace
+
+std::string TraceEntry::Get(const std::string& name) const {
+  auto it = fields.find(name);
+  return it == fields.end() ? "" : it->second;
+}
+
+long long TraceEntry::Int(const std::string& name) const {
+  const std::string value = Get(name);
+  return value.empty() ? -999999 : std::stoll(value);
+}
+
+std::vector<TraceEntry> ReadTrace(const std::string& path) {
+  std::vector<TraceEntry> entries;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() < 2 || line.front() != '{' || line.back() != '}') continue;  // a line still being written
+    TraceEntry entry;
+    size_t i = 1;
+    while (i < line.size() && line[i] == '"') {
+      const std::string name = ReadValue(line, i);
+      ++i;  // ':'
+      entry.fields[name] = ReadValue(line, i);
+      if (line[i] == ',') ++i;
+    }
+    entry.op = entry.Get("op");
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+WendraDevice::WendraDevice(bool driverInstalled) {
+  if (driverInstalled) cetest::InstallDriver(Root(), RAVELINK_DLL);
+  cehost::BootOptions options;
+  options.root = Root();
+  options.ports = {"COM5:=test"};
+  options.clock = "2008-03-07T09:05:02";
+  std::string error;
+  device_ = cetest::ServedDevice::Start(options, &error);
+  if (!device_) throw std::runtime_error(error);
+  fs::create_directories(HostPath(kAppDir));
+  fs::copy_file(RAVELINK_DLL, HostPath(std::string(kAppDir) + "/Ravelink.Dll"));
+  Install("Wendra", "");
+}
+
+WendraDevice::~WendraDevice() = default;
+
+cehost::TestPort& WendraDevice::Receiver() { return *device_->Device().Port("COM5:"); }
+
+void WendraDevice::Install(const std::string& name, const std::string& settings) {
+  const std::string exe = HostPath(std::string(kAppDir) + "/" + name);
+  fs::copy_file(WENDRA_EXE, exe, fs::copy_options::overwrite_existing);
+  ::chmod(exe.c_str(), 0755);
+  std::ofstream(HostPath(std::string(kAppDir) + "/" + name + ".cfg")) << settings;
+}
+
+void WendraDevice::RemoveSettings(const std::string& name) {
+  fs::remove(HostPath(std::string(kAppDir) + "/" + name + ".cfg"));
+}
+
+pid_t WendraDevice::Start(const std::string& name, int run, const std::string& display) {
+  std::vector<std::string> environment{"CEDEVICE_ROOT=" + Root(), "CE_UI_TRACE=" + Trace(name, run)};
+  if (display.empty()) {
+    environment.push_back("CE_UI=headless");
+  } else {
+    // GTK keeps caches for the process's life, which the leak checker would count.
+    environment.insert(environment.end(), {"CE_UI=gtk", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
+  }
+  return cetest::Spawn({HostPath(std::string(kAppDir) + "/" + name)}, environment);
+}
+
+std::string WendraDevice::Trace(const std::string& name, int run) const {
+  return Root() + "/trace-" + name + "-" + std::to_string(run) + ".jsonl";
+}
+
+int WaitForEntry(const std::string& trace, const std::function<bool(const TraceEntry&)>& condition, size_t from) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    const auto entries = ReadTrace(trace);
+    for (size_t i = from; i < entries.size(); ++i) {
+      if (condition(entries[i])) return static_cast<int>(i);
+    }
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool WaitForPlace(const std::string& trace, int x, int y, int w, int h, size_t from) {
+  return WaitForEntry(
+             trace,
+             [&](const TraceEntry& e) {
+               return e.op == "place" && !e.Has("id") && e.Int("x") == x && e.Int("y") == y && e.Int("w") == w &&
+                      e.Int("h") == h;
+             },
+             from) >= 0;
+}
+
+bool WaitForStartUp(const std::string& trace) {
+  // The first painting follows the end of the initialisation.
+  return WaitForEntry(trace, [](const TraceEntry& e) { return e.op == "paint"; }) >= 0;
+}
+
+namespace {
+
+struct TitleSearch {
+  std::u16string title;
+  HWND found = NULL;
+};
+
+BOOL MatchTitle(HWND window, LPARAM parameter) {
+  auto& search = *reinterpret_cast<TitleSearch*>(parameter);
+  WCHAR title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (search.title != title) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
+}  // namespace
+
+HWND FindTitle(const std::u16string& title) {
+  TitleSearch search{title};
+  EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int Count(const std::vector<TraceEntry>& entries, const std::string& op, size_t from, int id) {
+  int count = 0;
+  for (size_t i = from; i < entries.size(); ++i) {
+    if (entries[i].op == op && (id == 0 || entries[i].Int("id") == id)) ++count;
+  }
+  return count;
+}
+
+std::string StatusColours(const std::vector<TraceEntry>& entries, size_t from) {
+  std::string colours = "<not painted>";
+  for (size_t i = from; i < entries.size(); ++i) {
+    const TraceEntry& e = entries[i];
+    if (e.op == "paint" && e.Int("id") == 1020) {
+      colours = "fg=" + e.Get("fg") + " mode=" + e.Get("mode") + " bg=" + e.Get("bg");
+    }
+  }
+  return colours;
+}
+
+}  // namespace loggertest
