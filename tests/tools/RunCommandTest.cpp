@@ -1,0 +1,155 @@
+// cedevice run: the whole device in one command, ended by itself or by
+// Ctrl-C, and refusing bad arguments before it starts anything.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "ServedDevice.h"
+#include "TempDir.h"
+#include "device/SimReceiver.h"
+
+namespace cetest {
+namespace {
+
+// Processes whose command line names the path: what a run leaves behind.
+int ProcessesUsing(const std::string& path) {
+  int count = 0;
+  DIR* proc = opendir("/proc");
+  while (dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos || std::atoi(pid.c_str()) == getpid()) continue;
+    std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (line.find(path) != std::string::npos) ++count;
+  }
+  closedir(proc);
+  return count;
+}
+
+struct Record {
+  double latitude;
+  double longitude;
+  double speed;
+};
+
+std::vector<Record> Records(const std::string& file) {
+  std::vector<Record> records;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    Record r{};
+    char date[16], time[16];
+    if (std::sscanf(line.c_str(), "%10[^,],%8[^,],%lf,%lf,%*f,%lf", date, time, &r.latitude, &r.longitude,
+                    &r.speed) == 5) {
+      records.push_back(r);
+    }
+  }
+  return records;
+}
+
+class RunCommandTest : public ::testing::Test {
+ protected:
+  // A root whose settings log every cycle; run installs the programs beside them.
+  void PrepareRoot() {
+    dir_.Write("device/Program Files/Wendra/Wendra.cfg", "autostart=1\ninterval=1\n");
+  }
+  std::string Root() const { return dir_.Path() + "/device"; }
+  std::string TrackFile(const std::string& output) {
+    const size_t at = output.find("track file: ");
+    if (at == std::string::npos) return "";
+    return output.substr(at + 12, output.find(" (", at) - at - 12);
+  }
+  TempDir dir_;
+};
+
+TEST_F(RunCommandTest, RunEndsByItselfWithTheSimulatedRoute) {
+  PrepareRoot();
+  std::string output;
+  ASSERT_EQ(0, RunCommand({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=1", "--seconds", "10", "--ui",
+                           "headless"},
+                          &output, 60000))
+      << output;
+  const std::vector<Record> records = Records(TrackFile(output));
+  ASSERT_GE(records.size(), 4u) << output;
+
+  // Every record is a position of the route, one second further each time.
+  cehost::SimReceiver::Options route;
+  int previous = -1;
+  for (const Record& record : records) {
+    int second = -1;
+    for (int s = 0; s < 120 && second < 0; ++s) {
+      double latitude, longitude, course;
+      cehost::SimReceiver::Position(route, s, &latitude, &longitude, &course);
+      if (std::fabs(latitude - record.latitude) < 3e-6 && std::fabs(longitude - record.longitude) < 3e-6) second = s;
+    }
+    ASSERT_GE(second, 0) << "off the route: " << record.latitude << " " << record.longitude;
+    if (previous >= 0) {
+      EXPECT_EQ(previous + 1, second);
+    }
+    previous = second;
+    if (second > 0) {
+      // Knots to one decimal from the receiver, km/h to one decimal in the record.
+      EXPECT_NEAR(route.speedKmh, record.speed, 0.15);
+    }
+  }
+  EXPECT_EQ(0, ProcessesUsing(Root()));
+}
+
+TEST_F(RunCommandTest, CtrlCEndsWendraThroughItsExitAndLeavesNothingRunning) {
+  PrepareRoot();
+  const std::string out = dir_.Path() + "/run.out";
+  const pid_t run =
+      Spawn({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=0", "--ui", "headless"}, {}, out, out);
+  std::string trace;
+  // Logging has begun once the trace shows the LOG lamp blinking.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        std::ifstream in(Root() + "/wendra-trace.jsonl");
+        trace.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return trace.find("\"op\":\"show\",\"id\":1008,\"shown\":true") != std::string::npos;
+      },
+      30000));
+  ::kill(run, SIGINT);
+  EXPECT_EQ(0, WaitExit(run, 30000));
+  std::ifstream in(out);
+  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_FALSE(Records(TrackFile(output)).empty()) << output;
+  std::ifstream again(Root() + "/wendra-trace.jsonl");
+  trace.assign(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>());
+  EXPECT_NE(std::string::npos, trace.find("\"op\":\"destroy\"")) << "Wendra did not end through its Exit command";
+  EXPECT_EQ(0, ProcessesUsing(Root()));
+}
+
+TEST_F(RunCommandTest, BadArgumentsLeaveNoProcessAndNoDevice) {
+  dir_.Write("file", "not a directory");
+  const std::vector<std::vector<std::string>> bad = {
+      {"--gps", "replay:" + dir_.Path() + "/missing.nmea"},
+      {"--gps", "tty:/dev/nonexistent-tty"},
+      {"--gps", "bogus"},
+      {"--seconds", "soon"},
+      {"--ui", "fancy"},
+      {"--root", dir_.Path() + "/file"},
+  };
+  for (const auto& arguments : bad) {
+    std::vector<std::string> command = {CEDEVICE_EXE, "run", "--root", Root()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::string output;
+    const int status = RunCommand(command, &output);
+    EXPECT_NE(0, status) << arguments[1];
+    EXPECT_EQ(0u, output.find("cedevice run: ")) << output;
+    EXPECT_EQ(1, std::count(output.begin(), output.end(), '\n')) << "one clear line: " << output;
+  }
+  std::string output;
+  EXPECT_EQ(1, RunCommand({CEDEVICE_EXE, "stop", "--root", Root()}, &output));
+  EXPECT_NE(std::string::npos, output.find("no device running")) << output;
+  EXPECT_EQ(0, ProcessesUsing(Root()));
+}
+
+}  // namespace
+}  // namespace cetest
