@@ -82,11 +82,11 @@ std::u16string Format(const WCHAR* format, va_list args) {
       out.Put(u'%');
       continue;
     }
-    std::string spec = "%";
+    std::string directive = "%";
     bool left = false;
     while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') {
       if (*p == u'-') left = true;
-      spec += static_cast<char>(*p++);
+      directive += static_cast<char>(*p++);
     }
     int width = -1;
     if (*p == u'*') {
@@ -94,14 +94,14 @@ std::u16string Format(const WCHAR* format, va_list args) {
       if (width < 0) {
         left = true;
         width = -width;
-        spec += '-';
+        directive += '-';
       }
       ++p;
     } else if (*p >= u'0' && *p <= u'9') {
       width = 0;
       while (*p >= u'0' && *p <= u'9') width = width * 10 + (*p++ - u'0');
     }
-    if (width >= 0) spec += std::to_string(width);
+    if (width >= 0) directive += std::to_string(width);
     int precision = -1;
     if (*p == u'.') {
       ++p;
@@ -112,7 +112,7 @@ std::u16string Format(const WCHAR* format, va_list args) {
       } else {
         while (*p >= u'0' && *p <= u'9') precision = precision * 10 + (*p++ - u'0');
       }
-      if (precision >= 0) spec += "." + std::to_string(precision);
+      if (precision >= 0) directive += "." + std::to_string(precision);
     }
     enum { kDefault, kShort, kLong, kLongLong } size = kDefault;
     if (*p == u'h') {
@@ -127,7 +127,7 @@ std::u16string Format(const WCHAR* format, va_list args) {
     const WCHAR conversion = *p;
     if (!conversion) break;
     auto narrow = [&](auto value, const char* length) {
-      const std::string full = spec + length + static_cast<char>(conversion);
+      const std::string full = directive + length + static_cast<char>(conversion);
       const int n = std::snprintf(nullptr, 0, full.c_str(), value);
       std::string buffer(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
       std::snprintf(buffer.data(), buffer.size(), full.c_str(), value);
