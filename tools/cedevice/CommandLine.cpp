@@ -1,8 +1,11 @@
 #include "CommandLine.h"
 
+#include <signal.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "src/DeviceLink.h"
 #include "src/DeviceRoot.h"
@@ -75,6 +78,33 @@ std::shared_ptr<cehost::RemoteDevice> ConnectTo(const std::string& root) {
   auto device = std::dynamic_pointer_cast<cehost::RemoteDevice>(cehost::ProcessDevice());
   if (!device) std::fprintf(stderr, "cedevice: no device running at %s\n", root.c_str());
   return device;
+}
+
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+}  // namespace
+
+void BlockStopSignals() {
+  const sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+void StopOnSignals(std::function<void()> stop) {
+  std::thread([stop] {
+    const sigset_t signals = StopSignals();
+    int signal = 0;
+    sigwait(&signals, &signal);
+    stop();
+  }).detach();
 }
 
 }  // namespace cedevice

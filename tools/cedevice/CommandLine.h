@@ -2,6 +2,7 @@
 // the device it names.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,6 +29,12 @@ bool RootOption(const CommandLine& line, std::string* root, std::string* error);
 // Makes this program a program of the device at root; nullptr after printing
 // "no device running at ROOT".
 std::shared_ptr<cehost::RemoteDevice> ConnectTo(const std::string& root);
+
+// The device process ends on SIGINT and SIGTERM: both are blocked in every
+// thread, then one thread of its own waits for them and calls stop.
+// SIGPIPE is ignored, since programs may go away while answers are sent.
+void StopOnSignals(std::function<void()> stop);
+void BlockStopSignals();
 
 // A command: answers the process's exit status.
 int Start(int argc, char** argv);

@@ -254,12 +254,7 @@ int Run(int argc, char** argv) {
   const WendraSettings settings = ReadSettings(settingsFile);
 
   // This process is the device.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
+  BlockStopSignals();
   const int lock = cehost::DeviceServer::LockRoot(root, &error);
   if (lock < 0) {
     std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
@@ -277,11 +272,7 @@ int Run(int argc, char** argv) {
   }
   std::thread serving([&server] { server->Run(); });
   Stopper stopper;
-  std::thread([&stopper, signals] {
-    int signal = 0;
-    sigwait(&signals, &signal);
-    stopper.Stop();
-  }).detach();
+  StopOnSignals([&stopper] { stopper.Stop(); });
 
   const std::time_t started = std::time(nullptr);
   const std::string trace = root + "/wendra-trace.jsonl";

@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "CommandLine.h"
 #include "cehost/Device.h"
@@ -38,28 +37,6 @@ bool Boot(const std::string& root, const CommandLine& line, std::unique_ptr<ceho
   }
   *server = cehost::DeviceServer::Open((*device)->Get(), lockFd, error);
   return *server != nullptr;
-}
-
-// SIGINT and SIGTERM stop the server from a thread of their own.
-void StopOnSignals(cehost::DeviceServer& server) {
-  std::thread([&server] {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    int signal = 0;
-    sigwait(&signals, &signal);
-    server.Stop();
-  }).detach();
-}
-
-void BlockSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
@@ -92,14 +69,14 @@ int Start(int argc, char** argv) {
   std::unique_ptr<cehost::InProcessDevice> device;
   std::unique_ptr<cehost::DeviceServer> server;
   if (line.Flag("foreground")) {
-    BlockSignals();
+    BlockStopSignals();
     if (!Boot(root, line, &device, &server, &error)) {
       std::fprintf(stderr, "cedevice start: %s\n", error.c_str());
       return 1;
     }
     std::printf("device running at %s\n", root.c_str());
     std::fflush(stdout);
-    StopOnSignals(*server);
+    StopOnSignals([server = server.get()] { server->Stop(); });
     server->Run();
     return 0;
   }
@@ -117,7 +94,7 @@ int Start(int argc, char** argv) {
   if (child == 0) {
     ::close(ready[0]);
     ::setsid();
-    BlockSignals();
+    BlockStopSignals();
     const int null = ::open("/dev/null", O_RDONLY);
     const int log = ::open((root + "/cedevice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (null >= 0) ::dup2(null, 0);
@@ -132,7 +109,7 @@ int Start(int argc, char** argv) {
     }
     ::close(ready[1]);
     if (!booted) ::_exit(1);
-    StopOnSignals(*server);
+    StopOnSignals([server = server.get()] { server->Stop(); });
     server->Run();
     server.reset();
     device.reset();
