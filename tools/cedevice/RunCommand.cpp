@@ -183,9 +183,10 @@ int Run(int argc, char** argv) {
   const std::string ptyLink = line.Value("pty");
   const std::string ui = line.Value("ui", "auto");
   long seconds = 0;
-  if (!line.Value("seconds").empty()) {
+  const std::string secondsText = line.Value("seconds");
+  if (!secondsText.empty()) {
     char* end = nullptr;
-    seconds = std::strtol(line.Value("seconds").c_str(), &end, 10);
+    seconds = std::strtol(secondsText.c_str(), &end, 10);
     if (*end != '\0' || seconds <= 0) {
       std::fprintf(stderr, "cedevice run: --seconds takes a whole number of seconds above 0\n");
       return 2;
