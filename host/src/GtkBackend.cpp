@@ -17,6 +17,8 @@
 #undef FALSE
 #include <gtk/gtk.h>
 
+#include <cerrno>
+
 namespace cehost {
 
 namespace {
@@ -311,7 +313,7 @@ class GtkBackend : public UiBackend {
     if (it != windows_.end()) return it->second;
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
-    gtk_window_set_title(GTK_WINDOW(window), "Wendra");
+    gtk_window_set_title(GTK_WINDOW(window), program_invocation_short_name);  // the window manager's name for it
     gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     GtkWidget* area = gtk_drawing_area_new();
     gtk_widget_set_size_request(area, 1, 1);
