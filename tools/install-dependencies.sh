@@ -4,9 +4,9 @@
 set -euo pipefail
 
 # gpsd and its clients read the relay through a pseudo-terminal in a test;
-# GTK 3 and X11 for the window, Xvfb for its test, IPA P Gothic for the captions.
+# GTK 3 and X11 for the window, Xvfb for its test, IPA P Gothic and Mona for the captions.
 packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev gpsd gpsd-clients libgtk-3-dev libx11-dev
-  xvfb xauth fonts-ipafont-gothic)
+  xvfb xauth fonts-ipafont-gothic fonts-mona)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -23,8 +23,13 @@ namespace cehost {
 
 namespace {
 
-// The device's 9-point template font: a Gothic font of the same metrics, 12 pixels high.
+// The device's 9-point template font, MS P Gothic, is 12 pixels to the em.
+// IPA P Gothic has its widths for kana and kanji but wider half-width
+// letters (digits 0.63 em against 0.5 em): "N 35.6581000" would need 87
+// pixels where the read-out has 71. Half-width text is therefore set in Mona,
+// which keeps MS P Gothic's half-width widths, and the rest in IPA P Gothic.
 const char kFont[] = "IPAPGothic";
+const char kHalfWidthFont[] = "Mona";
 constexpr double kFontPixels = 12.0;
 
 struct Control {
@@ -127,6 +132,22 @@ void DrawText(cairo_t* cr, const RECT& r, const std::u16string& text, Align alig
   pango_font_description_free(font);
   const std::string utf8 = ToUtf8(text);
   pango_layout_set_text(layout, utf8.c_str(), -1);
+  PangoAttrList* fonts = pango_attr_list_new();
+  for (size_t start = 0; start < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[start]) >= 0x80) {
+      ++start;
+      continue;
+    }
+    size_t end = start;
+    while (end < utf8.size() && static_cast<unsigned char>(utf8[end]) < 0x80) ++end;
+    PangoAttribute* halfWidth = pango_attr_family_new(kHalfWidthFont);
+    halfWidth->start_index = static_cast<guint>(start);
+    halfWidth->end_index = static_cast<guint>(end);
+    pango_attr_list_insert(fonts, halfWidth);
+    start = end;
+  }
+  pango_layout_set_attributes(layout, fonts);
+  pango_attr_list_unref(fonts);
   int w, h;
   pango_layout_get_pixel_size(layout, &w, &h);
   const int width = r.right - r.left, height = r.bottom - r.top;
@@ -158,7 +179,9 @@ void DrawControl(cairo_t* cr, const Control& c) {
       FillRect(cr, r, fill);
       Edge(cr, r, true);
       const Align align = (c.style & ES_RIGHT) ? Align::Right : (c.style & ES_CENTER) ? Align::Centre : Align::Left;
-      DrawText(cr, RECT{r.left + 2, r.top + 1, r.right - 2, r.bottom - 1}, c.text, align, true, text,
+      // The text runs right inside the one-pixel edge, without a margin: only so
+      // does the widest read-out, "W180.0000000", fit the device's 71 pixels.
+      DrawText(cr, RECT{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1}, c.text, align, true, text,
                c.colours.mode == OPAQUE, c.colours.painted ? c.colours.background : fill);
       break;
     }

@@ -5,12 +5,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <thread>
+#include <vector>
 
+#include "LoggerTestSupport.h"
 #include "WendraProcess.h"
 
 // Last: Xlib's macros would clash with the headers above.
@@ -43,6 +47,11 @@ class Screen {
     return true;
   }
   Pixel At(int x, int y) const { return pixels_[y][x]; }
+  std::vector<Pixel> Region(const RECT& r) const {
+    std::vector<Pixel> region;
+    for (LONG y = r.top; y < r.bottom; ++y) region.insert(region.end(), &pixels_[y][r.left], &pixels_[y][r.right]);
+    return region;
+  }
   int Count(int left, int top, int right, int bottom, Pixel colour) const {
     int count = 0;
     for (int y = top; y < bottom; ++y) {
@@ -84,26 +93,38 @@ std::string FindXvfb() {
 
 const Pixel kFace{192, 192, 192}, kRing{128, 128, 128}, kYellow{255, 255, 0}, kBlue{0, 0, 255};
 
-TEST(LoggerScreenTest, TileAndFullWindowOnTheDisplay) {
-  const std::string xvfb = FindXvfb();
-  if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed (tools/install-dependencies.sh installs it)";
-  // A display number no other server holds.
-  int number = 90 + ::getpid() % 100;
-  while (::access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) ++number;
-  const std::string display = ":" + std::to_string(number);
-  const pid_t server = cetest::Spawn({xvfb, display, "-screen", "0", "320x240x24", "-nolisten", "tcp"});
-  Display* x = nullptr;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!x && std::chrono::steady_clock::now() < deadline) {
-    x = XOpenDisplay(display.c_str());
-    if (!x) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (!x) {
-    ::kill(server, SIGTERM);
-    cetest::WaitExit(server, 10000);
-    GTEST_SKIP() << "Xvfb did not start on " << display;
+// An Xvfb server of 320 x 240 pixels on a display number no other server holds.
+class LoggerScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string xvfb = FindXvfb();
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed (tools/install-dependencies.sh installs it)";
+    int number = 90 + ::getpid() % 100;
+    while (::access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) ++number;
+    display = ":" + std::to_string(number);
+    server = cetest::Spawn({xvfb, display, "-screen", "0", "320x240x24", "-nolisten", "tcp"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!x && std::chrono::steady_clock::now() < deadline) {
+      x = XOpenDisplay(display.c_str());
+      if (!x) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!x) GTEST_SKIP() << "Xvfb did not start on " << display;
   }
 
+  void TearDown() override {
+    if (x) XCloseDisplay(x);
+    if (server > 0) {
+      ::kill(server, SIGTERM);
+      cetest::WaitExit(server, 10000);
+    }
+  }
+
+  std::string display;
+  pid_t server = -1;
+  Display* x = nullptr;
+};
+
+TEST_F(LoggerScreenTest, TileAndFullWindowOnTheDisplay) {
   {
     WendraDevice device;
     const pid_t wendra = device.Start("Wendra", 0, display);
@@ -142,9 +163,145 @@ TEST(LoggerScreenTest, TileAndFullWindowOnTheDisplay) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
     EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
   }
-  XCloseDisplay(x);
-  ::kill(server, SIGTERM);
-  cetest::WaitExit(server, 10000);
+}
+
+}  // namespace
+}  // namespace loggertest
+
+namespace loggertest {
+namespace {
+
+enum class Align { Left, Centre, Right };
+
+// A control of template 102 that shows text: its box in dialog units, how
+// its text is aligned, and the width of its edge.
+struct TextBox {
+  const char* name;
+  int id;
+  int x, y, w, h;
+  Align align;
+  int edge;
+
+  // Its box on the screen: the full window's client area begins at (9, 11).
+  RECT Box() const {
+    auto scale = [](int v, int num, int den) { return static_cast<LONG>((2 * v * num + den) / (2 * den)); };
+    return RECT{9 + scale(x, 7, 4), 11 + scale(y, 3, 2), 9 + scale(x + w, 7, 4), 11 + scale(y + h, 3, 2)};
+  }
+};
+
+const TextBox kTextBoxes[] = {
+    {"Start", 1000, 6, 35, 51, 50, Align::Centre, 2},    {"Stop", 1001, 57, 35, 51, 50, Align::Centre, 2},
+    {"Minimize", 1002, 111, 35, 51, 50, Align::Centre, 2}, {"Exit", 1003, 111, 90, 51, 50, Align::Centre, 2},
+    {"Button1", 1013, 6, 90, 51, 50, Align::Centre, 2},  {"Button2", 1014, 57, 90, 51, 50, Align::Centre, 2},
+    {"LOG", 1020, 9, 11, 16, 8, Align::Left, 0},          {"RCV", -1, 9, 20, 16, 8, Align::Left, 0},
+    {"latitude label", -1, 33, 5, 21, 10, Align::Right, 0}, {"longitude label", -1, 33, 15, 21, 10, Align::Right, 0},
+    {"top speed label", -1, 96, 5, 27, 10, Align::Right, 0}, {"km/h", -1, 141, 5, 18, 10, Align::Left, 0},
+    {"positioning label", -1, 99, 15, 24, 10, Align::Right, 0},
+    {"latitude", 1015, 54, 5, 42, 10, Align::Right, 1},  {"longitude", 1016, 54, 15, 42, 10, Align::Right, 1},
+    {"top speed", 1017, 123, 5, 18, 10, Align::Right, 1}, {"fix type", 1018, 123, 15, 12, 10, Align::Centre, 1},
+    {"fix quality", 1019, 135, 15, 21, 10, Align::Centre, 1},
+};
+
+// Letters, grey ones of a disabled button included; not the face, the edges or a status colour.
+bool Ink(const Pixel& p) { return std::max({p.r, p.g, p.b}) < 160; }
+
+// The pixels of the smallest rectangle inside the box's edge that holds its ink.
+std::vector<Pixel> InkOf(const Screen& screen, const TextBox& box) {
+  const RECT r = box.Box();
+  RECT ink{r.right, r.bottom, r.left, r.top};
+  for (LONG y = r.top + box.edge; y < r.bottom - box.edge; ++y) {
+    for (LONG x = r.left + box.edge; x < r.right - box.edge; ++x) {
+      if (!Ink(screen.At(x, y))) continue;
+      ink = RECT{std::min(ink.left, x), std::min(ink.top, y), std::max(ink.right, x + 1), std::max(ink.bottom, y + 1)};
+    }
+  }
+  return ink.left < ink.right ? screen.Region(ink) : std::vector<Pixel>();
+}
+
+// Empty when no ink reaches the inside of the box's edge on a side where its
+// alignment would cut a text too wide for it.
+std::string Cut(const Screen& screen, const TextBox& box) {
+  const RECT r = box.Box();
+  const LONG left = r.left + box.edge, right = r.right - box.edge;
+  auto inkIn = [&](LONG column) {
+    for (LONG y = r.top + box.edge; y < r.bottom - box.edge; ++y) {
+      if (Ink(screen.At(column, y))) return true;
+    }
+    return false;
+  };
+  if (InkOf(screen, box).empty()) return std::string(box.name) + " shows no text";
+  if (box.align != Align::Left && inkIn(left)) return std::string(box.name) + " is cut on the left";
+  if (box.align != Align::Right && inkIn(right - 1)) return std::string(box.name) + " is cut on the right";
+  return "";
+}
+
+const TextBox& BoxOf(int id) {
+  return *std::find_if(std::begin(kTextBoxes), std::end(kTextBoxes), [id](const TextBox& b) { return b.id == id; });
+}
+
+std::string Burst(const char* latitude, const char* longitude, int quality, int mode, const char* knots) {
+  return Sentence(std::string("GPGGA,090502,") + latitude + "," + longitude + "," + std::to_string(quality) +
+                  ",08,0.9,45.3,M,39.0,M,,") +
+         Sentence("GPGSA,A," + std::to_string(mode) + ",04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
+         Sentence(std::string("GPRMC,090502,A,") + latitude + "," + longitude + "," + knots + ",084.4,070308,,");
+}
+
+// The widest text of each read-out, every hemisphere among them, in the full
+// window. The launcher buttons, 89 pixels wide, show the latitude's and the
+// longitude's text as their captions: a read-out shows its text whole when
+// its ink is the very ink of the caption.
+TEST_F(LoggerScreenTest, ReadOutsShowTheirWidestTextsWhole) {
+  struct Run {
+    const char* latitude;
+    const char* longitude;
+    std::string burst;
+    std::map<int, std::string> texts;
+  };
+  // 539.90281 knots are 999.9 km/h.
+  const Run runs[] = {
+      {"N 35.6581000", "E179.9999999", Burst("3539.4860,N", "17959.999994,E", 0, 1, "539.90281"),
+       {{1017, "999.9"}, {1018, "NA"}, {1019, "NoFix"}}},
+      {"S 90.0000000", "W180.0000000", Burst("9000.0000,S", "18000.0000,W", 2, 2, "020.0"),
+       {{1017, "37.0"}, {1018, "2D"}, {1019, "DGPS"}}},
+      {"S 35.6581000", "W139.7421733", Burst("3539.4860,S", "13944.5304,W", 1, 3, "020.0"),
+       {{1017, "37.0"}, {1018, "3D"}, {1019, "GPS"}}},
+  };
+  int number = 0;
+  for (const Run& run : runs) {
+    SCOPED_TRACE(std::string(run.latitude) + " " + run.longitude);
+    WendraDevice device;
+    device.Install("Wendra", std::string("btn1apppath=\\Windows\\a.exe\nbtn1appname=") + run.latitude +
+                                 "\nbtn2apppath=\\Windows\\b.exe\nbtn2appname=" + run.longitude + "\n");
+    const pid_t wendra = device.Start("Wendra", 0, display);
+    ASSERT_TRUE(WaitForStartUp(device.Trace()));
+    HWND window = FindTitle(kTitle);
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    ASSERT_TRUE(WaitForPlace(device.Trace(), 8, 10, 303, 220));
+    {
+      Navigator navigator;  // on the relay that Wendra installed
+      ASSERT_TRUE(navigator.Open());
+      std::map<int, std::string> texts = run.texts;
+      texts[1015] = run.latitude;
+      texts[1016] = run.longitude;
+      const size_t mark = ReadTrace(device.Trace()).size();
+      device.Receiver().Feed(run.burst);
+      for (const auto& [id, text] : texts) {
+        ASSERT_GE(WaitForEntry(device.Trace(), [&, id = id, text = text](const TraceEntry& e) {
+                    return e.op == "text" && e.Int("id") == id && e.Get("text") == text;
+                  }, mark), 0) << id << " " << text;
+      }
+    }
+    Screen screen(x);
+    EXPECT_TRUE(ShowsWithin(screen, [&] {
+      return !InkOf(screen, BoxOf(1013)).empty() && InkOf(screen, BoxOf(1015)) == InkOf(screen, BoxOf(1013)) &&
+             InkOf(screen, BoxOf(1016)) == InkOf(screen, BoxOf(1014));
+    })) << "the latitude and the longitude as whole as the captions";
+    screen.Save("read-outs-" + std::to_string(++number));
+    for (const TextBox& box : kTextBoxes) EXPECT_EQ(Cut(screen, box), "");
+
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
+    EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+  }
 }
 
 }  // namespace

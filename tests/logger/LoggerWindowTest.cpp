@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -18,32 +17,6 @@ const std::u16string kTitle = u"Wendra@kelbrun<*+~#$>";
 
 LRESULT Press(HWND window, int id) { return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 LRESULT Tap(HWND window, int x, int y) { return SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y)); }
-
-// A navigation program on the relay: what it reads reaches Wendra's tap.
-class Navigator {
- public:
-  Navigator() {
-    relay_ = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 50, 0, 0};
-    SetCommTimeouts(relay_, &timeouts);
-    reader_ = std::thread([this] {
-      char buffer[512];
-      DWORD read;
-      while (!stop_) ReadFile(relay_, buffer, sizeof buffer, &read, NULL);
-    });
-  }
-  ~Navigator() {
-    stop_ = true;
-    reader_.join();
-    CloseHandle(relay_);
-  }
-  bool Open() const { return relay_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE relay_;
-  std::atomic<bool> stop_{false};
-  std::thread reader_;
-};
 
 std::string Burst(int quality, double minutes) {
   char rmc[128];

@@ -124,6 +124,23 @@ std::string WendraDevice::Trace(const std::string& name, int run) const {
   return Root() + "/trace-" + name + "-" + std::to_string(run) + ".jsonl";
 }
 
+Navigator::Navigator() {
+  relay_ = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 50, 0, 0};
+  SetCommTimeouts(relay_, &timeouts);
+  reader_ = std::thread([this] {
+    char buffer[512];
+    DWORD read;
+    while (!stop_) ReadFile(relay_, buffer, sizeof buffer, &read, NULL);
+  });
+}
+
+Navigator::~Navigator() {
+  stop_ = true;
+  reader_.join();
+  CloseHandle(relay_);
+}
+
 int WaitForEntry(const std::string& trace, const std::function<bool(const TraceEntry&)>& condition, size_t from) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (;;) {

@@ -7,10 +7,12 @@
 #include <TempDir.h>
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace loggertest {
@@ -49,6 +51,20 @@ class WendraDevice {
  private:
   cetest::TempDir dir_;
   std::unique_ptr<cetest::ServedDevice> device_;
+};
+
+// A navigation program on the relay COM6: of the device this process serves:
+// it reads all the time, so what the receiver sends reaches Wendra's tap.
+class Navigator {
+ public:
+  Navigator();
+  ~Navigator();
+  bool Open() const { return relay_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE relay_;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
 };
 
 // Waits until the trace holds an entry that satisfies the condition, at most 30 s;
