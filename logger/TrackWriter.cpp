@@ -126,15 +126,19 @@ void TrackWriter::DueRecord(LoggerState& state) {
   if (!FormatRecord(fix, record, &length)) return;
 
   if (state.logFile == INVALID_HANDLE_VALUE) state.logFile = OpenTrackFile(state.logPath);
-  SetFilePointer(state.logFile, 0, NULL, FILE_END);
+  const DWORD recordStart = SetFilePointer(state.logFile, 0, NULL, FILE_END);
   DWORD written = 0;
   if (!WriteFile(state.logFile, record, length, &written, NULL) || written != length) {
-    state.writeError = TRUE;
-    ErrorStop(state);
+    DropRecord(state, recordStart);
     return;
   }
   if (settings.writecache == 0 || (settings.writecache == 2 && fix.speedKmh < kSlowSpeedKmh)) {
-    if (!FlushAndClose(state)) return;
+    if (!FlushFileBuffers(state.logFile)) {
+      DropRecord(state, recordStart);
+      return;
+    }
+    CloseHandle(state.logFile);
+    state.logFile = INVALID_HANDLE_VALUE;
   }
   state.lastLatitude = fix.latitude;
   state.lastLongitude = fix.longitude;
@@ -142,15 +146,26 @@ void TrackWriter::DueRecord(LoggerState& state) {
 }
 
 // The track lock is held. A failed flush is the error stop.
-BOOL TrackWriter::FlushAndClose(LoggerState& state) {
+void TrackWriter::FlushAndClose(LoggerState& state) {
   if (!FlushFileBuffers(state.logFile)) {
     state.writeError = TRUE;
     ErrorStop(state);
-    return FALSE;
+    return;
   }
   CloseHandle(state.logFile);
   state.logFile = INVALID_HANDLE_VALUE;
-  return TRUE;
+}
+
+// The track lock is held. A record the card did not take whole (a full card
+// cuts a write short) is cut off again, so that a program reading the file
+// finds whole records only; then the error stop.
+void TrackWriter::DropRecord(LoggerState& state, DWORD recordStart) {
+  if (state.logFile != INVALID_HANDLE_VALUE && recordStart != INVALID_SET_FILE_POINTER &&
+      SetFilePointer(state.logFile, static_cast<LONG>(recordStart), NULL, FILE_BEGIN) == recordStart) {
+    SetEndOfFile(state.logFile);  // failing too, it leaves nothing more to do than the error stop
+  }
+  state.writeError = TRUE;
+  ErrorStop(state);
 }
 
 // The track lock is held.

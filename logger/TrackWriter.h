@@ -24,7 +24,8 @@ class TrackWriter {
   static void FinishOnShutdown(LoggerState& state);
 
  private:
-  static BOOL FlushAndClose(LoggerState& state);
+  static void FlushAndClose(LoggerState& state);
+  static void DropRecord(LoggerState& state, DWORD recordStart);
   static void ErrorStop(LoggerState& state);
   static void CloseTrackFile(LoggerState& state);
 };

@@ -156,6 +156,13 @@ class FileObject : public StreamObject {
     return ::fdatasync(fd_) == 0 ? TRUE : Fail(ErrorFromErrno(errno));
   }
 
+  BOOL SetEnd() override {
+    if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(fd_, position) != 0) return Fail(ErrorFromErrno(errno));
+    return TRUE;
+  }
+
   DWORD Size(LPDWORD high) override {
     struct stat st;
     if (::fstat(fd_, &st) != 0) {
@@ -343,6 +350,12 @@ BOOL FlushFileBuffers(HANDLE hFile) {
   auto stream = LookupHandleAs<StreamObject>(hFile);
   if (!stream) return Fail(ERROR_INVALID_HANDLE);
   return stream->Flush();
+}
+
+BOOL SetEndOfFile(HANDLE hFile) {
+  auto stream = LookupHandleAs<StreamObject>(hFile);
+  if (!stream) return Fail(ERROR_INVALID_HANDLE);
+  return stream->SetEnd();
 }
 
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {

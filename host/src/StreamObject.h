@@ -15,6 +15,8 @@ class StreamObject : public KernelObject {
   // SetFilePointer's answer: the new position's low part, or 0xFFFFFFFF.
   virtual DWORD Seek(LONG low, PLONG high, DWORD method) = 0;
   virtual BOOL Flush() { return Fail(ERROR_INVALID_HANDLE); }
+  // SetEndOfFile: the file ends at the current position.
+  virtual BOOL SetEnd() { return Fail(ERROR_INVALID_HANDLE); }
   virtual DWORD Size(LPDWORD high) {
     if (high) *high = 0;
     SetLastError(ERROR_INVALID_HANDLE);

@@ -108,6 +108,33 @@ TEST_F(FileSystemTest, WritesAfterSetFilePointerToTheEndAppend) {
   EXPECT_EQ("abcdef", dir_.Read("track.txt"));
 }
 
+TEST_F(FileSystemTest, SetEndOfFileEndsTheFileAtItsPointer) {
+  Boot();
+  dir_.Write("track.txt", "abcdef");
+  HANDLE file = Create(u"\\track.txt", OPEN_EXISTING, GENERIC_WRITE);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_EQ(4u, SetFilePointer(file, 4, nullptr, FILE_BEGIN));
+  EXPECT_TRUE(SetEndOfFile(file));
+  EXPECT_EQ("abcd", dir_.Read("track.txt"));
+  EXPECT_EQ(4u, SetFilePointer(file, 0, nullptr, FILE_CURRENT)) << "the pointer stays";
+  EXPECT_EQ(6u, SetFilePointer(file, 6, nullptr, FILE_BEGIN));
+  EXPECT_TRUE(SetEndOfFile(file));
+  EXPECT_EQ(std::string("abcd\0\0", 6), dir_.Read("track.txt"));
+  CloseHandle(file);
+
+  file = Create(u"\\track.txt", OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  SetLastError(kSentinel);
+  EXPECT_FALSE(SetEndOfFile(file));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  CloseHandle(file);
+  EXPECT_EQ(6u, dir_.Read("track.txt").size());
+
+  SetLastError(kSentinel);
+  EXPECT_FALSE(SetEndOfFile(file));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+}
+
 TEST_F(FileSystemTest, FindFirstFileAnswersMatchesOrFileNotFound) {
   Boot();
   dir_.Write("Program Files/Wendra/Wendra.cfg", "12345");

@@ -2,7 +2,10 @@
 #include <TrackWriter.h>
 #include <cehost/Device.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <memory>
@@ -373,6 +376,58 @@ TEST_F(TrackWriterTest, FailedWriteOrFlushStopsTheLog) {
   EXPECT_FALSE(state.writeError);
   Cycle(2.0, 1.0, 30.0, 0);
   expectErrorStop("lost fix");
+}
+
+// Files of this process cannot grow past the limit while it lives: a write
+// across it is cut short and the next one fails, as on a card that fills up.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, old_.rlim_max};
+    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, handler_);
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  rlimit old_;
+  void (*handler_)(int);
+  bool ok_;
+};
+
+TEST_F(TrackWriterTest, FullCardLeavesWholeRecordsOnly) {
+  state.settings.interval = 1;
+  for (LONG writecache : {0, 1, 2}) {
+    SCOPED_TRACE("writecache " + std::to_string(writecache));
+    ResetProcessWide();
+    state.settings.writecache = writecache;
+    state.writeError = FALSE;
+    TrackWriter::StartLogging(state);
+    state.fix.fixQuality = 1;
+    SetClock(2008, 3, 7, 9, 7, static_cast<WORD>(writecache));  // a file of its own
+    TrackWriter::TimerTick(state, 1);
+    ASSERT_TRUE(state.logging);
+    view.Clear();
+    {
+      // Records of 54 bytes: three fit, the fourth is cut after 38.
+      FileSizeLimit card(200);
+      ASSERT_TRUE(card.Ok());
+      MovingCycles(1, 6);
+    }
+    EXPECT_TRUE(state.writeError);
+    EXPECT_FALSE(state.logging);
+    EXPECT_EQ(view.LastText(IDC_START), kCannotWrite);
+    EXPECT_EQ(view.Count("exclamation"), 1);
+    EXPECT_EQ(Track(),
+              "2008-03-07,00:05:01,35.0010000,139.0010000,45.3,20.0\r\n"
+              "2008-03-07,00:05:02,35.0020000,139.0020000,45.3,20.0\r\n"
+              "2008-03-07,00:05:03,35.0030000,139.0030000,45.3,20.0\r\n");
+  }
 }
 
 TEST_F(TrackWriterTest, StopWhileWaitingKillsTheTimerAndWritesNothing) {

@@ -53,6 +53,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 BOOL FlushFileBuffers(HANDLE hFile);
+// The file ends at the file pointer: it is cut there, or grows to it.
+BOOL SetEndOfFile(HANDLE hFile);
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
