@@ -93,8 +93,8 @@ void ApplyLine(LoggerSettings& settings, WCHAR* line) {
 
 }  // namespace
 
-// The file is read as UTF-8 in text mode: a byte-order mark is skipped, an
-// invalid byte becomes U+FFFD, CR LF arrives as one line feed.
+// The file is read in text mode: as the device's ANSI code page 932
+// (Shift_JIS), or as UTF-8 where it is UTF-8; CR LF arrives as one line feed.
 void LoadSettings(LoggerState& state, LPCWSTR appName) {
   const int length = _snwprintf(state.configPath, MAX_PATH - 1, TEXT("%s%s.cfg"), state.appDir, appName);
   state.configPath[MAX_PATH - 1] = TEXT('\0');

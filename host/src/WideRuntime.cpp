@@ -1,11 +1,14 @@
 // The device's wide-character C runtime for UTF-16 text.
+#include <iconv.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "DeviceRoot.h"
@@ -206,9 +209,65 @@ std::u16string Format(const WCHAR* format, va_list args) {
   return text;
 }
 
-// Streams opened in binary mode; the others are text.
+// How a stream's bytes become wide characters: binary mode reads UTF-16LE;
+// text mode reads UTF-8, or the device's ANSI code page when the text is not
+// UTF-8.
+enum class StreamText { Utf16, Utf8, Ansi };
+
 std::mutex streamMutex;
-std::set<FILE*> binaryStreams;
+std::map<FILE*, StreamText> streamTexts;
+
+// A Japanese device's ANSI code page, 932: Shift_JIS as Windows extends it.
+constexpr char kAnsiCodePage[] = "CP932";
+constexpr unsigned char kMark[] = {0xEF, 0xBB, 0xBF};
+
+// Text a program wrote on the device is in its ANSI code page; text written
+// on a host is mostly UTF-8. A file is taken as UTF-8 when it begins with the
+// byte-order mark or when all of it is valid UTF-8, and as code page 932
+// otherwise. The stream is left at its start.
+StreamText TextOf(FILE* stream) {
+  std::string bytes;
+  char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) bytes.append(chunk, n);
+  std::rewind(stream);
+  if (bytes.compare(0, sizeof kMark, reinterpret_cast<const char*>(kMark), sizeof kMark) == 0) return StreamText::Utf8;
+  for (size_t i = 0; i < bytes.size();) {
+    size_t used;
+    cehost::DecodeUtf8(std::string_view(bytes).substr(i), &used);
+    if (used == 1 && static_cast<unsigned char>(bytes[i]) >= 0x80) return StreamText::Ansi;
+    i += used;
+  }
+  return StreamText::Utf8;
+}
+
+// One character of code page 932 that begins with the byte b. A lead byte
+// takes the next byte as its trail when it can be one (a line end cannot);
+// a byte that stands for nothing, or a pair the code page lacks, becomes
+// U+FFFD. converter is (iconv_t)-1 when the C library lacks the code page.
+char32_t DecodeAnsi(int b, FILE* stream, iconv_t converter) {
+  if (b < 0x80) return static_cast<char32_t>(b);
+  char bytes[2] = {static_cast<char>(b)};
+  size_t length = 1;
+  if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
+    const int trail = std::getc(stream);
+    if ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC)) {
+      bytes[length++] = static_cast<char>(trail);
+    } else {
+      if (trail != EOF) std::ungetc(trail, stream);
+      return 0xFFFD;
+    }
+  }
+  if (converter == reinterpret_cast<iconv_t>(-1)) return 0xFFFD;
+  wchar_t wide;
+  char* in = bytes;
+  char* out = reinterpret_cast<char*>(&wide);
+  size_t inLeft = length, outLeft = sizeof wide;
+  if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) || outLeft != 0) {
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return 0xFFFD;
+  }
+  return static_cast<char32_t>(wide);
+}
 
 }  // namespace
 
@@ -395,27 +454,27 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode) {
   hostMode += "e";  // not inherited by programs this one starts
   FILE* stream = std::fopen(hostPath.c_str(), hostMode.c_str());
   if (!stream) return nullptr;
+  const StreamText text = binary ? StreamText::Utf16 : hostMode[0] == 'r' ? TextOf(stream) : StreamText::Utf8;
   std::lock_guard<std::mutex> lock(streamMutex);
-  if (binary) {
-    binaryStreams.insert(stream);
-  } else {
-    binaryStreams.erase(stream);
-  }
+  streamTexts[stream] = text;
   return stream;
 }
 
 WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
   if (!buffer || n <= 0 || !stream) return nullptr;
-  bool binary;
+  StreamText text = StreamText::Utf8;
   {
     std::lock_guard<std::mutex> lock(streamMutex);
-    binary = binaryStreams.count(stream) != 0;
+    auto it = streamTexts.find(stream);
+    if (it != streamTexts.end()) text = it->second;
   }
+  const iconv_t converter =
+      text == StreamText::Ansi ? iconv_open("WCHAR_T", kAnsiCodePage) : reinterpret_cast<iconv_t>(-1);
   int length = 0;
   while (length < n - 1) {
     char32_t cp;
     long start = std::ftell(stream);
-    if (binary) {
+    if (text == StreamText::Utf16) {
       const int lo = std::getc(stream);
       if (lo == EOF) break;
       const int hi = std::getc(stream);
@@ -424,10 +483,10 @@ WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
     } else {
       int b = std::getc(stream);
       if (b == EOF) break;
-      if (start == 0 && b == 0xEF) {  // a byte-order mark at the start is skipped
+      if (start == 0 && b == kMark[0] && text == StreamText::Utf8) {  // a byte-order mark at the start is skipped
         const int b1 = std::getc(stream);
-        const int b2 = b1 == 0xBB ? std::getc(stream) : EOF;
-        if (b1 == 0xBB && b2 == 0xBF) {
+        const int b2 = b1 == kMark[1] ? std::getc(stream) : EOF;
+        if (b1 == kMark[1] && b2 == kMark[2]) {
           start = std::ftell(stream);
           b = std::getc(stream);
           if (b == EOF) break;
@@ -443,19 +502,23 @@ WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
           std::ungetc(next, stream);
         }
       }
-      char bytes[4] = {static_cast<char>(b)};
-      size_t have = 1;
-      const auto lead = static_cast<unsigned char>(b);
-      const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-      while (have < want) {
-        const int c = std::getc(stream);
-        if (c == EOF) break;
-        bytes[have++] = static_cast<char>(c);
+      if (text == StreamText::Ansi) {
+        cp = DecodeAnsi(b, stream, converter);
+      } else {
+        char bytes[4] = {static_cast<char>(b)};
+        size_t have = 1;
+        const auto lead = static_cast<unsigned char>(b);
+        const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        while (have < want) {
+          const int c = std::getc(stream);
+          if (c == EOF) break;
+          bytes[have++] = static_cast<char>(c);
+        }
+        size_t used;
+        cp = cehost::DecodeUtf8(std::string_view(bytes, have), &used);
+        // Bytes after an invalid sequence are read again as the next character.
+        if (used < have) std::fseek(stream, static_cast<long>(used) - static_cast<long>(have), SEEK_CUR);
       }
-      size_t used;
-      cp = cehost::DecodeUtf8(std::string_view(bytes, have), &used);
-      // Bytes after an invalid sequence are read again as the next character.
-      if (used < have) std::fseek(stream, static_cast<long>(used) - static_cast<long>(have), SEEK_CUR);
     }
     if (cp >= 0x10000) {
       if (length + 2 > n - 1) {  // the pair does not fit: leave it for the next call
@@ -469,6 +532,7 @@ WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
       if (cp == u'\n') break;
     }
   }
+  if (converter != reinterpret_cast<iconv_t>(-1)) iconv_close(converter);
   if (length == 0) return nullptr;
   buffer[length] = u'\0';
   return buffer;

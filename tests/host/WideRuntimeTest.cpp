@@ -105,5 +105,38 @@ TEST_F(WideStreamTest, TextModeDecodesUtf8LineByLine) {
   EXPECT_EQ(nullptr, _wfopen(u"\\Program Files\\Wendra\\missing.txt", u"r"));
 }
 
+// Text that is not UTF-8 is the device's ANSI code page 932.
+TEST_F(WideStreamTest, TextModeReadsCodePage932WhenTheTextIsNotUtf8) {
+  Boot();
+  auto lines = [&](const std::string& bytes) {
+    dir_.Write("text.txt", bytes);
+    FILE* stream = _wfopen(u"\\text.txt", u"r");
+    std::u16string all;
+    if (!stream) return all;
+    WCHAR line[64];
+    while (fgetws(line, 64, stream)) all += line;
+    std::fclose(stream);
+    return all;
+  };
+  // Without a mark, valid UTF-8 is UTF-8.
+  EXPECT_EQ(u"東京\n", lines("\xE6\x9D\xB1\xE4\xBA\xAC\n"));
+  EXPECT_EQ(u"ナビ\n"         // 83 69 83 72
+            u"\\ソ\\表\\\n"  // 5C, then 83 5C and 95 5C: a trail byte that is a backslash
+            u"ｱ~\n"          // B1, a half-width katakana; 7E
+            u"\uFFFDa\uFFFD\uFFFD\n"  // 80, a, A0 and FF stand for nothing
+            u"\uFFFD\n"        // 85 40, a pair the code page lacks
+            u"\uFFFD\n"        // a lead byte before the line end: the line end stays
+            u"\uFFFD",         // a lead byte at the end
+            lines("\x83\x69\x83\x72\r\n"
+                  "\x5C\x83\x5C\x5C\x95\x5C\x5C\n"
+                  "\xB1~\n"
+                  "\x80" "a\xA0\xFF\n"
+                  "\x85\x40\n"
+                  "\x83\n"
+                  "\x83"));
+  // The mark says UTF-8 whatever follows.
+  EXPECT_EQ(u"ナ\uFFFD\n", lines("\xEF\xBB\xBF\xE3\x83\x8A\x83\n"));
+}
+
 }  // namespace
 }  // namespace cetest

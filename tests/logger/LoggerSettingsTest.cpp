@@ -176,6 +176,33 @@ TEST_F(SettingsTest, ReadsUtf8WithMarkAndCrLfAndSurvivesInvalidBytes) {
   EXPECT_EQ(state->settings.monport, 4);
 }
 
+// The same settings saved on the device (Shift_JIS, its ANSI code page 932)
+// and on a host (UTF-8, with or without the mark).
+TEST_F(SettingsTest, ReadsJapaneseTextInShiftJisAsInUtf8) {
+  const std::string utf8 =
+      "btn1appname=ナビ\r\nbtn1apppath=\\Storage Card\\地図\\ナビ.exe\r\n"
+      "btn2appname=表示\r\nlogdir=\\Storage Card\\ログ\\ソフト\r\ninterval=2\r\n";
+  const std::string shiftJis =
+      "btn1appname=\x83\x69\x83\x72\r\nbtn1apppath=\\Storage Card\\\x92\x6E\x90\x7D\\\x83\x69\x83\x72.exe\r\n"
+      "btn2appname=\x95\x5C\x8E\xA6\r\nlogdir=\\Storage Card\\\x83\x8D\x83\x4F\\\x83\x5C\x83\x74\x83\x67\r\n"
+      "interval=2\r\n";
+  for (const std::string& file : {utf8, "\xEF\xBB\xBF" + utf8, shiftJis}) {
+    SCOPED_TRACE(file.substr(0, 20));
+    auto state = Load(file.c_str());
+    EXPECT_EQ(std::u16string(state->settings.btn1appname), u"ナビ");
+    EXPECT_EQ(std::u16string(state->settings.btn1apppath), u"\\Storage Card\\地図\\ナビ.exe");
+    EXPECT_EQ(std::u16string(state->settings.btn2appname), u"表示");
+    EXPECT_EQ(std::u16string(state->settings.logdir), u"\\Storage Card\\ログ\\ソフト");
+    EXPECT_EQ(state->settings.interval, 2);
+    EXPECT_TRUE(view.Ops().empty());
+  }
+  // Neither: bytes that stand for nothing in either become U+FFFD, the keys still work.
+  auto state = Load("interval=3\nbtn1appname=a\x80\xFF" "b\nmonport=9\n");
+  EXPECT_EQ(std::u16string(state->settings.btn1appname), u"a\uFFFD\uFFFDb");
+  EXPECT_EQ(state->settings.interval, 3);
+  EXPECT_EQ(state->settings.monport, 9);
+}
+
 TEST_F(SettingsTest, OverlongLineArrivesInPiecesOfItsOwn) {
   // 999 characters fill the line buffer; the rest of the physical line is a line of its own.
   const std::string first = "logdir=" + std::string(999 - 7, 'd');

@@ -231,9 +231,10 @@ TEST(LoggerWindowTest, LauncherButtons) {
   const std::string nav = device.HostPath("Windows/nav.sh");
   std::ofstream(nav) << "#!/bin/sh\necho \"$@\" > \"$CEDEVICE_ROOT/launched\"\n";
   ::chmod(nav.c_str(), 0755);
+  // Saved on the device, in Shift_JIS: the caption "ナビ" and the path \Windows\地図\missing.exe.
   device.Install("Wendra",
-                 "btn1appname=Nav\nbtn1apppath=\\Windows\\missing.exe\nbtn2appname=\nbtn2apppath=\\Windows\\nav.sh\n"
-                 "btn2appargv=-x \"two words\"\n");
+                 "btn1appname=\x83\x69\x83\x72\nbtn1apppath=\\Windows\\\x92\x6E\x90\x7D\\missing.exe\n"
+                 "btn2appname=\nbtn2apppath=\\Windows\\nav.sh\nbtn2appargv=-x \"two words\"\n");
   const pid_t wendra = device.Start();
   ASSERT_TRUE(WaitForStartUp(device.Trace()));
   HWND window = FindTitle(kTitle);
@@ -246,7 +247,7 @@ TEST(LoggerWindowTest, LauncherButtons) {
       if (trace[i].op == "enable" && trace[i].Int("id") == id && trace[i].Get("enabled") == "true") enable = int(i);
     }
     ASSERT_GE(text, 0);
-    EXPECT_EQ(trace[text].Get("text"), id == 1013 ? "Nav" : "");
+    EXPECT_EQ(trace[text].Get("text"), id == 1013 ? "ナビ" : "");
     EXPECT_GT(enable, text);
   }
 
@@ -260,7 +261,7 @@ TEST(LoggerWindowTest, LauncherButtons) {
       EXPECT_EQ(trace[i].Get("ok"), "false");
     }
     if (trace[i].op != "msgbox") continue;
-    EXPECT_EQ(trace[i].Get("text"), "起動できません。\n\\Windows\\missing.exe");
+    EXPECT_EQ(trace[i].Get("text"), "起動できません。\n\\Windows\\地図\\missing.exe");
     EXPECT_EQ(trace[i].Get("caption"), "Wendra");
     EXPECT_EQ(trace[i].Int("style"), MB_ICONHAND);
   }

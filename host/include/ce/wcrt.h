@@ -38,8 +38,10 @@ int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
 extern "C" int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 
-// Streams on device paths. Text mode ("r", "rt") reads UTF-8 (a byte-order
-// mark is skipped, an invalid byte becomes U+FFFD) and delivers a line end as
-// one line feed; binary mode reads UTF-16LE.
+// Streams on device paths. Text mode ("r", "rt") reads the device's ANSI
+// code page 932 (Shift_JIS), or UTF-8 when the file begins with its
+// byte-order mark (skipped) or is valid UTF-8 throughout; a byte that stands
+// for no character becomes U+FFFD, and a line end arrives as one line feed.
+// Binary mode reads UTF-16LE.
 FILE* _wfopen(const WCHAR* path, const WCHAR* mode);
 WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream);
