@@ -86,7 +86,7 @@ class DeviceSession : public DeviceService {
   BOOL PlaceWindow(DWORD window, DWORD placement) override {
     return device_->Windows().Place(process_, window, placement);
   }
-  BOOL SetForegroundWindow(DWORD window) override { return device_->Windows().SetForeground(window); }
+  BOOL SetForegroundWindow(DWORD window) override { return device_->Windows().SetForeground(process_, window); }
   BOOL SendWindowMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
     return device_->Windows().Send(window, message, wParam, lParam, result);
   }

@@ -25,6 +25,7 @@ struct DeviceServer::Program {
   std::mutex mutex;
   std::condition_variable answered;
   bool waiting = false;
+  Op asked = Op::DeliverMessage;  // what the answer being waited for answers
   bool gone = false;
   BOOL ok = FALSE;
   LRESULT result = 0;
@@ -192,10 +193,20 @@ void DeviceServer::ServeProgram(ProcessId pid, int fd) {
     if (slot) return;  // a second announcement of the same program is refused
     slot = program;
   }
-  device_->Windows().SetDelivery(pid, [this, pid](DWORD window, UINT message, WPARAM wParam, LPARAM lParam,
-                                                  LRESULT* result) {
-    return Deliver(pid, window, message, wParam, lParam, result);
-  });
+  WindowDirectory::Delivery delivery;
+  delivery.send = [this, pid](DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    FrameWriter frame(Op::DeliverMessage);
+    frame.U32(window).U32(message).U64(wParam).U64(static_cast<uint64_t>(lParam));
+    return Ask(pid, frame, result);
+  };
+  // The device's order has the window on top already; what the program answers changes nothing here.
+  delivery.foreground = [this, pid](DWORD window) {
+    FrameWriter frame(Op::ForegroundWindow);
+    frame.U32(window);
+    LRESULT ignored;
+    Ask(pid, frame, &ignored);
+  };
+  device_->Windows().SetDelivery(pid, std::move(delivery));
   FrameWriter welcome(Op::HelloProcess);
   welcome.U32(ERROR_SUCCESS);
   std::string body;
@@ -206,7 +217,7 @@ void DeviceServer::ServeProgram(ProcessId pid, int fd) {
       uint32_t ok, error;
       uint64_t result;
       std::lock_guard<std::mutex> lock(program->mutex);
-      if (answer.Operation() != Op::DeliverMessage || !program->waiting || !answer.U32(&ok) ||
+      if (!program->waiting || answer.Operation() != program->asked || !answer.U32(&ok) ||
           !answer.U32(&error) || !answer.U64(&result) || !answer.Done()) {
         break;
       }
@@ -231,8 +242,7 @@ void DeviceServer::EndProgram(ProcessId pid) {
   programs_.erase(pid);
 }
 
-BOOL DeviceServer::Deliver(ProcessId pid, DWORD window, UINT message, WPARAM wParam, LPARAM lParam,
-                           LRESULT* result) {
+BOOL DeviceServer::Ask(ProcessId pid, FrameWriter& frame, LRESULT* result) {
   std::shared_ptr<Program> program;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -244,14 +254,13 @@ BOOL DeviceServer::Deliver(ProcessId pid, DWORD window, UINT message, WPARAM wPa
     return FALSE;
   }
   std::lock_guard<std::mutex> one(program->sending);
-  FrameWriter frame(Op::DeliverMessage);
-  frame.U32(window).U32(message).U64(wParam).U64(static_cast<uint64_t>(lParam));
   std::unique_lock<std::mutex> lock(program->mutex);
   if (program->gone) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
   program->waiting = true;
+  program->asked = frame.Operation();
   if (!SendFrame(program->fd, frame.Frame())) {
     program->waiting = false;
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -37,7 +37,8 @@ class DeviceServer {
   DeviceServer(std::shared_ptr<Device> device, int lockFd, int listenFd, int wakeFd);
   void Serve(int fd);
   void ServeProgram(ProcessId pid, int fd);
-  BOOL Deliver(ProcessId pid, DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // Sends the frame on the program's own connection and waits for its answer.
+  BOOL Ask(ProcessId pid, FrameWriter& frame, LRESULT* result);
   void EndProgram(ProcessId pid);
 
   std::shared_ptr<Device> device_;

@@ -10,7 +10,7 @@
 
 namespace cehost {
 
-FrameWriter::FrameWriter(Op op) {
+FrameWriter::FrameWriter(Op op) : op_(op) {
   frame_.assign(4, '\0');
   U32(static_cast<uint32_t>(op));
 }

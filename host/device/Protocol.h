@@ -47,8 +47,11 @@ enum class Op : uint32_t {
   SetForegroundWindow,
   SendWindowMessage,
   Shutdown,
-  // From the device to a program, on its process connection.
+  // From the device to a program, on its process connection; the program
+  // answers each with a frame of the same operation.
   DeliverMessage = 100,
+  // Another program made one of the program's windows the foreground window.
+  ForegroundWindow,
 };
 
 // The largest frame either side accepts.
@@ -59,6 +62,7 @@ constexpr uint32_t kMaxTransfer = kMaxFrame - 4096;
 class FrameWriter {
  public:
   explicit FrameWriter(Op op);
+  Op Operation() const { return op_; }
   FrameWriter& U32(uint32_t value);
   FrameWriter& U64(uint64_t value);
   FrameWriter& Text(const std::u16string& text);
@@ -69,6 +73,7 @@ class FrameWriter {
   const std::string& Frame();  // with its length in front
 
  private:
+  Op op_;
   std::string frame_;
 };
 

@@ -84,35 +84,44 @@ BOOL WindowDirectory::Place(ProcessId owner, DWORD window, DWORD placement) {
   return TRUE;
 }
 
-BOOL WindowDirectory::SetForeground(DWORD window) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = Find(window);
-  if (it == order_.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+BOOL WindowDirectory::SetForeground(ProcessId caller, DWORD window) {
+  std::function<void(DWORD)> tell;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = Find(window);
+    if (it == order_.end()) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
+    Entry entry = *it;
+    order_.erase(it);
+    if (entry.owner != caller) {
+      auto found = deliveries_.find(entry.owner);
+      if (found != deliveries_.end()) tell = found->second.foreground;
+    }
+    Insert(std::move(entry), false);
   }
-  Entry entry = *it;
-  order_.erase(it);
-  Insert(std::move(entry), false);
+  // Told without the directory's lock: the owner may list or place windows meanwhile.
+  if (tell) tell(window);
   return TRUE;
 }
 
 BOOL WindowDirectory::Send(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  Delivery delivery;
+  std::function<BOOL(DWORD, UINT, WPARAM, LPARAM, LRESULT*)> send;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = Find(window);
     if (it != order_.end()) {
       auto found = deliveries_.find(it->owner);
-      if (found != deliveries_.end()) delivery = found->second;
+      if (found != deliveries_.end()) send = found->second.send;
     }
   }
-  if (!delivery) {
+  if (!send) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
   // Delivered without the directory's lock: the handler may list or place windows.
-  return delivery(window, message, wParam, lParam, result);
+  return send(window, message, wParam, lParam, result);
 }
 
 void WindowDirectory::SetDelivery(ProcessId owner, Delivery delivery) {

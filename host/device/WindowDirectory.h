@@ -24,8 +24,13 @@ enum WindowPlacement : DWORD {
 
 class WindowDirectory {
  public:
-  // How a program handles a message for one of its windows.
-  typedef std::function<BOOL(DWORD window, UINT message, WPARAM, LPARAM, LRESULT*)> Delivery;
+  // How a program is reached: a message sent to one of its windows, handled
+  // on the window's thread; and the news that another program made one of
+  // its windows the foreground window, so that it brings it to the front.
+  struct Delivery {
+    std::function<BOOL(DWORD window, UINT message, WPARAM, LPARAM, LRESULT*)> send;
+    std::function<void(DWORD window)> foreground;
+  };
 
   DWORD Create(ProcessId owner, const std::u16string& title);
   BOOL Destroy(ProcessId owner, DWORD window);
@@ -33,7 +38,9 @@ class WindowDirectory {
   BOOL GetTitle(DWORD window, std::u16string* title) const;
   std::vector<DWORD> List() const;
   BOOL Place(ProcessId owner, DWORD window, DWORD placement);
-  BOOL SetForeground(DWORD window);
+  // The caller's own window is brought to the front by the caller; another
+  // program's by that program, told before this answers.
+  BOOL SetForeground(ProcessId caller, DWORD window);
   BOOL Send(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
   void SetDelivery(ProcessId owner, Delivery delivery);

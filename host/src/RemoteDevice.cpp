@@ -75,15 +75,20 @@ void RemoteDevice::Listen() {
     FrameReader message(body);
     uint32_t window, code;
     uint64_t wParam, lParam;
-    if (message.Operation() != Op::DeliverMessage || !message.U32(&window) || !message.U32(&code) ||
-        !message.U64(&wParam) || !message.U64(&lParam) || !message.Done()) {
+    LRESULT result = 0;
+    BOOL ok;
+    if (message.Operation() == Op::DeliverMessage && message.U32(&window) && message.U32(&code) &&
+        message.U64(&wParam) && message.U64(&lParam) && message.Done()) {
+      ++answersOwed;
+      ok = DeliverToLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)), code,
+                                static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam), &result);
+    } else if (message.Operation() == Op::ForegroundWindow && message.U32(&window) && message.Done()) {
+      ++answersOwed;
+      ok = ForegroundLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)));
+    } else {
       break;
     }
-    ++answersOwed;
-    LRESULT result = 0;
-    const BOOL ok = DeliverToLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)), code,
-                                         static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam), &result);
-    FrameWriter answer(Op::DeliverMessage);
+    FrameWriter answer(message.Operation());
     answer.U32(ok).U32(GetLastError()).U64(static_cast<uint64_t>(result));
     const bool sent = SendFrame(programFd_, answer.Frame());
     --answersOwed;

@@ -10,4 +10,9 @@ namespace cehost {
 // program's.
 BOOL DeliverToLocalWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
+// The device has put the window on top of its stacking order: the window
+// comes to the front on the screen. FALSE with ERROR_INVALID_WINDOW_HANDLE
+// when it is not a top-level window of this program.
+BOOL ForegroundLocalWindow(HWND window);
+
 }  // namespace cehost

@@ -10,6 +10,7 @@
 #include "UiBackend.h"
 #include "UiTrace.h"
 #include "Utf.h"
+#include "WindowDelivery.h"
 #include "device/WindowDirectory.h"
 
 namespace cehost {
@@ -20,7 +21,6 @@ struct Model {
   std::mutex mutex;
   std::map<HWND, std::unique_ptr<Window>> windows;
   DWORD nextChild = 0x40000000u;
-  HWND foreground = nullptr;
 };
 
 // Lives as long as the process: threads may update controls during exit.
@@ -191,6 +191,17 @@ LRESULT CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+BOOL ForegroundLocalWindow(HWND hwnd) {
+  {
+    std::lock_guard<std::mutex> lock(ModelMutex());
+    Window* window = FindWindowLocked(hwnd);
+    if (!window || window->parent) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+  }
+  TraceLine("foreground").Write();
+  Backend().Foreground(hwnd);
+  return TRUE;
 }
 
 }  // namespace cehost
@@ -451,7 +462,6 @@ BOOL DestroyWindow(HWND hWnd) {
         list.erase(std::remove(list.begin(), list.end(), hWnd), list.end());
       }
     }
-    if (model.foreground == hWnd) model.foreground = nullptr;
   }
   gone->queue->Forget(hWnd);
   if (top) ProcessDevice()->DestroyTopWindow(AsDword(hWnd));
@@ -666,7 +676,8 @@ BOOL GetClientRect(HWND hWnd, LPRECT lpRect) {
   return TRUE;
 }
 
-// The device keeps the stacking order of every program's windows.
+// The device keeps the stacking order of every program's windows; the
+// program that owns the window brings it to the front on the screen.
 BOOL SetForegroundWindow(HWND hWnd) {
   bool local;
   {
@@ -674,14 +685,9 @@ BOOL SetForegroundWindow(HWND hWnd) {
     Window* window = FindWindowLocked(hWnd);
     local = window != nullptr;
     if (window && window->parent) return NoWindow();
-    if (local) TheModel().foreground = hWnd;
   }
   if (!ProcessDevice()->SetForegroundWindow(AsDword(hWnd))) return FALSE;
-  if (local) {
-    TraceLine("foreground").Write();
-    Backend().Foreground(hWnd);
-  }
-  return TRUE;
+  return local ? ForegroundLocalWindow(hWnd) : TRUE;
 }
 
 HWND GetForegroundWindow(void) {

@@ -161,6 +161,8 @@ TEST(LoggerAppTest, SecondStartHandsOver) {
     EXPECT_EQ(ReadTrace(device.Trace("Wendra", 1)).size(), 0u) << "the second copy made no window";
     EXPECT_EQ(GetForegroundWindow(), window);
     const auto trace = ReadTrace(device.Trace("Wendra", 0));
+    // The running program was told before the second copy ended, and brought its window to the front.
+    EXPECT_EQ(Count(trace, "foreground", mark), 1);
     EXPECT_EQ(Count(trace, "beep", mark), restore ? 1 : 0);
     if (restore) {
       EXPECT_TRUE(WaitForPlace(device.Trace("Wendra", 0), 8, 10, 303, 220, mark));

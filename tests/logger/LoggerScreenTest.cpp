@@ -304,5 +304,64 @@ TEST_F(LoggerScreenTest, ReadOutsShowTheirWidestTextsWhole) {
   }
 }
 
+// The names of the programs' windows on the display, bottom first, as the
+// window manager knows them.
+std::vector<std::string> Stacking(Display* x) {
+  std::vector<std::string> names;
+  ::Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) return names;
+  for (unsigned int i = 0; i < count; ++i) {
+    XWindowAttributes attributes;
+    char* name = nullptr;
+    if (!XGetWindowAttributes(x, children[i], &attributes) || attributes.map_state != IsViewable) continue;
+    if (XFetchName(x, children[i], &name) && name) {
+      names.push_back(name);
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return names;
+}
+
+// Whether the first program's window lies above the second's, within 30 s.
+bool AboveWithin(Display* x, const std::string& upper, const std::string& lower) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto names = Stacking(x);
+    const auto u = std::find(names.begin(), names.end(), upper), l = std::find(names.begin(), names.end(), lower);
+    if (u != names.end() && l != names.end() && u > l) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// A second start brings the running window to the front on the display,
+// though it stays the tile (rstcurrun clear) and another program's tile
+// covered it.
+TEST_F(LoggerScreenTest, SecondStartRaisesTheRunningWindow) {
+  WendraDevice device;
+  const pid_t wendra = device.Start("Wendra", 0, display);
+  ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", 0)));
+  device.Install("Other", "minposx=20\n");
+  const pid_t other = device.Start("Other", 0, display);
+  ASSERT_TRUE(WaitForStartUp(device.Trace("Other", 0)));
+  ASSERT_TRUE(AboveWithin(x, "Other", "Wendra"));
+  Screen covered(x);
+  EXPECT_TRUE(ShowsWithin(covered, [&] { return covered.At(21 + 2 + 6, 101 + 15) == kRing; }));
+
+  EXPECT_EQ(cetest::WaitExit(device.Start("Wendra", 1, display), 10000), 0);
+  EXPECT_TRUE(AboveWithin(x, "Wendra", "Other"));
+  // Where Other's LOG lamp showed its ring, Wendra's tile shows its face.
+  Screen screen(x);
+  EXPECT_TRUE(ShowsWithin(screen, [&] { return screen.At(21 + 2 + 6, 101 + 15) == kFace; }));
+  screen.Save("handed-over");
+
+  SendMessageW(FindTitle(kTitle), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
+  SendMessageW(FindTitle(u"Other@kelbrun<*+~#$>"), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+  EXPECT_EQ(cetest::WaitExit(other, 10000), 0);
+}
+
 }  // namespace
 }  // namespace loggertest
