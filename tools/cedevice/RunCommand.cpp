@@ -347,7 +347,7 @@ int Run(int argc, char** argv) {
   if (track.empty()) {
     std::printf("no track file was written\n");
   } else {
-    std::printf("track file: %s (%ld records)\n", track.c_str(), wendraStatus.Records());
+    std::printf("track file: %s (%s)\n", track.c_str(), WendraStatus::RecordCount(wendraStatus.Records()).c_str());
   }
   return status;
 }

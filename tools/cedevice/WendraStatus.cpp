@@ -121,6 +121,10 @@ long WendraStatus::Records() const {
   return lines;
 }
 
+std::string WendraStatus::RecordCount(long records) {
+  return std::to_string(records) + (records == 1 ? " record" : " records");
+}
+
 std::string WendraStatus::Line() const {
   auto text = [&](int id, const char* none) {
     auto it = texts_.find(id);
@@ -128,9 +132,9 @@ std::string WendraStatus::Line() const {
   };
   const std::string track = TrackFile();
   char line[512];
-  std::snprintf(line, sizeof line, "%s  %s %s  %s %s  top %s km/h  %ld records  %s", receiving_ ? "RCV*" : "RCV ",
+  std::snprintf(line, sizeof line, "%s  %s %s  %s %s  top %s km/h  %s  %s", receiving_ ? "RCV*" : "RCV ",
                 text(IDC_FIX_TYPE, "--").c_str(), text(IDC_FIX_QUALITY, "--").c_str(), text(IDC_LATITUDE, "-").c_str(),
-                text(IDC_LONGITUDE, "-").c_str(), text(IDC_TOP_SPEED, "0.0").c_str(), Records(),
+                text(IDC_LONGITUDE, "-").c_str(), text(IDC_TOP_SPEED, "0.0").c_str(), RecordCount(Records()).c_str(),
                 track.empty() ? "(no track yet)" : track.c_str());
   return line;
 }

@@ -24,6 +24,8 @@ class WendraStatus {
   // The newest track file of this run and its records; empty when none.
   std::string TrackFile() const;
   long Records() const;
+  // "1 record", "12 records".
+  static std::string RecordCount(long records);
 
  private:
   void Apply(const std::string& line);
