@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the optimised build, then AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer,
+# then the device's own build of logger/ and splitter/ against the platform's
+# headers, with the check of Ravelink.Dll's export and import tables.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-dependencies.sh
@@ -14,3 +16,5 @@ done
 cmake --preset tsan
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 ctest --preset tsan -j "$jobs"
+cmake --preset device-check
+cmake --build --preset device-check -j "$jobs"

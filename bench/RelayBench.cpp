@@ -4,6 +4,7 @@
 #include <TempDir.h>
 #include <benchmark/benchmark.h>
 #include <cehost/Device.h>
+#include <pkfuncs.h>
 #include <windows.h>
 
 #include <memory>

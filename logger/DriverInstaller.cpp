@@ -1,5 +1,9 @@
 #include "DriverInstaller.h"
 
+#include <pkfuncs.h>
+#include <stdio.h>
+#include <string.h>
+
 #include "LoggerState.h"
 
 namespace {

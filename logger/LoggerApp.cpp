@@ -1,5 +1,7 @@
 #include "LoggerApp.h"
 
+#include <string.h>
+
 #include "LoggerWindow.h"
 
 namespace {
@@ -40,7 +42,7 @@ BOOL LoggerApp::InitInstance() {
   return FALSE;
 }
 
-BOOL FindRunningWindow(HWND hWnd, LPARAM) {
+BOOL CALLBACK FindRunningWindow(HWND hWnd, LPARAM) {
   WCHAR title[kTitleChars];
   title[0] = TEXT('\0');
   GetWindowTextW(hWnd, title, kTitleChars);

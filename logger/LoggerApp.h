@@ -11,7 +11,7 @@ extern WCHAR InstanceName[MAX_PATH + kInstanceSuffixChars];
 // Called for each top-level window, top of the stacking order first: sends
 // the restore signal to the first window titled InstanceName and brings it
 // to the foreground. TRUE to go on.
-BOOL FindRunningWindow(HWND hWnd, LPARAM lParam);
+BOOL CALLBACK FindRunningWindow(HWND hWnd, LPARAM lParam);
 
 class LoggerApp : public CWinApp {
  public:

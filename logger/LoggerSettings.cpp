@@ -1,5 +1,9 @@
 #include "LoggerSettings.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
 #include "LoggerState.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "LoggerWindow.h"
 
 #include <shellapi.h>
-
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "DriverInstaller.h"
 #include "LoggerApp.h"

@@ -1,10 +1,10 @@
 #include "NmeaInterpreter.h"
 
-#include <cstdint>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "LoggerState.h"
 #include "TrackWriter.h"
@@ -42,7 +42,7 @@ LONG Integer(const char* field) {
 // ddmm.mmmm or dddmm.mmmm to decimal degrees. The sign is the field's own.
 double Degrees(const char* field) {
   const double x = Decimal(field) * 0.01;
-  const double whole = std::trunc(x);
+  const double whole = trunc(x);
   return whole + (x - whole) * 1.6666666666666667;
 }
 

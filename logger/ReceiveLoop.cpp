@@ -52,7 +52,7 @@ void CloseTapPort(LoggerState& state) {
   ClosePort(state);
 }
 
-DWORD ReceiveLoop(LPVOID parameter) {
+DWORD WINAPI ReceiveLoop(LPVOID parameter) {
   LoggerState& state = *static_cast<LoggerState*>(parameter);
   static NmeaInterpreter interpreter;  // the process's one set of line buffers
   while (state.readerRunning) {

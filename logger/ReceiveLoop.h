@@ -20,7 +20,7 @@ BOOL OpenTapPort(LoggerState& state, LPCWSTR deviceName);
 void CloseTapPort(LoggerState& state);
 
 // The thread procedure; the parameter is the LoggerState. Returns 0.
-DWORD ReceiveLoop(LPVOID parameter);
+DWORD WINAPI ReceiveLoop(LPVOID parameter);
 // One poll of the port: reads what waits, up to kMaxReadBytes, sets the
 // receive lamp and hands the bytes to the interpreter. Answers the count read.
 DWORD ReceivePass(LoggerState& state, NmeaInterpreter& interpreter);

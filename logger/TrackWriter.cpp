@@ -1,7 +1,7 @@
 #include "TrackWriter.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "LoggerState.h"
 

@@ -4,15 +4,15 @@
 
 #include "ControlIds.h"
 
-constexpr int IDD_LOGGER = 102;
-constexpr int IDI_WENDRA = 128;
-constexpr int IDB_LAMP_OFF = 129;
-constexpr int IDB_LAMP_ON = 130;
-constexpr int IDB_BANNER = 131;
+#define IDD_LOGGER 102
+#define IDI_WENDRA 128
+#define IDB_LAMP_OFF 129
+#define IDB_LAMP_ON 130
+#define IDB_BANNER 131
 
-constexpr int IDC_MINIMIZE = 1002;
-constexpr int IDC_EXIT = 1003;
-constexpr int IDC_BANNER = 1009;
-constexpr int IDC_LAUNCH1 = 1013;
-constexpr int IDC_LAUNCH2 = 1014;
-constexpr int IDC_UNNAMED = 0xFFFF;
+#define IDC_MINIMIZE 1002
+#define IDC_EXIT 1003
+#define IDC_BANNER 1009
+#define IDC_LAUNCH1 1013
+#define IDC_LAUNCH2 1014
+#define IDC_STATIC (-1)

@@ -5,7 +5,7 @@
 
 extern "C" {
 
-BOOL DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReserved);
+BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReserved);
 DWORD_PTR COM_Init(DWORD_PTR dwContext);
 BOOL COM_Deinit(DWORD_PTR hDeviceContext);
 DWORD_PTR COM_Open(DWORD_PTR hDeviceContext, DWORD AccessCode, DWORD ShareMode);

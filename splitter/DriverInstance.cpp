@@ -1,9 +1,10 @@
 // The library entry, initialisation and de-initialisation of the relay and
 // tap instances, their linking, and the power entry points.
 #include <windows.h>
+#include <pkfuncs.h>
+#include <string.h>
 
 #include <array>
-#include <new>
 
 #include "DriverExports.h"
 #include "PortContext.h"
@@ -45,7 +46,7 @@ void SetText(HKEY key, LPCWSTR name, LPCWSTR text) {
 
 // Releases a record and what it owns; FALSE when a release failed.
 BOOL ReleaseRecord(PortContext* record) {
-  delete record->sourcePort;
+  SourcePort::Destroy(record->sourcePort);
   record->sourcePort = nullptr;
   BOOL ok = TRUE;
   if (record->activeKeyPath && LocalFree(record->activeKeyPath) != nullptr) ok = FALSE;
@@ -99,13 +100,19 @@ BOOL LinkTap(DWORD clientInfo, PortContext* tap) {
 
 extern "C" {
 
-BOOL DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID) {
+BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID) {
   if (dwReason == DLL_PROCESS_ATTACH) {
+    // The library is built without a C runtime start-up that would run
+    // constructors, so its one module-wide object is made here, before the
+    // device manager can call any entry point.
+    InitializeCriticalSection(&LinkLock());
     // Looked up by name: not every core library exports it.
-    typedef BOOL (*DisableProc)(HMODULE);
+    typedef BOOL(WINAPI * DisableProc)(HMODULE);
     const HMODULE core = GetModuleHandleW(TEXT("coredll"));
     const FARPROC proc = core ? GetProcAddressW(core, TEXT("DisableThreadLibraryCalls")) : nullptr;
     if (proc) reinterpret_cast<DisableProc>(reinterpret_cast<void (*)()>(proc))(static_cast<HMODULE>(hinstDLL));
+  } else if (dwReason == DLL_PROCESS_DETACH) {
+    DeleteCriticalSection(&LinkLock());
   }
   return TRUE;
 }
@@ -141,7 +148,7 @@ DWORD_PTR COM_Init(DWORD_PTR dwContext) {
     return reinterpret_cast<DWORD_PTR>(record);
   }
 
-  record->sourcePort = new (std::nothrow) SourcePort;
+  record->sourcePort = SourcePort::Create();
   if (!record->sourcePort) {
     ReleaseRecord(record);
     return 0;
@@ -188,7 +195,7 @@ BOOL COM_Deinit(DWORD_PTR hDeviceContext) {
     UnregisterRelay(record);
     if (record->tapLink) DropReleasedTap(record->tapLink);
     record->tapLink = nullptr;
-    delete record->sourcePort;  // closes a held handle
+    SourcePort::Destroy(record->sourcePort);  // closes a held handle
     record->sourcePort = nullptr;
   }
   if (LocalFree(record->activeKeyPath) != nullptr) return FALSE;

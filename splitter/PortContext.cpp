@@ -1,22 +1,15 @@
 #include "PortContext.h"
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 
-// Created when the library loads, before any entry point can run.
-class ModuleLock {
- public:
-  ModuleLock() { InitializeCriticalSection(&section); }
-  ~ModuleLock() { DeleteCriticalSection(&section); }
-  CRITICAL_SECTION section;
-};
-
-ModuleLock linkLock;
+// Made and deleted by DllMain.
+CRITICAL_SECTION linkLock;
 
 }  // namespace
 
-CRITICAL_SECTION& LinkLock() { return linkLock.section; }
+CRITICAL_SECTION& LinkLock() { return linkLock; }
 
 BOOL IsRelay(PortContext* record) {
   SectionLock lock(LinkLock());
@@ -45,7 +38,7 @@ void TapAppend(PortContext* tap, const BYTE* data, DWORD count) {
   if (!tap->tapBuffer) return;
   DWORD take = count;
   if (tap->tapCount + take > kTapBufferSize) take = kTapBufferSize - tap->tapCount;
-  std::memcpy(tap->tapBuffer + tap->tapCount, data, take);
+  memcpy(tap->tapBuffer + tap->tapCount, data, take);
   tap->tapCount += take;
 }
 
@@ -54,9 +47,9 @@ DWORD TapDrain(PortContext* tap, BYTE* out, DWORD count) {
   const DWORD held = tap->tapCount;
   if (held == 0) return 0;
   const DWORD take = held < count ? held : count;
-  std::memcpy(out, tap->tapBuffer, take);
+  memcpy(out, tap->tapBuffer, take);
   tap->tapCount = held - take;
-  std::memmove(tap->tapBuffer, tap->tapBuffer + take, held - take);
+  memmove(tap->tapBuffer, tap->tapBuffer + take, held - take);
   return take;
 }
 

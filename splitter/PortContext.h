@@ -43,7 +43,8 @@ class SectionLock {
 };
 
 // The module-wide lock over every relay's tapLink and the table of live
-// relay records. Order: the link lock before a record's stateLock.
+// relay records, from the library's load to its unload. Order: the link
+// lock before a record's stateLock.
 CRITICAL_SECTION& LinkLock();
 
 // Relay or tap, read under the link lock.

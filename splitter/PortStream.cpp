@@ -2,6 +2,7 @@
 // through to the real port and copies what its clients read into the tap
 // buffer; the tap hands those bytes out, oldest first, each once.
 #include <windows.h>
+#include <stdio.h>
 
 #include "DriverExports.h"
 #include "PortContext.h"

@@ -3,12 +3,23 @@
 // buffers itself; the tap answers most with success and nothing else, and
 // the status request with the number of bytes its buffer holds.
 #include <windows.h>
-
-#include <cstring>
+#include <pegdser.h>
+#include <pkfuncs.h>
+#include <string.h>
 
 #include "DriverExports.h"
 #include "PortContext.h"
 #include "SourcePort.h"
+
+// The buffer rules below are the sizes of the device's 32-bit records; a
+// header that laid one out otherwise would change what a caller must pass.
+static_assert(sizeof(DCB) == 28, "DCB is 28 bytes on the device");
+static_assert(sizeof(COMMPROP) == 64, "COMMPROP is 64 bytes on the device");
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS is 20 bytes on the device");
+static_assert(sizeof(COMSTAT) == 12, "COMSTAT is 12 bytes on the device");
+static_assert(sizeof(SERIAL_DEV_STATUS) == 16, "SERIAL_DEV_STATUS is 16 bytes on the device");
+static_assert(sizeof(SERIAL_QUEUE_SIZES) == 8, "SERIAL_QUEUE_SIZES is 8 bytes on the device");
+static_assert(sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY is 16 bytes on the device");
 
 namespace {
 
@@ -60,7 +71,7 @@ BOOL InvalidParameter() {
 
 DWORD ReadNumber(const BYTE* in) {
   DWORD value;
-  std::memcpy(&value, in, sizeof value);
+  memcpy(&value, in, sizeof value);
   return value;
 }
 
@@ -73,7 +84,7 @@ void TapQuery(DWORD function, BYTE* out) {
     case 9:
     case 13: {
       const DWORD none = 0;
-      std::memcpy(out, &none, sizeof none);
+      memcpy(out, &none, sizeof none);
       break;
     }
     case 14: {
@@ -84,7 +95,7 @@ void TapQuery(DWORD function, BYTE* out) {
       prop.dwMaxRxQueue = kTapBufferSize;
       prop.dwProvSubType = PST_RS232;
       prop.dwCurrentRxQueue = kTapBufferSize;
-      std::memcpy(out, &prop, sizeof prop);
+      memcpy(out, &prop, sizeof prop);
       break;
     }
     case 20: {
@@ -95,7 +106,7 @@ void TapQuery(DWORD function, BYTE* out) {
       dcb.ByteSize = 8;
       dcb.Parity = NOPARITY;
       dcb.StopBits = ONESTOPBIT;
-      std::memcpy(out, &dcb, sizeof dcb);
+      memcpy(out, &dcb, sizeof dcb);
       break;
     }
   }
@@ -105,14 +116,14 @@ void TapQuery(DWORD function, BYTE* out) {
 // cleared, and the bytes waiting are the tap buffer's count.
 void TapStatus(PortContext* tap, BYTE* out) {
   SERIAL_DEV_STATUS status;
-  std::memcpy(&status, out, sizeof status);
+  memcpy(&status, out, sizeof status);
   DWORD flags;
-  std::memcpy(&flags, &status.ComStat, sizeof flags);
+  memcpy(&flags, &status.ComStat, sizeof flags);
   flags &= ~kEofFlag;
-  std::memcpy(&status.ComStat, &flags, sizeof flags);
+  memcpy(&status.ComStat, &flags, sizeof flags);
   status.ComStat.cbInQue = TapCount(tap);
   status.ComStat.cbOutQue = 0;
-  std::memcpy(out, &status, sizeof status);
+  memcpy(out, &status, sizeof status);
 }
 
 // A forwarded query on a record that goes to out only when the call succeeds.
@@ -120,9 +131,9 @@ void TapStatus(PortContext* tap, BYTE* out) {
 template <typename Record>
 BOOL Query(SourcePort& port, BOOL (SourcePort::*call)(Record*), BYTE* out) {
   Record record;
-  std::memcpy(&record, out, sizeof record);
+  memcpy(&record, out, sizeof record);
   const BOOL ok = (port.*call)(&record);
-  if (ok) std::memcpy(out, &record, sizeof record);
+  if (ok) memcpy(out, &record, sizeof record);
   return ok;
 }
 
@@ -139,14 +150,14 @@ BOOL RelayQuery(PortContext* relay, DWORD function, BYTE* out) {
       }
       DWORD mask = 0;
       const BOOL ok = port.WaitCommEvent(&mask, event);
-      if (ok) std::memcpy(out, &mask, sizeof mask);
+      if (ok) memcpy(out, &mask, sizeof mask);
       return ok;
     }
     case 12: {
       SERIAL_DEV_STATUS status;
-      std::memcpy(&status, out, sizeof status);
+      memcpy(&status, out, sizeof status);
       const BOOL ok = port.ClearCommError(&status.Errors, &status.ComStat);
-      if (ok) std::memcpy(out, &status, sizeof status);
+      if (ok) memcpy(out, &status, sizeof status);
       return ok;
     }
     case 13:
@@ -168,21 +179,21 @@ BOOL RelayCommand(SourcePort& port, DWORD function, const BYTE* in) {
       return port.SetCommMask(ReadNumber(in));
     case 15: {
       COMMTIMEOUTS timeouts;
-      std::memcpy(&timeouts, in, sizeof timeouts);
+      memcpy(&timeouts, in, sizeof timeouts);
       return port.SetCommTimeouts(&timeouts);
     }
     case 17:
       return port.PurgeComm(ReadNumber(in));
     case 18: {
       SERIAL_QUEUE_SIZES sizes;
-      std::memcpy(&sizes, in, sizeof sizes);
+      memcpy(&sizes, in, sizeof sizes);
       return port.SetupComm(sizes.cbInQueue, sizes.cbOutQueue);
     }
     case 19:
       return port.TransmitCommChar(static_cast<char>(in[0]));
     case 21: {
       DCB dcb;
-      std::memcpy(&dcb, in, sizeof dcb);
+      memcpy(&dcb, in, sizeof dcb);
       return port.SetCommState(&dcb);
     }
   }
@@ -203,7 +214,7 @@ BOOL COM_IOControl(DWORD_PTR hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwL
     // nothing is read from a buffer that is not there.
     if (pBufIn && dwLenIn == sizeof(DEVICE_PSL_NOTIFY)) {
       DEVICE_PSL_NOTIFY notify;
-      std::memcpy(&notify, pBufIn, sizeof notify);
+      memcpy(&notify, pBufIn, sizeof notify);
       if (notify.dwSize == sizeof(DEVICE_PSL_NOTIFY) && notify.dwFlags == DLL_PROCESS_EXITING &&
           IsRelay(record)) {
         record->sourcePort->Close();

@@ -1,6 +1,19 @@
 #include "SourcePort.h"
 
+#include <new>
+
 #include "PortContext.h"
+
+SourcePort* SourcePort::Create() {
+  void* block = LocalAlloc(LPTR, sizeof(SourcePort));
+  return block ? new (block) SourcePort : nullptr;
+}
+
+void SourcePort::Destroy(SourcePort* port) {
+  if (!port) return;
+  port->~SourcePort();
+  LocalFree(port);  // de-initialisation answers for the other releases, not this one
+}
 
 SourcePort::SourcePort() : handle_(nullptr) { InitializeCriticalSection(&lock_); }
 

@@ -6,8 +6,12 @@
 
 class SourcePort {
  public:
-  SourcePort();
-  ~SourcePort();
+  // On the local heap, as every block of the driver: it has no C++ runtime
+  // for new and delete. Create answers nullptr when the heap is exhausted;
+  // Destroy closes a held handle first and takes nullptr.
+  static SourcePort* Create();
+  static void Destroy(SourcePort* port);
+
   SourcePort(const SourcePort&) = delete;
   SourcePort& operator=(const SourcePort&) = delete;
 
@@ -36,6 +40,9 @@ class SourcePort {
   BOOL SetCommState(LPDCB dcb);
 
  private:
+  SourcePort();
+  ~SourcePort();
+
   // The handle as it is now. A call that blocks on the real port runs
   // without the lock, so another client's close can end it.
   HANDLE Handle();

@@ -1,5 +1,7 @@
 #include "DeviceManager.h"
 
+#include <pkfuncs.h>
+
 #include <algorithm>
 #include <cstring>
 

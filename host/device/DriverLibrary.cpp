@@ -9,7 +9,7 @@
 namespace cehost {
 
 struct DriverLibrary::EntryPoints {
-  BOOL (*dllMain)(HANDLE, DWORD, LPVOID) = nullptr;
+  BOOL(WINAPI* dllMain)(HANDLE, DWORD, LPVOID) = nullptr;
   DWORD_PTR (*init)(DWORD_PTR) = nullptr;
   BOOL (*deinit)(DWORD_PTR) = nullptr;
   DWORD_PTR (*open)(DWORD_PTR, DWORD, DWORD) = nullptr;

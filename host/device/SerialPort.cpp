@@ -1,5 +1,8 @@
 #include "SerialPort.h"
 
+#include <pegdser.h>
+#include <pkfuncs.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>

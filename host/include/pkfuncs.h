@@ -1,4 +1,34 @@
-// Kept for the device SDK's include names; everything is in windows.h.
+// What the device's pkfuncs.h adds to windows.h: the device manager, the
+// wide GetProcAddress and the process-exit notice to drivers.
 #pragma once
 
 #include <windows.h>
+
+#define DLL_PROCESS_EXITING 4
+
+#define FILE_DEVICE_PSL 0x00000103u
+// Sent by the device manager to every driver a process holds open when the
+// process exits.
+#define IOCTL_PSL_NOTIFY CTL_CODE(FILE_DEVICE_PSL, 255, METHOD_NEITHER, FILE_ANY_ACCESS)
+
+typedef struct _DEVICE_PSL_NOTIFY {
+  DWORD dwSize;
+  DWORD dwFlags;
+  DWORD hProc;  // process and thread ids: 32-bit values on the device
+  DWORD hThread;
+} DEVICE_PSL_NOTIFY, *PDEVICE_PSL_NOTIFY;
+static_assert(sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY is 16 bytes on the device");
+
+extern "C" {
+
+// Loads the driver named by the key and calls its Init with the path of the
+// new active key; lpvParam becomes the active key's ClientInfo.
+HANDLE WINAPI ActivateDevice(LPCWSTR lpszDevKey, DWORD dwClientInfo);
+BOOL WINAPI DeactivateDevice(HANDLE hDevice);
+
+// The device's only GetProcAddress: the name is wide text.
+FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
+
+}  // extern "C"
+
+#define GetProcAddress GetProcAddressW

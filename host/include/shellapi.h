@@ -37,6 +37,6 @@ extern "C" {
 // Starts the program the device path names, with its parameters; the host
 // runs "open" only. FALSE with ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
 // ERROR_ACCESS_DENIED or ERROR_BAD_EXE_FORMAT when it cannot be started.
-BOOL ShellExecuteEx(LPSHELLEXECUTEINFO lpExecInfo);
+BOOL WINAPI ShellExecuteEx(LPSHELLEXECUTEINFO lpExecInfo);
 
 }  // extern "C"

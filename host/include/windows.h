@@ -7,5 +7,4 @@
 #include "ce/registry.h"
 #include "ce/devices.h"
 #include "ce/serial.h"
-#include "ce/wcrt.h"
 #include "ce/ui.h"

@@ -1,4 +1,6 @@
 // Device files and the device manager's calls, carried to the device.
+#include <pkfuncs.h>
+
 #include "DeviceLink.h"
 #include "StreamObject.h"
 

@@ -42,32 +42,49 @@ ULONG_PTR Insert(GdiObject object) {
 }
 
 struct Resource {
-  const void* data;
-  size_t size;
+  const BYTE* data;
+  DWORD size;
 };
 
+// The program's resources by the ordinals of their type and name. Filled
+// before the program starts and not changed afterwards, so read unlocked.
 std::map<std::pair<WORD, WORD>, Resource>& Resources() {
   static auto* resources = new std::map<std::pair<WORD, WORD>, Resource>;
   return *resources;
 }
 
-bool FindResource(WORD type, LPCWSTR name, Resource* found) {
-  if (!IS_INTRESOURCE(name)) {  // the host's resources are numbered only
+// The host's resources are numbered only.
+const Resource* Find(WORD type, LPCWSTR name) {
+  if (!IS_INTRESOURCE(name)) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return false;
+    return nullptr;
   }
-  const WORD id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name));
-  auto it = Resources().find({type, id});
-  if (it == Resources().end()) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return false;
-  }
-  *found = it->second;
-  return true;
+  const auto& resources = Resources();
+  auto it = resources.find({type, static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name))});
+  if (it != resources.end()) return &it->second;
+  auto ofType = resources.lower_bound({type, 0});
+  const bool typeKnown = ofType != resources.end() && ofType->first.first == type;
+  SetLastError(typeKnown ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
 }
 
 uint32_t Read32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t Read16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// A type or name field of a .res header: 0xFFFF and an ordinal, or text up
+// to its terminator. Answers the byte after it, or nullptr past end.
+const BYTE* ReadNameField(const BYTE* p, const BYTE* end, bool* isOrdinal, WORD* ordinal) {
+  if (end - p >= 4 && Read16(p) == 0xFFFF) {
+    *isOrdinal = true;
+    *ordinal = Read16(p + 2);
+    return p + 4;
+  }
+  *isOrdinal = false;
+  for (; end - p >= 2; p += 2) {
+    if (Read16(p) == 0) return p + 2;
+  }
+  return nullptr;
+}
 
 // A device-independent bitmap: BITMAPINFOHEADER, palette, rows from the
 // bottom up. An icon's image has twice its height (colour then mask).
@@ -119,31 +136,45 @@ bool DecodeDib(const BYTE* data, size_t size, bool icon, Image* image) {
   return true;
 }
 
-}  // namespace
-
-void RegisterResource(WORD type, WORD id, const void* data, size_t size) {
-  Resources()[{type, id}] = Resource{data, size};
-}
-
-bool DecodeBitmap(const BYTE* data, size_t size, Image* image) {
-  if (size < 14 || data[0] != 'B' || data[1] != 'M') return false;
-  return DecodeDib(data + 14, size - 14, false, image);
-}
-
+// A group icon's directory names one RT_ICON resource per size, each a DIB
+// of twice the icon's height (colour, then mask).
 bool DecodeIcon(const BYTE* data, size_t size, std::vector<std::shared_ptr<const Image>>* images) {
   if (size < 6 || Read16(data) != 0 || Read16(data + 2) != 1) return false;
   const unsigned count = Read16(data + 4);
-  if (count == 0 || size < 6 + 16u * count) return false;
+  if (count == 0 || size < 6 + 14u * count) return false;
   for (unsigned i = 0; i < count; ++i) {
-    const BYTE* entry = data + 6 + 16 * i;
-    const uint32_t bytes = Read32(entry + 8);
-    const uint32_t offset = Read32(entry + 12);
-    if (offset > size || bytes > size - offset) return false;
+    const WORD id = Read16(data + 6 + 14 * i + 12);
+    const Resource* icon = Find(3, MAKEINTRESOURCEW(id));
+    if (!icon) return false;
     auto image = std::make_shared<Image>();
-    if (!DecodeDib(data + offset, bytes, true, image.get())) return false;
+    if (!DecodeDib(icon->data, icon->size, true, image.get())) return false;
     images->push_back(image);
   }
   return true;
+}
+
+}  // namespace
+
+void RegisterResources(const void* image, size_t size) {
+  const BYTE* const base = static_cast<const BYTE*>(image);
+  // The resource compiler made the image; one cut short registers what
+  // precedes the cut.
+  for (size_t at = 0; size - at >= 32;) {
+    const uint32_t dataSize = Read32(base + at);
+    const uint32_t headerSize = Read32(base + at + 4);
+    if (headerSize < 16 || headerSize > size - at || dataSize > size - at - headerSize) return;
+    const BYTE* headerEnd = base + at + headerSize;
+    bool typeIsOrdinal = false, nameIsOrdinal = false;
+    WORD type = 0, name = 0;
+    const BYTE* field = ReadNameField(base + at + 8, headerEnd, &typeIsOrdinal, &type);
+    if (field) field = ReadNameField(field, headerEnd, &nameIsOrdinal, &name);
+    if (field && typeIsOrdinal && nameIsOrdinal && dataSize > 0) {
+      Resources()[{type, name}] = Resource{headerEnd, dataSize};
+    }
+    at += headerSize + dataSize;
+    at = (at + 3) & ~static_cast<size_t>(3);
+    if (at > size) return;
+  }
 }
 
 PaintContext::PaintContext() {
@@ -189,11 +220,6 @@ std::shared_ptr<const Image> IconImage(HICON icon, int size) {
   return best;
 }
 
-LPCDLGTEMPLATEW FindDialogTemplate(LPCWSTR name) {
-  Resource resource;
-  if (!FindResource(5, name, &resource)) return nullptr;
-  return static_cast<LPCDLGTEMPLATEW>(resource.data);
-}
 
 }  // namespace cehost
 
@@ -310,21 +336,56 @@ BOOL DeleteObject(HANDLE hObject) {
 
 BOOL DestroyIcon(HICON hIcon) { return DeleteObject(hIcon); }
 
+// Only the program's own module has resources on the host.
+HRSRC FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType) {
+  if (hModule && hModule != GetModuleHandleW(nullptr)) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return nullptr;
+  }
+  if (!IS_INTRESOURCE(lpType)) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  const Resource* found = Find(static_cast<WORD>(reinterpret_cast<ULONG_PTR>(lpType)), lpName);
+  return reinterpret_cast<HRSRC>(const_cast<Resource*>(found));
+}
+
+// Resources are part of the image, loaded with it: the data's address serves
+// as the handle, and locking answers it.
+HGLOBAL LoadResource(HMODULE, HRSRC hResInfo) {
+  if (!hResInfo) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return const_cast<BYTE*>(reinterpret_cast<const Resource*>(hResInfo)->data);
+}
+
+DWORD SizeofResource(HMODULE, HRSRC hResInfo) {
+  if (!hResInfo) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return reinterpret_cast<const Resource*>(hResInfo)->size;
+}
+
+LPVOID LockResource(HGLOBAL hResData) { return hResData; }
+
 // The host has no system icons or bitmaps: every name is one of the program's resources.
 HANDLE LoadImageW(HINSTANCE, LPCWSTR name, UINT type, int, int, UINT) {
-  Resource resource;
   GdiObject object{type == IMAGE_ICON ? GdiObject::Kind::Icon : GdiObject::Kind::Bitmap};
   if (type == IMAGE_BITMAP) {
-    if (!FindResource(2, name, &resource)) return nullptr;
+    const Resource* bitmap = Find(2, name);
+    if (!bitmap) return nullptr;
     auto image = std::make_shared<Image>();
-    if (!DecodeBitmap(static_cast<const BYTE*>(resource.data), resource.size, image.get())) {
-      SetLastError(ERROR_INVALID_PARAMETER);  // the build checks the images; a bad one is not loaded
+    if (!DecodeDib(bitmap->data, bitmap->size, false, image.get())) {
+      SetLastError(ERROR_INVALID_PARAMETER);  // a format the host does not draw
       return nullptr;
     }
     object.images.push_back(image);
   } else if (type == IMAGE_ICON) {
-    if (!FindResource(14, name, &resource)) return nullptr;
-    if (!DecodeIcon(static_cast<const BYTE*>(resource.data), resource.size, &object.images)) {
+    const Resource* group = Find(14, name);
+    if (!group) return nullptr;
+    if (!DecodeIcon(group->data, group->size, &object.images)) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
     }

@@ -39,11 +39,4 @@ std::vector<std::shared_ptr<const Image>> ImagesOf(HANDLE object);
 // The image of an icon nearest in size; nullptr for no icon.
 std::shared_ptr<const Image> IconImage(HICON icon, int size);
 
-// A dialog template of the program's resources; nullptr when missing.
-LPCDLGTEMPLATEW FindDialogTemplate(LPCWSTR name);
-
-// Decoders, exposed for the image generator's check.
-bool DecodeBitmap(const BYTE* data, size_t size, Image* image);
-bool DecodeIcon(const BYTE* data, size_t size, std::vector<std::shared_ptr<const Image>>* images);
-
 }  // namespace cehost

@@ -1,6 +1,7 @@
 #include "Modules.h"
 
 #include <dlfcn.h>
+#include <pkfuncs.h>
 #include <unistd.h>
 
 #include <climits>

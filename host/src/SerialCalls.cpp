@@ -1,6 +1,7 @@
 // The serial calls, each one DeviceIoControl with its IOCTL_SERIAL_* request
 // and record, as the device's core library makes them.
 #include <windows.h>
+#include <pegdser.h>
 
 #include "Kernel.h"
 

@@ -94,7 +94,7 @@ std::u16string ToUtf16(std::string_view text) {
 // The device folds case over all of Unicode ("Ü" is "ü"). A program's own
 // locale is "C", which folds ASCII only, so the host asks the C.UTF-8 locale
 // for the mappings; without it only ASCII is folded.
-locale_t CaseLocale() {
+static locale_t CaseLocale() {
   static const locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   return locale;
 }

@@ -1,11 +1,12 @@
 // The device's wide-character C runtime for UTF-16 text.
 #include <iconv.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <map>
 #include <mutex>
@@ -404,7 +405,7 @@ double wcstod(const WCHAR* s, WCHAR** end) {
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args) {
   const std::u16string text = Format(format, args);
   const size_t n = std::min(text.size(), count);
-  std::memcpy(buffer, text.data(), n * sizeof(WCHAR));
+  memcpy(buffer, text.data(), n * sizeof(WCHAR));
   if (text.size() < count) {
     buffer[text.size()] = u'\0';
     return static_cast<int>(text.size());
@@ -418,17 +419,6 @@ int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...) {
   const int n = _vsnwprintf(buffer, count, format, args);
   va_end(args);
   return n;
-}
-
-extern "C" int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
-  constexpr size_t kLimit = 1024;  // wsprintf writes at most 1024 characters
-  va_list args;
-  va_start(args, format);
-  std::u16string text = Format(format, args);
-  va_end(args);
-  if (text.size() > kLimit - 1) text.resize(kLimit - 1);
-  std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
-  return static_cast<int>(text.size());
 }
 
 FILE* _wfopen(const WCHAR* path, const WCHAR* mode) {

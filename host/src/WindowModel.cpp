@@ -4,6 +4,7 @@
 #include <map>
 
 #include "DeviceLink.h"
+#include "DialogTemplate.h"
 #include "GdiObjects.h"
 #include "Kernel.h"
 #include "MessageQueue.h"
@@ -57,11 +58,10 @@ LONG Scale(LONG value, LONG numerator, LONG denominator) {
                                         : (product - denominator / 2) / denominator);
 }
 
-WindowKind KindOf(const DLGITEMTEMPLATEW& item) {
-  const std::u16string_view cls = View(item.windowClass);
-  if (EqualsNoCase(cls, WC_BUTTONW)) return WindowKind::Button;
-  if (EqualsNoCase(cls, WC_EDITW)) return WindowKind::Edit;
-  return (item.style & SS_TYPEMASK) == SS_BITMAP ? WindowKind::Image : WindowKind::Static;
+WindowKind KindOf(const DialogItem& item) {
+  if (item.controlClass == ControlClass::Button) return WindowKind::Button;
+  if (item.controlClass == ControlClass::Edit) return WindowKind::Edit;
+  return (item.record.style & SS_TYPEMASK) == SS_BITMAP ? WindowKind::Image : WindowKind::Static;
 }
 
 const char* KindName(WindowKind kind) {
@@ -247,6 +247,76 @@ void TraceCreate(const Window& window) {
 
 }  // namespace
 
+namespace {
+
+HWND CreateDialogFrom(const Dialog& dialogTemplate, DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  const DLGTEMPLATE& form = dialogTemplate.record;
+  // A dialog unit is 7/4 pixel across and 3/2 down: the template's 9-point font on the device.
+  auto dialog = std::make_unique<Window>();
+  dialog->thread = GetCurrentThreadId();
+  dialog->queue = MessageQueue::Current();
+  dialog->kind = WindowKind::Dialog;
+  dialog->dialogProc = lpDialogFunc;
+  dialog->text = dialogTemplate.title;
+  dialog->style = form.style & ~WS_VISIBLE;
+  dialog->exStyle = form.dwExtendedStyle;
+  const LONG border = (form.style & (WS_BORDER | WS_DLGFRAME)) ? 1 : 0;
+  const LONG width = Scale(form.cx, 7, 4) + 2 * border;
+  const LONG height = Scale(form.cy, 3, 2) + 2 * border;
+  LONG x = Scale(form.x, 7, 4), y = Scale(form.y, 3, 2);
+  if (form.style & DS_CENTER) {
+    x = (kScreenWidth - width) / 2;
+    y = (kScreenHeight - height) / 2;
+  }
+  dialog->rect = RECT{x, y, x + width, y + height};
+  const Window created = *dialog;
+  const HWND hwnd = AddWindow(std::move(dialog));
+  if (!hwnd) return nullptr;
+  TraceCreate(created);
+
+  for (const DialogItem& item : dialogTemplate.items) {
+    const DLGITEMTEMPLATE& place = item.record;
+    auto control = std::make_unique<Window>();
+    control->parent = hwnd;
+    control->thread = created.thread;
+    control->queue = created.queue;
+    control->kind = KindOf(item);
+    control->id = place.id;
+    control->style = place.style;
+    control->exStyle = place.dwExtendedStyle;
+    control->enabled = !(place.style & WS_DISABLED);
+    control->shown = (place.style & WS_VISIBLE) != 0;
+    const LONG cx = Scale(place.x, 7, 4), cy = Scale(place.y, 3, 2);
+    // Edges are mapped, as MapDialogRect does, so neighbours meet exactly.
+    control->rect = RECT{cx, cy, Scale(place.x + place.cx, 7, 4), Scale(place.y + place.cy, 3, 2)};
+    if (control->kind == WindowKind::Image) {
+      // An image control sizes itself to its bitmap, named by the title's ordinal.
+      const HBITMAP bitmap = LoadBitmapW(nullptr, MAKEINTRESOURCEW(item.titleOrdinal));
+      const auto images = ImagesOf(bitmap);
+      if (!images.empty()) {
+        control->image = images.front();
+        control->rect.right = cx + images.front()->width;
+        control->rect.bottom = cy + images.front()->height;
+      }
+    } else {
+      control->text = item.title;
+    }
+    const Window copy = *control;
+    AddWindow(std::move(control));
+    TraceCreate(copy);
+  }
+
+  SendMessageW(hwnd, WM_INITDIALOG, 0, dwInitParam);
+  // Shown once initialised, as the dialog manager does, unless the initialisation destroyed it.
+  if (IsWindow(hwnd) && (form.style & WS_VISIBLE)) {
+    ShowWindow(hwnd, SW_SHOW);
+    if (form.style & DS_SETFOREGROUND) SetForegroundWindow(hwnd);
+  }
+  return hwnd;
+}
+
+}  // namespace
+
 extern "C" {
 
 LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -300,82 +370,23 @@ LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-HWND CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent, DLGPROC lpDialogFunc,
+// An owner changes nothing the host shows.
+HWND CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HWND, DLGPROC lpDialogFunc,
                                 LPARAM dwInitParam) {
-  if (!lpTemplate || (lpTemplate->cdit && !lpTemplate->items)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  // A dialog unit is 7/4 pixel across and 3/2 down: the template's 9-point font on the device.
-  auto dialog = std::make_unique<Window>();
-  dialog->thread = GetCurrentThreadId();
-  dialog->queue = MessageQueue::Current();
-  dialog->kind = WindowKind::Dialog;
-  dialog->dialogProc = lpDialogFunc;
-  dialog->text = std::u16string(View(lpTemplate->title));
-  dialog->style = lpTemplate->style & ~WS_VISIBLE;
-  dialog->exStyle = lpTemplate->dwExtendedStyle;
-  const LONG border = (lpTemplate->style & (WS_BORDER | WS_DLGFRAME)) ? 1 : 0;
-  const LONG width = Scale(lpTemplate->cx, 7, 4) + 2 * border;
-  const LONG height = Scale(lpTemplate->cy, 3, 2) + 2 * border;
-  LONG x = Scale(lpTemplate->x, 7, 4), y = Scale(lpTemplate->y, 3, 2);
-  if (lpTemplate->style & DS_CENTER) {
-    x = (kScreenWidth - width) / 2;
-    y = (kScreenHeight - height) / 2;
-  }
-  dialog->rect = RECT{x, y, x + width, y + height};
-  (void)hWndParent;  // an owner changes nothing the host shows
-  const Window created = *dialog;
-  const HWND hwnd = AddWindow(std::move(dialog));
-  if (!hwnd) return nullptr;
-  TraceCreate(created);
-
-  for (WORD i = 0; i < lpTemplate->cdit; ++i) {
-    const DLGITEMTEMPLATEW& item = lpTemplate->items[i];
-    auto control = std::make_unique<Window>();
-    control->parent = hwnd;
-    control->thread = created.thread;
-    control->queue = created.queue;
-    control->kind = KindOf(item);
-    control->id = item.id;
-    control->style = item.style;
-    control->exStyle = item.dwExtendedStyle;
-    control->enabled = !(item.style & WS_DISABLED);
-    control->shown = (item.style & WS_VISIBLE) != 0;
-    const LONG cx = Scale(item.x, 7, 4), cy = Scale(item.y, 3, 2);
-    // Edges are mapped, as MapDialogRect does, so neighbours meet exactly.
-    control->rect = RECT{cx, cy, Scale(item.x + item.cx, 7, 4), Scale(item.y + item.cy, 3, 2)};
-    if (control->kind == WindowKind::Image) {
-      // An image control sizes itself to its bitmap.
-      const HBITMAP bitmap = LoadBitmapW(nullptr, item.title);
-      const auto images = ImagesOf(bitmap);
-      if (!images.empty()) {
-        control->image = images.front();
-        control->rect.right = cx + images.front()->width;
-        control->rect.bottom = cy + images.front()->height;
-      }
-    } else {
-      control->text = std::u16string(IS_INTRESOURCE(item.title) ? u"" : View(item.title));
-    }
-    const Window copy = *control;
-    AddWindow(std::move(control));
-    TraceCreate(copy);
-  }
-
-  SendMessageW(hwnd, WM_INITDIALOG, 0, dwInitParam);
-  // Shown once initialised, as the dialog manager does, unless the initialisation destroyed it.
-  if (IsWindow(hwnd) && (lpTemplate->style & WS_VISIBLE)) {
-    ShowWindow(hwnd, SW_SHOW);
-    if (lpTemplate->style & DS_SETFOREGROUND) SetForegroundWindow(hwnd);
-  }
-  return hwnd;
+  Dialog dialog;
+  if (!ReadDialogTemplate(lpTemplate, SIZE_MAX, &dialog)) return nullptr;
+  return CreateDialogFrom(dialog, lpDialogFunc, dwInitParam);
 }
 
-HWND CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+HWND CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND, DLGPROC lpDialogFunc,
                         LPARAM dwInitParam) {
-  LPCDLGTEMPLATEW dialogTemplate = FindDialogTemplate(lpTemplateName);
-  if (!dialogTemplate) return nullptr;
-  return CreateDialogIndirectParamW(hInstance, dialogTemplate, hWndParent, lpDialogFunc, dwInitParam);
+  const HRSRC found = FindResourceW(hInstance, lpTemplateName, RT_DIALOG);
+  if (!found) return nullptr;
+  Dialog dialog;
+  if (!ReadDialogTemplate(LockResource(LoadResource(hInstance, found)), SizeofResource(hInstance, found), &dialog)) {
+    return nullptr;
+  }
+  return CreateDialogFrom(dialog, lpDialogFunc, dwInitParam);
 }
 
 BOOL EndDialog(HWND hDlg, int nResult) {

@@ -1,5 +1,7 @@
 // The device manager: activation from driver keys written by the test, the
 // active keys it keeps, device names, and the drivers loaded at boot.
+#include <pkfuncs.h>
+
 #include "HostTest.h"
 
 namespace cetest {

@@ -52,7 +52,7 @@ TEST(KernelTest, AutoResetEventsServeOneWaitAndManualResetEventsStaySet) {
 struct Started {
   HANDLE go;
   DWORD id = 0;
-  static DWORD Run(LPVOID self) {
+  static DWORD WINAPI Run(LPVOID self) {
     auto* started = static_cast<Started*>(self);
     started->id = GetCurrentThreadId();
     return WaitForSingleObject(started->go, INFINITE) == WAIT_OBJECT_0 ? 42 : 1;

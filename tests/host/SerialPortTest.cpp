@@ -41,7 +41,7 @@ struct PendingRead {
   std::string bytes;
 
   HANDLE Start() { return CreateThread(nullptr, 0, Run, this, 0, nullptr); }
-  static DWORD Run(LPVOID self) {
+  static DWORD WINAPI Run(LPVOID self) {
     auto* read = static_cast<PendingRead*>(self);
     read->bytes.assign(read->count, '\0');
     DWORD done = 0;
@@ -194,7 +194,7 @@ TEST_F(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
   struct Wait {
     HANDLE port;
     DWORD mask = kSentinel;
-    static DWORD Run(LPVOID self) {
+    static DWORD WINAPI Run(LPVOID self) {
       auto* wait = static_cast<Wait*>(self);
       return WaitCommEvent(wait->port, &wait->mask, nullptr);
     }

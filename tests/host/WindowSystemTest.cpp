@@ -15,18 +15,48 @@
 #include <fstream>
 #include <future>
 #include <thread>
+#include <vector>
 
 namespace {
 
-const DLGITEMTEMPLATEW kItems[] = {
-    {WS_CHILD | WS_VISIBLE, 0, 10, 10, 40, 10, 100, WC_STATICW, u"text"},
-    {WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 10, 30, 40, 20, 101, WC_BUTTONW, u"press"},
-};
-const DLGTEMPLATEW kDialog = {WS_POPUP | WS_BORDER, 0, 2, 4, 8, 100, 60, u"test", 0, nullptr, kItems};
+// A packed template, as the resource compiler lays one out: a popup with
+// the title "test" and two controls, a text and a button.
+std::vector<WORD> DialogTemplate() {
+  std::vector<WORD> words;
+  auto dword = [&](DWORD value) {
+    words.push_back(LOWORD(value));
+    words.push_back(HIWORD(value));
+  };
+  auto text = [&](const char16_t* s) {
+    while (*s) words.push_back(*s++);
+    words.push_back(0);
+  };
+  auto item = [&](DWORD style, std::initializer_list<short> place, WORD id, WORD atom, const char16_t* title) {
+    if (words.size() % 2) words.push_back(0);  // each item starts on a DWORD
+    dword(style);
+    dword(0);
+    for (short v : place) words.push_back(static_cast<WORD>(v));
+    words.push_back(id);
+    words.insert(words.end(), {0xFFFF, atom});
+    text(title);
+    words.push_back(0);  // no creation data
+  };
+  dword(WS_POPUP | WS_BORDER);
+  dword(0);
+  words.push_back(2);
+  for (short v : {4, 8, 100, 60}) words.push_back(static_cast<WORD>(v));
+  words.insert(words.end(), {0, 0});  // no menu, no class of its own
+  text(u"test");
+  item(WS_CHILD | WS_VISIBLE, {10, 10, 40, 10}, 100, 0x0082, u"text");
+  item(WS_CHILD | WS_VISIBLE | WS_TABSTOP, {10, 30, 40, 20}, 101, 0x0080, u"press");
+  return words;
+}
+
+const std::vector<WORD> kDialog = DialogTemplate();
 
 std::atomic<DWORD> handledOn{0};
 
-INT_PTR Procedure(HWND, UINT message, WPARAM, LPARAM) {
+INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM, LPARAM) {
   if (message == WM_USER) handledOn = GetCurrentThreadId();
   return message == WM_USER;
 }
@@ -51,7 +81,8 @@ TEST_F(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   std::atomic<DWORD> windowThread{0};
   std::thread owner([&] {
     windowThread = GetCurrentThreadId();
-    HWND dialog = CreateDialogIndirectParamW(NULL, &kDialog, NULL, Procedure, 0);
+    HWND dialog =
+        CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
     created.set_value(dialog);
     // Busy with something else, as a window thread waiting for a worker is.
     WaitForSingleObject(release, INFINITE);

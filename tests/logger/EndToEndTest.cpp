@@ -7,6 +7,7 @@
 #include <TrackWriter.h>
 #include <cehost/Device.h>
 #include <gtest/gtest.h>
+#include <pkfuncs.h>
 
 #include <algorithm>
 #include <atomic>

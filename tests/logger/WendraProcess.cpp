@@ -175,7 +175,7 @@ struct TitleSearch {
   HWND found = NULL;
 };
 
-BOOL MatchTitle(HWND window, LPARAM parameter) {
+BOOL CALLBACK MatchTitle(HWND window, LPARAM parameter) {
   auto& search = *reinterpret_cast<TitleSearch*>(parameter);
   WCHAR title[256] = {};
   GetWindowTextW(window, title, 256);

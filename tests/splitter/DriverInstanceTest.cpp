@@ -108,8 +108,11 @@ TEST_F(DriverInstanceTest, InitNeedsANumericClientInfoThatNamesALiveRelay) {
   Boot();
   void* library = dlopen((dir_.Path() + "/Windows/Ravelink.Dll").c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_TRUE(library) << dlerror();
+  // Loaded as the device manager loads it: DllMain first and last.
+  auto dllMain = reinterpret_cast<BOOL(WINAPI*)(HANDLE, DWORD, LPVOID)>(dlsym(library, "DllMain"));
   auto init = reinterpret_cast<DWORD_PTR (*)(DWORD_PTR)>(dlsym(library, "COM_Init"));
-  ASSERT_TRUE(init);
+  ASSERT_TRUE(dllMain && init);
+  ASSERT_TRUE(dllMain(library, DLL_PROCESS_ATTACH, nullptr));
   auto initWith = [&](const char16_t* key) { return init(reinterpret_cast<DWORD_PTR>(key)); };
 
   EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Missing"));
@@ -122,6 +125,7 @@ TEST_F(DriverInstanceTest, InitNeedsANumericClientInfoThatNamesALiveRelay) {
   // A relay whose key is missing cannot start either.
   SetNumber(u"Drivers\\Active\\Test", u"ClientInfo", 0);
   EXPECT_EQ(0u, initWith(u"Drivers\\Active\\Test"));
+  dllMain(library, DLL_PROCESS_DETACH, nullptr);
   dlclose(library);
 }
 

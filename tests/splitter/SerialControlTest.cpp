@@ -1,5 +1,8 @@
 // Serial control requests on the relay and the tap, made as a client makes
 // them: through DeviceIoControl and the serial calls.
+#include <pegdser.h>
+#include <pkfuncs.h>
+
 #include <atomic>
 #include <cstring>
 #include <thread>

@@ -1,5 +1,7 @@
 #include "SplitterFixture.h"
 
+#include <pkfuncs.h>
+
 namespace cetest {
 
 void SplitterFixture::Boot(std::vector<std::string> ports) {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <pkfuncs.h>
 #include <windows.h>
 
 #include <cstring>

@@ -45,7 +45,7 @@ bool ParseMessage(const std::string& text, UINT* message) {
   return true;
 }
 
-BOOL PrintWindow(HWND window, LPARAM) {
+BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
   WCHAR title[256];
   title[0] = 0;
   GetWindowTextW(window, title, 256);
@@ -59,7 +59,7 @@ struct Search {
   HWND found = NULL;
 };
 
-BOOL FindTitle(HWND window, LPARAM parameter) {
+BOOL CALLBACK FindTitle(HWND window, LPARAM parameter) {
   Search& search = *reinterpret_cast<Search*>(parameter);
   WCHAR title[1024];
   title[0] = 0;

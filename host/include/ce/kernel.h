@@ -38,6 +38,8 @@
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_WINDOW_OF_OTHER_THREAD 1408L
@@ -60,7 +62,6 @@
 #define DLL_PROCESS_ATTACH 1
 #define DLL_THREAD_ATTACH 2
 #define DLL_THREAD_DETACH 3
-#define DLL_PROCESS_EXITING 4
 
 // A critical section is recursive, as on the device. On the host it holds
 // the lock that InitializeCriticalSection creates.
@@ -68,57 +69,55 @@ typedef struct _CRITICAL_SECTION {
   void* LockObject;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
-typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID lpParameter);
-typedef DWORD (*PTHREAD_START_ROUTINE)(LPVOID lpParameter);
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpParameter);
+typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpParameter);
 
 extern "C" {
 
-DWORD GetLastError(void);
-void SetLastError(DWORD dwErrCode);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
 
-BOOL CloseHandle(HANDLE hObject);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 
-HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
-HLOCAL LocalFree(HLOCAL hMem);
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
-HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
-                    LPCWSTR lpName);
-BOOL SetEvent(HANDLE hEvent);
-BOOL ResetEvent(HANDLE hEvent);
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                           LPCWSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
 
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD dwStackSize,
-                    LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
-                    LPDWORD lpThreadId);
-BOOL SetThreadPriority(HANDLE hThread, int nPriority);
-DWORD ResumeThread(HANDLE hThread);
-BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
-DWORD GetCurrentThreadId(void);
-DWORD GetCurrentProcessId(void);
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD dwStackSize,
+                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                           LPDWORD lpThreadId);
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+DWORD WINAPI ResumeThread(HANDLE hThread);
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+DWORD WINAPI GetCurrentThreadId(void);
+DWORD WINAPI GetCurrentProcessId(void);
 
-void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
-DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-void Sleep(DWORD dwMilliseconds);
-DWORD GetTickCount(void);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void WINAPI Sleep(DWORD dwMilliseconds);
+DWORD WINAPI GetTickCount(void);
 
 // Named mutexes are kernel objects of the device, shared by all programs.
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
-BOOL ReleaseMutex(HANDLE hMutex);
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 
-HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
-FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
-BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
-DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
 // The device's clock: local time, set at boot, then running on.
-void GetLocalTime(LPSYSTEMTIME lpSystemTime);
-BOOL SetLocalTime(const SYSTEMTIME* lpSystemTime);
-void GetSystemTime(LPSYSTEMTIME lpSystemTime);
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+BOOL WINAPI SetLocalTime(const SYSTEMTIME* lpSystemTime);
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
 }  // extern "C"
 
-#define GetProcAddress GetProcAddressW

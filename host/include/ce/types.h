@@ -64,7 +64,8 @@ typedef DWORD COLORREF;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
-typedef int (*FARPROC)();
+typedef struct HRSRC__* HRSRC;
+typedef HANDLE HGLOBAL;
 
 #define TRUE 1
 #define FALSE 0
@@ -73,9 +74,19 @@ typedef int (*FARPROC)();
 #endif
 #define MAXDWORD 0xFFFFFFFFu
 
+// The platform's calling convention of its calls and of the callbacks it
+// calls. On x86-64 the host gives them the Windows one, as Wine does, so a
+// callback written without CALLBACK or WINAPI fails to compile here as it
+// does for a 32-bit Windows target, where the conventions differ.
+#if defined(__x86_64__)
+#define WINAPI __attribute__((ms_abi))
+#else
 #define WINAPI
-#define CALLBACK
-#define APIENTRY
+#endif
+#define CALLBACK WINAPI
+#define APIENTRY WINAPI
+
+typedef LONG_PTR(WINAPI* FARPROC)();
 #define IN
 #define OUT
 #define OPTIONAL

@@ -21,7 +21,6 @@
 #define WM_QUIT 0x0012u
 #define WM_ERASEBKGND 0x0014u
 #define WM_SHOWWINDOW 0x0018u
-#define WM_CTLCOLOR 0x0019u
 #define WM_SETICON 0x0080u
 #define WM_NCDESTROY 0x0082u
 #define WM_KEYDOWN 0x0100u
@@ -81,11 +80,6 @@
 #define ES_READONLY 0x0800u
 #define BS_PUSHBUTTON 0x0000u
 
-// Control classes of dialog templates.
-#define WC_BUTTONW u"BUTTON"
-#define WC_EDITW u"EDIT"
-#define WC_STATICW u"STATIC"
-
 #define IDOK 1
 #define IDCANCEL 2
 
@@ -144,11 +138,11 @@
 #define DWL_MSGRESULT 0
 #define DWL_USER 8
 
-typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 // INT_PTR as in the later SDKs: a brush answered from WM_CTLCOLOR* must keep its width.
-typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
-typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 typedef struct tagMSG {
   HWND hwnd;
@@ -167,21 +161,13 @@ typedef struct tagSIZE {
   LONG cy;
 } SIZE, *LPSIZE;
 
-// A dialog template as the resource compiler lays it out, in dialog units.
-// The host keeps templates as these records rather than packed bytes.
-typedef struct tagDLGITEMTEMPLATEW {
-  DWORD style;
-  DWORD dwExtendedStyle;
-  short x;
-  short y;
-  short cx;
-  short cy;
-  WORD id;                // 0xFFFF for a control without an id
-  LPCWSTR windowClass;    // WC_BUTTONW, WC_EDITW or WC_STATICW
-  LPCWSTR title;          // the caption, or MAKEINTRESOURCEW(bitmap) for an image
-} DLGITEMTEMPLATEW;
-
-typedef struct tagDLGTEMPLATEW {
+// The fixed parts of a dialog template, packed as the resource compiler
+// lays them out, in dialog units. Variable fields follow each record: after
+// DLGTEMPLATE the menu, the window class, the title and, with DS_SETFONT,
+// the point size and the typeface; after each DLGITEMTEMPLATE, which starts
+// on a DWORD, the class, the title and the size of the creation data.
+#pragma pack(push, 2)
+typedef struct {
   DWORD style;
   DWORD dwExtendedStyle;
   WORD cdit;
@@ -189,86 +175,98 @@ typedef struct tagDLGTEMPLATEW {
   short y;
   short cx;
   short cy;
-  LPCWSTR title;
-  WORD pointSize;         // with DS_SETFONT
-  LPCWSTR typeFace;
-  const DLGITEMTEMPLATEW* items;
-} DLGTEMPLATEW, *LPDLGTEMPLATEW;
+} DLGTEMPLATE, DLGTEMPLATEW, *LPDLGTEMPLATEW;
+typedef struct {
+  DWORD style;
+  DWORD dwExtendedStyle;
+  short x;
+  short y;
+  short cx;
+  short cy;
+  WORD id;
+} DLGITEMTEMPLATE, DLGITEMTEMPLATEW;
+#pragma pack(pop)
+static_assert(sizeof(DLGTEMPLATE) == 18, "DLGTEMPLATE is 18 bytes");
+static_assert(sizeof(DLGITEMTEMPLATE) == 18, "DLGITEMTEMPLATE is 18 bytes");
 typedef const DLGTEMPLATEW* LPCDLGTEMPLATEW;
 
 extern "C" {
 
 // Window procedures and messages.
-LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
-BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
-BOOL TranslateMessage(const MSG* lpMsg);
-LRESULT DispatchMessageW(const MSG* lpMsg);
-void PostQuitMessage(int nExitCode);
-BOOL IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+BOOL WINAPI TranslateMessage(const MSG* lpMsg);
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
+void WINAPI PostQuitMessage(int nExitCode);
+BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
 
 // Timers: WM_TIMER on the window's thread.
-UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
-BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 
 // Dialogs.
-HWND CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent,
-                                DLGPROC lpDialogFunc, LPARAM dwInitParam);
-HWND CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
-                        LPARAM dwInitParam);
-BOOL EndDialog(HWND hDlg, int nResult);
-HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
-int GetDlgCtrlID(HWND hWnd);
-BOOL MapDialogRect(HWND hDlg, LPRECT lpRect);
+HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent,
+                                       DLGPROC lpDialogFunc, LPARAM dwInitParam);
+HWND WINAPI CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam);
+BOOL WINAPI EndDialog(HWND hDlg, int nResult);
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+int WINAPI GetDlgCtrlID(HWND hWnd);
+BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
 
 // Windows.
-BOOL DestroyWindow(HWND hWnd);
-BOOL IsWindow(HWND hWnd);
-HWND GetParent(HWND hWnd);
-BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString);
-int GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
-int GetWindowTextLengthW(HWND hWnd);
-BOOL ShowWindow(HWND hWnd, int nCmdShow);
-BOOL IsWindowVisible(HWND hWnd);
-BOOL EnableWindow(HWND hWnd, BOOL bEnable);
-BOOL IsWindowEnabled(HWND hWnd);
-BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
-BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
-BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
-BOOL SetForegroundWindow(HWND hWnd);
-HWND GetForegroundWindow(void);
-HWND SetFocus(HWND hWnd);
-BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
-LONG GetWindowLongW(HWND hWnd, int nIndex);
-LONG SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong);
-DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
-int GetSystemMetrics(int nIndex);
+BOOL WINAPI DestroyWindow(HWND hWnd);
+BOOL WINAPI IsWindow(HWND hWnd);
+HWND WINAPI GetParent(HWND hWnd);
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+int WINAPI GetWindowTextLengthW(HWND hWnd);
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+BOOL WINAPI IsWindowVisible(HWND hWnd);
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
+BOOL WINAPI IsWindowEnabled(HWND hWnd);
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
+BOOL WINAPI SetForegroundWindow(HWND hWnd);
+HWND WINAPI GetForegroundWindow(void);
+HWND WINAPI SetFocus(HWND hWnd);
+BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+LONG WINAPI GetWindowLongW(HWND hWnd, int nIndex);
+LONG WINAPI SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong);
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
+int WINAPI GetSystemMetrics(int nIndex);
 
 // Painting: a window's update happens on its own thread.
-BOOL InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
-BOOL UpdateWindow(HWND hWnd);
-COLORREF SetTextColor(HDC hdc, COLORREF color);
-COLORREF GetTextColor(HDC hdc);
-int SetBkMode(HDC hdc, int mode);
-int GetBkMode(HDC hdc);
-COLORREF SetBkColor(HDC hdc, COLORREF color);
-COLORREF GetBkColor(HDC hdc);
-DWORD GetSysColor(int nIndex);
-HBRUSH GetSysColorBrush(int nIndex);
-HBRUSH CreateSolidBrush(COLORREF color);
-BOOL DeleteObject(HANDLE hObject);
+BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
+BOOL WINAPI UpdateWindow(HWND hWnd);
+COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
+COLORREF WINAPI GetTextColor(HDC hdc);
+int WINAPI SetBkMode(HDC hdc, int mode);
+int WINAPI GetBkMode(HDC hdc);
+COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color);
+COLORREF WINAPI GetBkColor(HDC hdc);
+DWORD WINAPI GetSysColor(int nIndex);
+HBRUSH WINAPI GetSysColorBrush(int nIndex);
+HBRUSH WINAPI CreateSolidBrush(COLORREF color);
+BOOL WINAPI DeleteObject(HANDLE hObject);
 
 // Message boxes and beeps.
-int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
-BOOL MessageBeep(UINT uType);
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+BOOL WINAPI MessageBeep(UINT uType);
 
 // Resources of the program's own module (GetModuleHandleW(NULL); NULL means the same).
-HICON LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
-HBITMAP LoadBitmapW(HINSTANCE hInstance, LPCWSTR lpBitmapName);
-HANDLE LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad);
-BOOL DestroyIcon(HICON hIcon);
+HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
+HBITMAP WINAPI LoadBitmapW(HINSTANCE hInstance, LPCWSTR lpBitmapName);
+HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad);
+BOOL WINAPI DestroyIcon(HICON hIcon);
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID WINAPI LockResource(HGLOBAL hResData);
 
 }  // extern "C"
 

@@ -1,16 +1,16 @@
-// A program's resources. On the device the resource compiler puts them into
-// the executable; on the host the build links a table that registers them
-// before the program starts (see ce_add_resources in the build).
+// A program's resources. On the device the resource compiler's output is
+// part of the executable; on the host the build links it into the program
+// (see ce_add_resources in the build), which registers it before it starts.
 #pragma once
-
-#include <windows.h>
 
 #include <cstddef>
 
 namespace cehost {
 
-// type: the ordinal of RT_DIALOG (data: a DLGTEMPLATEW), RT_BITMAP (the
-// bytes of a .bmp file) or RT_GROUP_ICON (the bytes of a .ico file).
-void RegisterResource(WORD type, WORD id, const void* data, size_t size);
+// image: the resource compiler's binary output, a .res file: per resource
+// one header (sizes, type, name, flags, language) and its data, each
+// aligned to 4 bytes. Resources are found by the ordinals of their type and
+// name; one named by text is not registered.
+void RegisterResources(const void* image, std::size_t size);
 
 }  // namespace cehost

@@ -7,6 +7,12 @@
 
 #define afx_msg
 
+// The 16-bit message that the framework still maps every WM_CTLCOLORxxx to;
+// the platform's headers no longer define it.
+#ifndef WM_CTLCOLOR
+#define WM_CTLCOLOR 0x0019
+#endif
+
 class CWnd;
 class CDC;
 
@@ -161,7 +167,7 @@ class CWnd : public CCmdTarget {
   static const AFX_MSGMAP* GetThisMessageMap();
   const AFX_MSGMAP* GetMessageMap() const override;
 
-  friend INT_PTR AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
+  friend INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
 
  private:
   explicit CWnd(HWND hWnd) : m_hWnd(hWnd) {}
@@ -188,7 +194,7 @@ class CDialog : public CWnd {
  private:
   bool m_bContinueModal = false;
   INT_PTR m_nModalResult = -1;
-  friend INT_PTR AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
+  friend INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
 };
 
 class CWinApp : public CCmdTarget {
@@ -219,4 +225,4 @@ CWinApp* AfxGetApp();
 HINSTANCE AfxGetInstanceHandle();
 LPCTSTR AfxGetAppName();
 int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow);
-INT_PTR AfxDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);

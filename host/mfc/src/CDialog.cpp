@@ -9,7 +9,7 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDHelp(nIDTemplate), m
 
 // The dialog procedure of every framework dialog: the message maps first,
 // then the dialog manager's defaults.
-INT_PTR AfxDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
     dialog->Attach(hWnd);

@@ -1,4 +1,5 @@
 #include <afxwin.h>
+#include <string.h>
 
 namespace {
 
