@@ -107,7 +107,7 @@ BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID) {
     // device manager can call any entry point.
     InitializeCriticalSection(&LinkLock());
     // Looked up by name: not every core library exports it.
-    typedef BOOL(WINAPI * DisableProc)(HMODULE);
+    typedef BOOL(WINAPI* DisableProc)(HMODULE);
     const HMODULE core = GetModuleHandleW(TEXT("coredll"));
     const FARPROC proc = core ? GetProcAddressW(core, TEXT("DisableThreadLibraryCalls")) : nullptr;
     if (proc) reinterpret_cast<DisableProc>(reinterpret_cast<void (*)()>(proc))(static_cast<HMODULE>(hinstDLL));

@@ -7,6 +7,7 @@
 #define DLL_PROCESS_EXITING 4
 
 #define FILE_DEVICE_PSL 0x00000103u
+
 // Sent by the device manager to every driver a process holds open when the
 // process exits.
 #define IOCTL_PSL_NOTIFY CTL_CODE(FILE_DEVICE_PSL, 255, METHOD_NEITHER, FILE_ANY_ACCESS)
@@ -22,7 +23,7 @@ static_assert(sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY is 16 bytes on
 extern "C" {
 
 // Loads the driver named by the key and calls its Init with the path of the
-// new active key; lpvParam becomes the active key's ClientInfo.
+// new active key; dwClientInfo becomes the active key's ClientInfo.
 HANDLE WINAPI ActivateDevice(LPCWSTR lpszDevKey, DWORD dwClientInfo);
 BOOL WINAPI DeactivateDevice(HANDLE hDevice);
 
