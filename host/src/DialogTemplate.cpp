@@ -22,6 +22,12 @@ class Reader {
 
   bool Word(WORD* value) { return Bytes(value, sizeof *value); }
 
+  bool Skip(size_t n) {
+    if (n > limit_ - at_) return false;
+    at_ += n;
+    return true;
+  }
+
   // A variable field: 0x0000 for none, 0xFFFF and an ordinal, or text up to
   // its terminator.
   bool Field(WORD* ordinal, std::u16string* text) {
@@ -77,7 +83,7 @@ bool ReadDialogTemplate(const void* source, size_t limit, Dialog* dialog) {
   if (!reader.Bytes(&dialog->record, sizeof dialog->record)) return Invalid();
   // An extended template begins with version 1 and signature 0xFFFF.
   if (dialog->record.style == 0xFFFF0001u) return Invalid();
-  // The menu and the window class: the system's dialogs have neither.
+  // A menu or a window class of its own: the host's window system has neither.
   if (!reader.Field(&ordinal, &text) || ordinal != 0 || !text.empty()) return Invalid();
   if (!reader.Field(&ordinal, &text) || ordinal != 0 || !text.empty()) return Invalid();
   if (!reader.Field(&ordinal, &dialog->title)) return Invalid();
@@ -86,16 +92,13 @@ bool ReadDialogTemplate(const void* source, size_t limit, Dialog* dialog) {
   }
   dialog->items.assign(dialog->record.cdit, DialogItem{});
   for (DialogItem& item : dialog->items) {
-    WORD extra;
-    if (!reader.AlignToDword() || !reader.Bytes(&item.record, sizeof item.record) ||
-        !reader.Field(&ordinal, &text) || !reader.Field(&item.titleOrdinal, &item.title) || !reader.Word(&extra)) {
-      return Invalid();
-    }
     // Creation data goes to the control's WM_CREATE, which the host's
     // predefined controls do not read.
-    for (; extra > 0; --extra) {
-      BYTE skipped;
-      if (!reader.Bytes(&skipped, 1)) return Invalid();
+    WORD extra;
+    if (!reader.AlignToDword() || !reader.Bytes(&item.record, sizeof item.record) ||
+        !reader.Field(&ordinal, &text) || !reader.Field(&item.titleOrdinal, &item.title) || !reader.Word(&extra) ||
+        !reader.Skip(extra)) {
+      return Invalid();
     }
     if (!ClassOf(ordinal, text, &item.controlClass)) {
       SetLastError(ERROR_CANNOT_FIND_WND_CLASS);

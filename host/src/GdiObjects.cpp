@@ -220,7 +220,6 @@ std::shared_ptr<const Image> IconImage(HICON icon, int size) {
   return best;
 }
 
-
 }  // namespace cehost
 
 using namespace cehost;

@@ -245,10 +245,6 @@ void TraceCreate(const Window& window) {
       .Write();
 }
 
-}  // namespace
-
-namespace {
-
 HWND CreateDialogFrom(const Dialog& dialogTemplate, DLGPROC lpDialogFunc, LPARAM dwInitParam) {
   const DLGTEMPLATE& form = dialogTemplate.record;
   // A dialog unit is 7/4 pixel across and 3/2 down: the template's 9-point font on the device.

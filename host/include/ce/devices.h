@@ -1,4 +1,5 @@
-// The device manager and device control requests.
+// Device control requests: their codes and DeviceIoControl. The device
+// manager's own calls are in pkfuncs.h.
 #pragma once
 
 #include "ce/types.h"

@@ -1,5 +1,5 @@
-// Serial communication: records, control requests and the serial calls.
-// Each serial call is one DeviceIoControl with its IOCTL_SERIAL_* request.
+// Serial communication: records and the serial calls. Each serial call is
+// one DeviceIoControl with its IOCTL_SERIAL_* request (pegdser.h).
 #pragma once
 
 #include "ce/devices.h"
