@@ -2,7 +2,9 @@
 # Builds and runs every test: the optimised build, then AddressSanitizer with
 # UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer,
 # then the device's own build of logger/ and splitter/ against the platform's
-# headers, with the check of Ravelink.Dll's export and import tables.
+# headers, with the check of Ravelink.Dll's export and import tables. After the
+# first build, the host's shape: includes run from either side to the
+# contract only, and every platform call it exports has a caller.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-dependencies.sh
@@ -11,6 +13,9 @@ jobs=${JOBS:-2}
 for preset in default asan; do
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
+  if [ "$preset" = default ]; then
+    tools/check-host-shape.py build/default/host/libcehost.so
+  fi
   ctest --preset "$preset" -j "$jobs"
 done
 cmake --preset tsan

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "device/Protocol.h"
+#include "common/Protocol.h"
 #include "device/RequestDispatch.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "../src/DeviceLink.h"
-#include "../src/DeviceRoot.h"
-#include "../src/Utf.h"
 #include "TestSource.h"
+#include "cehost/ProcessDevice.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
 
 namespace cehost {
 

@@ -9,12 +9,12 @@
 
 #include "DeviceClock.h"
 #include "DeviceManager.h"
-#include "DeviceService.h"
 #include "MutexTable.h"
 #include "RegistryStore.h"
 #include "SerialPort.h"
 #include "WindowDirectory.h"
 #include "cehost/Device.h"
+#include "common/DeviceService.h"
 
 namespace cehost {
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "../src/DeviceRoot.h"
-#include "../src/Utf.h"
 #include "DriverLibrary.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
 
 namespace cehost {
 
@@ -149,7 +149,8 @@ std::shared_ptr<DriverLibrary> DeviceManager::LoadLibrary(const std::u16string& 
     if (auto loaded = libraries_[cacheKey].lock()) return loaded;
   }
   std::string hostPath;
-  if (!MapDevicePath(devicePath, &hostPath)) {
+  DWORD unmapped = ERROR_SUCCESS;
+  if (!ResolveDevicePath(devicePath, &hostPath, &unmapped)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }

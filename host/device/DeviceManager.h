@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "DeviceService.h"
 #include "RegistryStore.h"
 #include "StreamDevice.h"
+#include "common/DeviceService.h"
 
 namespace cehost {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "Device.h"
-#include "Protocol.h"
+#include "common/Protocol.h"
 
 namespace cehost {
 

@@ -2,9 +2,8 @@
 
 #include <dlfcn.h>
 
-#include "../src/Kernel.h"
-#include "../src/Modules.h"
-#include "../src/Utf.h"
+#include "cehost/ProcessDevice.h"
+#include "common/Utf.h"
 
 namespace cehost {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "DeviceService.h"
+#include "common/DeviceService.h"
 
 namespace cehost {
 

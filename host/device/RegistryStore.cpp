@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "../src/Kernel.h"
-#include "../src/Utf.h"
+#include "common/ErrorFromErrno.h"
+#include "common/Utf.h"
 
 namespace cehost {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "DeviceService.h"
-#include "Protocol.h"
+#include "common/DeviceService.h"
+#include "common/Protocol.h"
 
 namespace cehost {
 

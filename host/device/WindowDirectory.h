@@ -10,17 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "DeviceService.h"
+#include "common/DeviceService.h"
 
 namespace cehost {
-
-// Where a window goes in the stacking order.
-enum WindowPlacement : DWORD {
-  kPlaceTop = 0,        // top of its band
-  kPlaceTopMost = 1,    // into the top-most band, at its top
-  kPlaceNotTopMost = 2, // out of the top-most band, at the top of the others
-  kPlaceBottom = 3,
-};
 
 class WindowDirectory {
  public:

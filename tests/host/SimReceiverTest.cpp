@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "HostTest.h"
-#include "SimReceiver.h"
+#include "device/SimReceiver.h"
 
 namespace cetest {
 namespace {

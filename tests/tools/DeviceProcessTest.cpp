@@ -15,7 +15,7 @@
 
 #include "ServedDevice.h"
 #include "TempDir.h"
-#include "device/Protocol.h"
+#include "common/Protocol.h"
 
 namespace cetest {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "src/DeviceLink.h"
-#include "src/DeviceRoot.h"
+#include "coredll/DeviceLink.h"
+#include "common/DeviceRoot.h"
 
 namespace cedevice {
 

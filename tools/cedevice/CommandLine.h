@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "src/RemoteDevice.h"
+#include "coredll/RemoteDevice.h"
 
 namespace cedevice {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "CommandLine.h"
-#include "src/DeviceRoot.h"
+#include "common/DeviceRoot.h"
 
 namespace cedevice {
 
@@ -23,7 +23,8 @@ int Install(int argc, char** argv) {
   fs::create_directories(root, failure);
   cehost::SetDeviceRoot(root);
   std::string programDir;
-  if (failure || !cehost::MapDevicePath(u"\\Program Files\\Wendra", &programDir) ||
+  DWORD unmapped = ERROR_SUCCESS;  // every path here is a plain one under the root
+  if (failure || !cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped) ||
       (fs::create_directories(programDir, failure), failure)) {
     std::fprintf(stderr, "cedevice install: cannot create \\Program Files\\Wendra in %s\n", root.c_str());
     return 1;
@@ -40,7 +41,7 @@ int Install(int argc, char** argv) {
   };
   for (const Item& item : items) {
     std::string target;
-    cehost::MapDevicePath(std::u16string(u"\\Program Files\\Wendra\\") + item.name, &target);
+    cehost::ResolveDevicePath(std::u16string(u"\\Program Files\\Wendra\\") + item.name, &target, &unmapped);
     if (item.keepExisting && fs::exists(target)) continue;
     if (!*item.built || !fs::exists(item.built)) {
       std::fprintf(stderr, "cedevice install: %s has not been built\n", *item.built ? item.built : "Wendra");

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "src/Utf.h"
+#include "common/Utf.h"
 
 namespace cedevice {
 

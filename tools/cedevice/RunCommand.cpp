@@ -27,8 +27,8 @@
 #include "device/Device.h"
 #include "device/DeviceServer.h"
 #include "device/PortSource.h"
-#include "src/DeviceRoot.h"
-#include "src/Utf.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
 
 extern char** environ;
 
@@ -233,13 +233,14 @@ int Run(int argc, char** argv) {
   // A fresh root gets Wendra, the driver and first-run settings; a root that
   // exists keeps its own programs and settings.
   std::string programDir, program, settingsFile;
-  cehost::MapDevicePath(u"\\Program Files\\Wendra", &programDir);
-  cehost::MapDevicePath(u"\\Program Files\\Wendra\\Wendra", &program);
-  cehost::MapDevicePath(u"\\Program Files\\Wendra\\Wendra.cfg", &settingsFile);
+  DWORD unmapped = ERROR_SUCCESS;  // a path that cannot be mapped stays empty and is not used
+  cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped);
+  cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra", &program, &unmapped);
+  cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra.cfg", &settingsFile, &unmapped);
   if (!fs::exists(program)) {
     fs::create_directories(programDir, failure);
     std::string driver;
-    cehost::MapDevicePath(u"\\Program Files\\Wendra\\Ravelink.Dll", &driver);
+    cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Ravelink.Dll", &driver, &unmapped);
     fs::copy_file(CE_WENDRA_EXE, program, fs::copy_options::overwrite_existing, failure);
     if (!failure) fs::copy_file(CE_RAVELINK_DLL, driver, fs::copy_options::overwrite_existing, failure);
     if (!failure && !fs::exists(settingsFile)) {
@@ -310,7 +311,7 @@ int Run(int argc, char** argv) {
   std::vector<std::string> trackDirs = {programDir};
   if (!settings.logdir.empty()) {
     std::string dir;
-    if (cehost::MapDevicePath(cehost::ToUtf16(settings.logdir), &dir)) trackDirs.push_back(dir);
+    if (cehost::ResolveDevicePath(cehost::ToUtf16(settings.logdir), &dir, &unmapped)) trackDirs.push_back(dir);
   }
   WendraStatus wendraStatus(trace, trackDirs, started);
   const bool console = headless && ::isatty(1);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "CommandLine.h"
-#include "src/Utf.h"
+#include "common/Utf.h"
 
 namespace cedevice {
 

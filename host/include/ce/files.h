@@ -55,17 +55,12 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 // The file ends at the file pointer: it is cut there, or grows to it.
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
-DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
 
 BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
-BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
-BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName);
-BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
 
 }  // extern "C"

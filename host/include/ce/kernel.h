@@ -91,7 +91,6 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD dwSta
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                            LPDWORD lpThreadId);
 BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
-DWORD WINAPI ResumeThread(HANDLE hThread);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD WINAPI GetCurrentThreadId(void);
 DWORD WINAPI GetCurrentProcessId(void);
@@ -100,7 +99,6 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 void WINAPI Sleep(DWORD dwMilliseconds);
@@ -117,7 +115,6 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 // The device's clock: local time, set at boot, then running on.
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 BOOL WINAPI SetLocalTime(const SYSTEMTIME* lpSystemTime);
-void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
 }  // extern "C"
 

@@ -134,10 +134,6 @@
 #define IMAGE_BITMAP 0
 #define IMAGE_ICON 1
 
-#define GWL_USERDATA (-21)
-#define DWL_MSGRESULT 0
-#define DWL_USER 8
-
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 // INT_PTR as in the later SDKs: a brush answered from WM_CTLCOLOR* must keep its width.
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -152,9 +148,6 @@ typedef struct tagMSG {
   DWORD time;
   POINT pt;
 } MSG, *LPMSG;
-
-#define PM_NOREMOVE 0x0000u
-#define PM_REMOVE 0x0001u
 
 typedef struct tagSIZE {
   LONG cx;
@@ -197,11 +190,8 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
-BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
-BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
 void WINAPI PostQuitMessage(int nExitCode);
-BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
 
 // Timers: WM_TIMER on the window's thread.
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
@@ -215,12 +205,10 @@ HWND WINAPI CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
 BOOL WINAPI EndDialog(HWND hDlg, int nResult);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 int WINAPI GetDlgCtrlID(HWND hWnd);
-BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
 
 // Windows.
 BOOL WINAPI DestroyWindow(HWND hWnd);
 BOOL WINAPI IsWindow(HWND hWnd);
-HWND WINAPI GetParent(HWND hWnd);
 BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
 int WINAPI GetWindowTextLengthW(HWND hWnd);
@@ -230,29 +218,19 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL WINAPI IsWindowEnabled(HWND hWnd);
 BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
-BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
 BOOL WINAPI SetForegroundWindow(HWND hWnd);
 HWND WINAPI GetForegroundWindow(void);
-HWND WINAPI SetFocus(HWND hWnd);
 BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
-LONG WINAPI GetWindowLongW(HWND hWnd, int nIndex);
-LONG WINAPI SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong);
-DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 int WINAPI GetSystemMetrics(int nIndex);
 
 // Painting: a window's update happens on its own thread.
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
 BOOL WINAPI UpdateWindow(HWND hWnd);
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
-COLORREF WINAPI GetTextColor(HDC hdc);
 int WINAPI SetBkMode(HDC hdc, int mode);
-int WINAPI GetBkMode(HDC hdc);
 COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color);
-COLORREF WINAPI GetBkColor(HDC hdc);
 DWORD WINAPI GetSysColor(int nIndex);
 HBRUSH WINAPI GetSysColorBrush(int nIndex);
-HBRUSH WINAPI CreateSolidBrush(COLORREF color);
-BOOL WINAPI DeleteObject(HANDLE hObject);
 
 // Message boxes and beeps.
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
@@ -262,7 +240,6 @@ BOOL WINAPI MessageBeep(UINT uType);
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
 HBITMAP WINAPI LoadBitmapW(HINSTANCE hInstance, LPCWSTR lpBitmapName);
 HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad);
-BOOL WINAPI DestroyIcon(HICON hIcon);
 HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);

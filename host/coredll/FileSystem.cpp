@@ -12,9 +12,9 @@
 #include <mutex>
 #include <vector>
 
-#include "DeviceRoot.h"
 #include "StreamObject.h"
-#include "Utf.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
 
 namespace cehost {
 
@@ -161,16 +161,6 @@ class FileObject : public StreamObject {
     const off_t position = ::lseek(fd_, 0, SEEK_CUR);
     if (position < 0 || ::ftruncate(fd_, position) != 0) return Fail(ErrorFromErrno(errno));
     return TRUE;
-  }
-
-  DWORD Size(LPDWORD high) override {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) {
-      SetLastError(ErrorFromErrno(errno));
-      return INVALID_FILE_SIZE;
-    }
-    if (high) *high = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
-    return static_cast<DWORD>(st.st_size);
   }
 
  private:
@@ -358,15 +348,6 @@ BOOL SetEndOfFile(HANDLE hFile) {
   return stream->SetEnd();
 }
 
-DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  auto stream = LookupHandleAs<StreamObject>(hFile);
-  if (!stream) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return INVALID_FILE_SIZE;
-  }
-  return stream->Size(lpFileSizeHigh);
-}
-
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
   if (!lpFileName || !lpFindFileData) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -489,40 +470,6 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
       done += w;
     }
   }
-}
-
-BOOL DeleteFileW(LPCWSTR lpFileName) {
-  std::string path;
-  if (!MapOrFail(lpFileName, &path)) return FALSE;
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return Fail(MissingError(path));
-  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  if (!WouldAdmit(FileKey{st.st_dev, st.st_ino}, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
-    return Fail(ERROR_SHARING_VIOLATION);
-  }
-  return ::unlink(path.c_str()) == 0 ? TRUE : Fail(ErrorFromErrno(errno));
-}
-
-BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
-  std::string from, to;
-  if (!MapOrFail(lpExistingFileName, &from) || !MapOrFail(lpNewFileName, &to)) return FALSE;
-  struct stat st;
-  if (::stat(from.c_str(), &st) != 0) return Fail(MissingError(from));
-  if (::stat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
-  return ::rename(from.c_str(), to.c_str()) == 0 ? TRUE : Fail(ErrorFromErrno(errno));
-}
-
-BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
-  std::string path;
-  if (!MapOrFail(lpPathName, &path)) return FALSE;
-  if (::mkdir(path.c_str(), 0755) == 0) return TRUE;
-  return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
-}
-
-BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
-  std::string path;
-  if (!MapOrFail(lpPathName, &path)) return FALSE;
-  return ::rmdir(path.c_str()) == 0 ? TRUE : Fail(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {

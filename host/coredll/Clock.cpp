@@ -15,8 +15,4 @@ BOOL SetLocalTime(const SYSTEMTIME* lpSystemTime) {
   return ProcessDevice()->SetLocalTime(*lpSystemTime);
 }
 
-// The device keeps no time zone apart from its local time: UTC is taken to
-// be the local time.
-void GetSystemTime(LPSYSTEMTIME lpSystemTime) { GetLocalTime(lpSystemTime); }
-
 }  // extern "C"

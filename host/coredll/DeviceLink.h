@@ -4,7 +4,8 @@
 
 #include <memory>
 
-#include "../device/DeviceService.h"
+#include "cehost/ProcessDevice.h"
+#include "common/DeviceService.h"
 
 namespace cehost {
 
@@ -12,7 +13,6 @@ namespace cehost {
 // device process serving the program's root, else a device that answers
 // every call as one whose registry and device manager hold nothing.
 std::shared_ptr<DeviceService> ProcessDevice();
-void SetProcessDevice(std::shared_ptr<DeviceService> service);
 
 // The answers of a device that cannot be reached.
 std::shared_ptr<DeviceService> AbsentDevice();

@@ -5,6 +5,11 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/DeviceRoot.h"
+#include "common/ErrorFromErrno.h"
 
 namespace cehost {
 
@@ -37,7 +42,12 @@ inline BOOL Fail(DWORD error) {
   return FALSE;
 }
 
-// Maps an errno value to the platform's error code.
-DWORD ErrorFromErrno(int err);
+// A device path's host path; false with the reason as the last error.
+inline bool MapDevicePath(std::u16string_view path, std::string* hostPath, bool wildcards = false) {
+  DWORD error = ERROR_SUCCESS;
+  if (ResolveDevicePath(path, hostPath, &error, wildcards)) return true;
+  SetLastError(error);
+  return false;
+}
 
 }  // namespace cehost

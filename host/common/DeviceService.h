@@ -16,6 +16,14 @@ namespace cehost {
 // A program as the device knows it: the host's process id.
 typedef DWORD ProcessId;
 
+// Where a window goes in the stacking order.
+enum WindowPlacement : DWORD {
+  kPlaceTop = 0,        // top of its band
+  kPlaceTopMost = 1,    // into the top-most band, at its top
+  kPlaceNotTopMost = 2, // out of the top-most band, at the top of the others
+  kPlaceBottom = 3,
+};
+
 class DeviceService {
  public:
   virtual ~DeviceService() = default;
@@ -56,7 +64,7 @@ class DeviceService {
   virtual BOOL SetWindowTitle(DWORD window, const std::u16string& title) = 0;
   virtual BOOL GetWindowTitle(DWORD window, std::u16string* title) = 0;
   virtual std::vector<DWORD> ListWindows() = 0;
-  virtual BOOL PlaceWindow(DWORD window, DWORD placement) = 0;
+  virtual BOOL PlaceWindow(DWORD window, DWORD placement) = 0;  // a WindowPlacement
   virtual BOOL SetForegroundWindow(DWORD window) = 0;
   // A message to another program's window, handled on that window's thread;
   // the caller waits for the answer.

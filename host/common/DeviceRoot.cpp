@@ -92,10 +92,10 @@ bool FindDeviceRoot(std::string* hostDir) {
   return !rootDir.empty();
 }
 
-bool MapDevicePath(std::u16string_view path, std::string* hostPath, bool wildcards) {
+bool ResolveDevicePath(std::u16string_view path, std::string* hostPath, DWORD* error, bool wildcards) {
   std::string root;
   if (!FindDeviceRoot(&root)) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
+    *error = ERROR_PATH_NOT_FOUND;
     return false;
   }
   std::string result = root;
@@ -108,7 +108,7 @@ bool MapDevicePath(std::u16string_view path, std::string* hostPath, bool wildcar
     start = end + 1;
     if (part.empty()) continue;
     if (!ValidComponent(part, wildcards)) {
-      SetLastError(ERROR_INVALID_NAME);
+      *error = ERROR_INVALID_NAME;
       return false;
     }
     std::string name = ToUtf8(part);

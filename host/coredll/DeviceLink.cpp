@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "DeviceRoot.h"
 #include "RemoteDevice.h"
+#include "common/DeviceRoot.h"
 
 namespace cehost {
 

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "Kernel.h"
-#include "Utf.h"
+#include "common/Utf.h"
+#include "coredll/Kernel.h"
 
 namespace cehost {
 

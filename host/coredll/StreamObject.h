@@ -17,11 +17,6 @@ class StreamObject : public KernelObject {
   virtual BOOL Flush() { return Fail(ERROR_INVALID_HANDLE); }
   // SetEndOfFile: the file ends at the current position.
   virtual BOOL SetEnd() { return Fail(ERROR_INVALID_HANDLE); }
-  virtual DWORD Size(LPDWORD high) {
-    if (high) *high = 0;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return INVALID_FILE_SIZE;
-  }
   virtual BOOL IoControl(DWORD, void*, DWORD, void*, DWORD, DWORD*) { return Fail(ERROR_INVALID_HANDLE); }
 };
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "../device/DeviceService.h"
-#include "../device/Protocol.h"
+#include "common/DeviceService.h"
+#include "common/Protocol.h"
 
 namespace cehost {
 

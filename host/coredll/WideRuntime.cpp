@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
-#include "DeviceRoot.h"
 #include "Kernel.h"
-#include "Utf.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <map>
 #include <mutex>
 
-#include "Kernel.h"
 #include "cehost/Resources.h"
+#include "coredll/Kernel.h"
 
 namespace cehost {
 
@@ -16,7 +16,6 @@ struct GdiObject {
   enum class Kind { Context, Brush, Bitmap, Icon } kind;
   DeviceContext context;
   COLORREF colour = 0;
-  bool stock = false;  // system brushes are never deleted
   std::vector<std::shared_ptr<const Image>> images;
 };
 
@@ -249,7 +248,6 @@ HBRUSH StockBrush(int index, COLORREF colour) {
   if (!brush) {
     GdiObject object{GdiObject::Kind::Brush};
     object.colour = colour;
-    object.stock = true;
     brush = reinterpret_cast<HBRUSH>(Insert(std::move(object)));
   }
   return brush;
@@ -267,10 +265,6 @@ COLORREF SetTextColor(HDC hdc, COLORREF color) {
   });
 }
 
-COLORREF GetTextColor(HDC hdc) {
-  return ChangeContext(hdc, kInvalidColour, [](DeviceContext& dc) { return dc.text; });
-}
-
 int SetBkMode(HDC hdc, int mode) {
   if (mode != TRANSPARENT && mode != OPAQUE) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -283,20 +277,12 @@ int SetBkMode(HDC hdc, int mode) {
   }));
 }
 
-int GetBkMode(HDC hdc) {
-  return static_cast<int>(ChangeContext(hdc, 0, [](DeviceContext& dc) { return static_cast<COLORREF>(dc.mode); }));
-}
-
 COLORREF SetBkColor(HDC hdc, COLORREF color) {
   return ChangeContext(hdc, kInvalidColour, [&](DeviceContext& dc) {
     const COLORREF old = dc.background;
     dc.background = color;
     return old;
   });
-}
-
-COLORREF GetBkColor(HDC hdc) {
-  return ChangeContext(hdc, kInvalidColour, [](DeviceContext& dc) { return dc.background; });
 }
 
 DWORD GetSysColor(int nIndex) {
@@ -314,26 +300,6 @@ DWORD GetSysColor(int nIndex) {
 }
 
 HBRUSH GetSysColorBrush(int nIndex) { return StockBrush(nIndex, GetSysColor(nIndex)); }
-
-HBRUSH CreateSolidBrush(COLORREF color) {
-  GdiObject object{GdiObject::Kind::Brush};
-  object.colour = color;
-  return reinterpret_cast<HBRUSH>(Insert(std::move(object)));
-}
-
-BOOL DeleteObject(HANDLE hObject) {
-  GdiTable& table = Table();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  auto it = table.objects.find(reinterpret_cast<ULONG_PTR>(hObject));
-  if (it == table.objects.end() || it->second.kind == GdiObject::Kind::Context || it->second.stock) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  table.objects.erase(it);
-  return TRUE;
-}
-
-BOOL DestroyIcon(HICON hIcon) { return DeleteObject(hIcon); }
 
 // Only the program's own module has resources on the host.
 HRSRC FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType) {

@@ -52,11 +52,10 @@ class MessageQueue {
   // Wakes the thread, for a change it has to look at.
   void Wake();
 
-  // On the queue's own thread: handles what other threads sent, then takes
-  // the next message that passes the filter (hwnd NULL: any). With wait
-  // false it answers false at once when none is there; remove false leaves
-  // the message where it is. A WM_QUIT answers true with msg->message WM_QUIT.
-  bool Next(MSG* msg, HWND hwnd, UINT first, UINT last, bool wait, bool remove);
+  // On the queue's own thread: handles what other threads sent, then waits
+  // for and takes the next message that passes the filter (hwnd NULL: any).
+  // A WM_QUIT is taken as msg->message WM_QUIT.
+  void Next(MSG* msg, HWND hwnd, UINT first, UINT last);
   // Handles what other threads sent to this thread; true when it handled any.
   bool HandleSent();
 

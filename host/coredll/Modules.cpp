@@ -1,4 +1,4 @@
-#include "Modules.h"
+#include "cehost/ProcessDevice.h"
 
 #include <dlfcn.h>
 #include <pkfuncs.h>
@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "DeviceRoot.h"
 #include "Kernel.h"
-#include "Utf.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
 
 namespace cehost {
 

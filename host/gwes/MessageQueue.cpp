@@ -128,7 +128,7 @@ bool MessageQueue::Passes(const MSG& msg, HWND hwnd, UINT first, UINT last) {
   return msg.message >= first && msg.message <= last;
 }
 
-bool MessageQueue::Next(MSG* msg, HWND hwnd, UINT first, UINT last, bool wait, bool remove) {
+void MessageQueue::Next(MSG* msg, HWND hwnd, UINT first, UINT last) {
   for (;;) {
     HandleSent();
     std::unique_lock<std::mutex> lock(mutex_);
@@ -137,19 +137,19 @@ bool MessageQueue::Next(MSG* msg, HWND hwnd, UINT first, UINT last, bool wait, b
     for (auto it = posted_.begin(); it != posted_.end(); ++it) {
       if (!Passes(*it, hwnd, first, last)) continue;
       *msg = *it;
-      if (remove) posted_.erase(it);
-      return true;
+      posted_.erase(it);
+      return;
     }
     if (quit_) {
       *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, GetTickCount(), {0, 0}};
-      if (remove) quit_ = false;
-      return true;
+      quit_ = false;
+      return;
     }
     for (HWND invalid : invalid_) {
       const MSG paint{invalid, WM_PAINT, 0, 0, GetTickCount(), {0, 0}};
       if (!Passes(paint, hwnd, first, last)) continue;
       *msg = paint;  // stays until the window is painted
-      return true;
+      return;
     }
     const Clock::time_point now = Clock::now();
     Clock::time_point next = Clock::time_point::max();
@@ -158,12 +158,11 @@ bool MessageQueue::Next(MSG* msg, HWND hwnd, UINT first, UINT last, bool wait, b
       if (!Passes(tick, hwnd, first, last)) continue;
       if (timer.due <= now) {
         *msg = tick;
-        if (remove) timer.due = now + std::chrono::milliseconds(timer.period);
-        return true;
+        timer.due = now + std::chrono::milliseconds(timer.period);
+        return;
       }
       next = std::min(next, timer.due);
     }
-    if (!wait) return false;
     if (next == Clock::time_point::max()) {
       changed_.wait(lock);
     } else {

@@ -61,14 +61,11 @@ class EventObject : public KernelObject {
 // A thread's object is signalled when the thread ends; it outlives its handle.
 class ThreadObject : public KernelObject {
  public:
-  explicit ThreadObject(bool suspended) : suspended_(suspended) {}
-
   void RunBody(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       id_ = GetCurrentThreadId();
       changed_.notify_all();
-      changed_.wait(lock, [this] { return !suspended_; });
     }
     const DWORD code = start(parameter);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -76,14 +73,7 @@ class ThreadObject : public KernelObject {
     ended_ = true;
     changed_.notify_all();
   }
-  DWORD Resume() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const DWORD previous = suspended_ ? 1 : 0;
-    suspended_ = false;
-    changed_.notify_all();
-    return previous;
-  }
-  // The thread's id, known once it has started (even suspended).
+  // The thread's id, known once it has started.
   DWORD Id() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return id_ != 0; });
@@ -101,7 +91,6 @@ class ThreadObject : public KernelObject {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool suspended_;
   bool ended_ = false;
   DWORD id_ = 0;
   DWORD exitCode_ = kStillActive;
@@ -143,7 +132,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStart
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto thread = std::make_shared<ThreadObject>((dwCreationFlags & CREATE_SUSPENDED) != 0);
+  if (dwCreationFlags & CREATE_SUSPENDED) {  // nothing here resumes a thread
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  auto thread = std::make_shared<ThreadObject>();
   try {
     std::thread([thread, lpStartAddress, lpParameter] { thread->RunBody(lpStartAddress, lpParameter); }).detach();
   } catch (const std::system_error&) {
@@ -158,15 +151,6 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStart
 BOOL SetThreadPriority(HANDLE hThread, int) {
   if (!LookupHandleAs<ThreadObject>(hThread)) return Fail(ERROR_INVALID_HANDLE);
   return TRUE;
-}
-
-DWORD ResumeThread(HANDLE hThread) {
-  auto thread = LookupHandleAs<ThreadObject>(hThread);
-  if (!thread) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0xFFFFFFFFu;
-  }
-  return thread->Resume();
 }
 
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
@@ -195,10 +179,6 @@ void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 
 void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->unlock();
-}
-
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  return static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->try_lock() ? TRUE : FALSE;
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {

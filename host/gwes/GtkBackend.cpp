@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "UiBackend.h"
-#include "Utf.h"
 #include "WindowModel.h"
+#include "common/Utf.h"
 
 // GLib defines them again, with the same values.
 #undef TRUE

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <map>
 
-#include "DeviceLink.h"
 #include "DialogTemplate.h"
 #include "GdiObjects.h"
-#include "Kernel.h"
 #include "MessageQueue.h"
 #include "UiBackend.h"
 #include "UiTrace.h"
-#include "Utf.h"
-#include "WindowDelivery.h"
-#include "device/WindowDirectory.h"
+#include "common/DeviceService.h"
+#include "common/Utf.h"
+#include "coredll/DeviceLink.h"
+#include "coredll/Kernel.h"
+#include "coredll/WindowDelivery.h"
 
 namespace cehost {
 
@@ -425,16 +425,6 @@ int GetDlgCtrlID(HWND hWnd) {
   return window->parent ? ControlId(*window) : 0;
 }
 
-BOOL MapDialogRect(HWND hDlg, LPRECT lpRect) {
-  if (!IsWindow(hDlg)) return NoWindow();
-  if (!lpRect) return Fail(ERROR_INVALID_PARAMETER);
-  lpRect->left = Scale(lpRect->left, 7, 4);
-  lpRect->right = Scale(lpRect->right, 7, 4);
-  lpRect->top = Scale(lpRect->top, 3, 2);
-  lpRect->bottom = Scale(lpRect->bottom, 3, 2);
-  return TRUE;
-}
-
 BOOL DestroyWindow(HWND hWnd) {
   std::vector<HWND> children;
   bool top;
@@ -479,16 +469,6 @@ BOOL IsWindow(HWND hWnd) {
   std::lock_guard<std::mutex> lock(ModelMutex());
   Window* window = FindWindowLocked(hWnd);
   return window && !window->destroying;
-}
-
-HWND GetParent(HWND hWnd) {
-  std::lock_guard<std::mutex> lock(ModelMutex());
-  Window* window = FindWindowLocked(hWnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  return window->parent;
 }
 
 // Changes the model at once, from any thread; the window's thread repaints.
@@ -672,17 +652,6 @@ BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) {
   return TRUE;
 }
 
-BOOL GetClientRect(HWND hWnd, LPRECT lpRect) {
-  std::lock_guard<std::mutex> lock(ModelMutex());
-  Window* window = FindWindowLocked(hWnd);
-  if (!window) return NoWindow();
-  if (!lpRect) return Fail(ERROR_INVALID_PARAMETER);
-  const LONG border = (window->style & (WS_BORDER | WS_DLGFRAME)) ? 2 : 0;
-  *lpRect = RECT{0, 0, std::max<LONG>(0, window->rect.right - window->rect.left - border),
-                 std::max<LONG>(0, window->rect.bottom - window->rect.top - border)};
-  return TRUE;
-}
-
 // The device keeps the stacking order of every program's windows; the
 // program that owns the window brings it to the front on the screen.
 BOOL SetForegroundWindow(HWND hWnd) {
@@ -702,68 +671,12 @@ HWND GetForegroundWindow(void) {
   return windows.empty() ? nullptr : AsHwnd(windows.front());
 }
 
-// The host has no keyboard focus to move; the window is only checked.
-HWND SetFocus(HWND hWnd) {
-  if (hWnd && !IsWindow(hWnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  return nullptr;
-}
-
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam) {
   if (!lpEnumFunc) return Fail(ERROR_INVALID_PARAMETER);
   for (DWORD window : ProcessDevice()->ListWindows()) {
     if (!lpEnumFunc(AsHwnd(window), lParam)) return FALSE;
   }
   return TRUE;
-}
-
-LONG GetWindowLongW(HWND hWnd, int nIndex) {
-  std::lock_guard<std::mutex> lock(ModelMutex());
-  Window* window = FindWindowLocked(hWnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  switch (nIndex) {
-    case GWL_USERDATA: return static_cast<LONG>(window->user);
-    case DWL_USER: return static_cast<LONG>(window->dialogUser);
-    case -16: return static_cast<LONG>(window->style);    // GWL_STYLE
-    case -20: return static_cast<LONG>(window->exStyle);  // GWL_EXSTYLE
-    case -12: return ControlId(*window);                  // GWL_ID
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
-  }
-}
-
-LONG SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong) {
-  std::lock_guard<std::mutex> lock(ModelMutex());
-  Window* window = FindWindowLocked(hWnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  LONG_PTR* field = nIndex == GWL_USERDATA ? &window->user : nIndex == DWL_USER ? &window->dialogUser : nullptr;
-  if (!field) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  const LONG old = static_cast<LONG>(*field);
-  *field = dwNewLong;
-  return old;
-}
-
-DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
-  std::lock_guard<std::mutex> lock(ModelMutex());
-  Window* window = FindWindowLocked(hWnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  if (lpdwProcessId) *lpdwProcessId = GetCurrentProcessId();
-  return window->thread;
 }
 
 int GetSystemMetrics(int nIndex) {

@@ -20,8 +20,8 @@ bool FindDeviceRoot(std::string* hostDir);
 // Maps a device path to a host path. Existing names are matched without
 // regard to case; the rest keeps its case. "." and ".." are refused, and so
 // are characters a device name cannot hold ('*' and '?' only with
-// wildcards). False with the last error set.
-bool MapDevicePath(std::u16string_view path, std::string* hostPath, bool wildcards = false);
+// wildcards). False with the reason in error.
+bool ResolveDevicePath(std::u16string_view path, std::string* hostPath, DWORD* error, bool wildcards = false);
 
 // The device path of a host path inside the root.
 bool ToDevicePath(const std::string& hostPath, std::u16string* devicePath);

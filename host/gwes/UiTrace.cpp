@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "Utf.h"
+#include "common/Utf.h"
 
 namespace cehost {
 

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "DeviceRoot.h"
-#include "Kernel.h"
 #include "UiTrace.h"
-#include "Utf.h"
+#include "common/DeviceRoot.h"
+#include "common/Utf.h"
+#include "coredll/Kernel.h"
 
 extern char** environ;
 

@@ -40,8 +40,6 @@ struct Window {
   std::shared_ptr<MessageQueue> queue;
   WindowKind kind = WindowKind::Dialog;
   DLGPROC dialogProc = nullptr;
-  LONG_PTR user = 0;       // GWL_USERDATA
-  LONG_PTR dialogUser = 0; // DWL_USER
   int id = 0;
   std::u16string text;
   DWORD style = 0;

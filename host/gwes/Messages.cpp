@@ -2,14 +2,14 @@
 // boxes and beeps, and the delivery of other programs' messages.
 #include <atomic>
 
-#include "DeviceLink.h"
-#include "Kernel.h"
 #include "MessageQueue.h"
 #include "UiBackend.h"
 #include "UiTrace.h"
-#include "Utf.h"
-#include "WindowDelivery.h"
 #include "WindowModel.h"
+#include "common/Utf.h"
+#include "coredll/DeviceLink.h"
+#include "coredll/Kernel.h"
+#include "coredll/WindowDelivery.h"
 
 namespace cehost {
 
@@ -65,18 +65,9 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
   if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER);
-  MessageQueue::Current()->Next(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, true);
+  MessageQueue::Current()->Next(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
   return lpMsg->message != WM_QUIT;
 }
-
-BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
-  if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER);
-  return MessageQueue::Current()->Next(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, false,
-                                       (wRemoveMsg & PM_REMOVE) != 0);
-}
-
-// The host has no keyboard; there is nothing to translate.
-BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageW(const MSG* lpMsg) {
   if (!lpMsg) return 0;
@@ -89,9 +80,6 @@ LRESULT DispatchMessageW(const MSG* lpMsg) {
 }
 
 void PostQuitMessage(int nExitCode) { MessageQueue::Current()->Quit(nExitCode); }
-
-// Keyboard navigation between controls does not exist on the host.
-BOOL IsDialogMessageW(HWND, LPMSG) { return FALSE; }
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
   auto queue = QueueOf(hWnd);
@@ -129,7 +117,7 @@ int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
   int quitCode = 0;
   MSG msg;
   while (*answer == 0) {
-    queue->Next(&msg, nullptr, 0, 0, true, true);
+    queue->Next(&msg, nullptr, 0, 0);
     if (msg.message == WM_QUIT) {
       quit = true;
       quitCode = static_cast<int>(msg.wParam);
