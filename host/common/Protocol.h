@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Requests.h"
+
 namespace cehost {
 
 enum class Op : uint32_t {
@@ -17,35 +19,11 @@ enum class Op : uint32_t {
   // connection of one of its threads.
   HelloProcess = 1,
   HelloThread,
-  RegOpenKey,
-  RegCreateKey,
-  RegQueryValue,
-  RegSetValue,
-  RegDeleteValue,
-  RegDeleteKey,
-  RegEnumKey,
-  RegEnumValue,
-  ActivateDevice,
-  DeactivateDevice,
-  OpenDevice,
-  CloseDevice,
-  ReadDevice,
-  WriteDevice,
-  SeekDevice,
-  IoControlDevice,
-  CreateMutex,
-  ReleaseMutex,
-  CloseMutex,
-  GetLocalTime,
-  SetLocalTime,
-  CreateTopWindow,
-  DestroyTopWindow,
-  SetWindowTitle,
-  GetWindowTitle,
-  ListWindows,
-  PlaceWindow,
-  SetForegroundWindow,
-  SendWindowMessage,
+  // The requests of common/Requests.h, in its order.
+#define CEHOST_REQUEST_OP(name, result, parameters, arguments) name,
+  CEHOST_REQUESTS(CEHOST_REQUEST_OP)
+#undef CEHOST_REQUEST_OP
+  // Ends the device process.
   Shutdown,
   // From the device to a program, on its process connection; the program
   // answers each with a frame of the same operation.
@@ -53,6 +31,7 @@ enum class Op : uint32_t {
   // Another program made one of the program's windows the foreground window.
   ForegroundWindow,
 };
+
 
 // The largest frame either side accepts.
 constexpr uint32_t kMaxFrame = 16u << 20;

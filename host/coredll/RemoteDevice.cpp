@@ -9,6 +9,7 @@
 
 #include "DeviceLink.h"
 #include "WindowDelivery.h"
+#include "common/RequestCodec.h"
 
 namespace cehost {
 
@@ -40,11 +41,6 @@ bool Hello(int fd, Op op) {
   FrameReader welcome(body);
   uint32_t status;
   return welcome.Operation() == op && welcome.U32(&status) && welcome.Done() && status == ERROR_SUCCESS;
-}
-
-template <typename T>
-uint32_t Size(const T& container) {
-  return static_cast<uint32_t>(container.size());
 }
 
 }  // namespace
@@ -138,327 +134,45 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
   return true;
 }
 
-LONG RemoteDevice::RegOpenKey(const std::u16string& key) {
-  FrameWriter request = Request(Op::RegOpenKey);
-  request.Text(key);
-  FrameReader answer("");
-  uint32_t result;
-  if (!Call(request, &answer) || !answer.U32(&result)) return absent_->RegOpenKey(key);
-  return static_cast<LONG>(result);
-}
-
-LONG RemoteDevice::RegCreateKey(const std::u16string& key, DWORD* disposition) {
-  FrameWriter request = Request(Op::RegCreateKey);
-  request.Text(key);
-  FrameReader answer("");
-  uint32_t result, created;
-  if (!Call(request, &answer) || !answer.U32(&result) || !answer.U32(&created)) {
-    return absent_->RegCreateKey(key, disposition);
+// Buffers larger than a frame can carry are refused before anything is sent.
+template <Op op, typename Args>
+bool TooLarge(const Args& args) {
+  if constexpr (op == Op::ReadDevice || op == Op::WriteDevice) {
+    return std::get<2>(args) > kMaxTransfer;
+  } else if constexpr (op == Op::IoControlDevice) {
+    const auto& [file, code, in, inSize, out, outSize, returned] = args;
+    return (in && inSize > kMaxTransfer) || (out && outSize > kMaxTransfer);
+  } else {
+    return false;
   }
-  *disposition = created;
-  return static_cast<LONG>(result);
 }
 
-LONG RemoteDevice::RegQueryValue(const std::u16string& key, const std::u16string& name, DWORD* type,
-                                 std::vector<BYTE>* data) {
-  FrameWriter request = Request(Op::RegQueryValue);
-  request.Text(key).Text(name);
-  FrameReader answer("");
-  uint32_t result, valueType;
-  if (!Call(request, &answer) || !answer.U32(&result) || !answer.U32(&valueType) || !answer.Bytes(data)) {
-    return absent_->RegQueryValue(key, name, type, data);
-  }
-  *type = valueType;
-  return static_cast<LONG>(result);
-}
-
-LONG RemoteDevice::RegSetValue(const std::u16string& key, const std::u16string& name, DWORD type,
-                               const BYTE* data, DWORD size) {
-  FrameWriter request = Request(Op::RegSetValue);
-  request.Text(key).Text(name).U32(type).Bytes(data, size);
-  FrameReader answer("");
-  uint32_t result;
-  if (!Call(request, &answer) || !answer.U32(&result)) return absent_->RegSetValue(key, name, type, data, size);
-  return static_cast<LONG>(result);
-}
-
-LONG RemoteDevice::RegDeleteValue(const std::u16string& key, const std::u16string& name) {
-  FrameWriter request = Request(Op::RegDeleteValue);
-  request.Text(key).Text(name);
-  FrameReader answer("");
-  uint32_t result;
-  if (!Call(request, &answer) || !answer.U32(&result)) return absent_->RegDeleteValue(key, name);
-  return static_cast<LONG>(result);
-}
-
-LONG RemoteDevice::RegDeleteKey(const std::u16string& key) {
-  FrameWriter request = Request(Op::RegDeleteKey);
-  request.Text(key);
-  FrameReader answer("");
-  uint32_t result;
-  if (!Call(request, &answer) || !answer.U32(&result)) return absent_->RegDeleteKey(key);
-  return static_cast<LONG>(result);
-}
-
-LONG RemoteDevice::RegEnumKey(const std::u16string& key, DWORD index, std::u16string* name) {
-  FrameWriter request = Request(Op::RegEnumKey);
-  request.Text(key).U32(index);
-  FrameReader answer("");
-  uint32_t result;
-  if (!Call(request, &answer) || !answer.U32(&result) || !answer.Text(name)) {
-    return absent_->RegEnumKey(key, index, name);
-  }
-  return static_cast<LONG>(result);
-}
-
-LONG RemoteDevice::RegEnumValue(const std::u16string& key, DWORD index, std::u16string* name, DWORD* type,
-                                std::vector<BYTE>* data) {
-  FrameWriter request = Request(Op::RegEnumValue);
-  request.Text(key).U32(index);
-  FrameReader answer("");
-  uint32_t result, valueType;
-  if (!Call(request, &answer) || !answer.U32(&result) || !answer.Text(name) || !answer.U32(&valueType) ||
-      !answer.Bytes(data)) {
-    return absent_->RegEnumValue(key, index, name, type, data);
-  }
-  *type = valueType;
-  return static_cast<LONG>(result);
-}
-
-DWORD RemoteDevice::ActivateDevice(const std::u16string& key, DWORD clientInfo) {
-  FrameWriter request = Request(Op::ActivateDevice);
-  request.Text(key).U32(clientInfo);
-  FrameReader answer("");
-  uint32_t id;
-  if (!Call(request, &answer) || !answer.U32(&id)) return absent_->ActivateDevice(key, clientInfo);
-  return id;
-}
-
-BOOL RemoteDevice::DeactivateDevice(DWORD device) {
-  FrameWriter request = Request(Op::DeactivateDevice);
-  request.U32(device);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->DeactivateDevice(device);
-  return static_cast<BOOL>(ok);
-}
-
-DWORD RemoteDevice::OpenDevice(const std::u16string& name, DWORD access, DWORD share) {
-  FrameWriter request = Request(Op::OpenDevice);
-  request.Text(name).U32(access).U32(share);
-  FrameReader answer("");
-  uint32_t id;
-  if (!Call(request, &answer) || !answer.U32(&id)) return absent_->OpenDevice(name, access, share);
-  return id;
-}
-
-BOOL RemoteDevice::CloseDevice(DWORD file) {
-  FrameWriter request = Request(Op::CloseDevice);
-  request.U32(file);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->CloseDevice(file);
-  return static_cast<BOOL>(ok);
-}
-
-BOOL RemoteDevice::ReadDevice(DWORD file, void* buffer, DWORD count, DWORD* done) {
-  *done = 0;
-  if (count > kMaxTransfer) {
+template <Op op, typename R, typename... A>
+R RemoteDevice::Relay(A&... args) {
+  const auto call = std::forward_as_tuple(args...);
+  if constexpr (op == Op::ReadDevice || op == Op::WriteDevice) *std::get<3>(call) = 0;  // nothing moved yet
+  if (TooLarge<op>(call)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
+    return R();
   }
-  FrameWriter request = Request(Op::ReadDevice);
-  request.U32(file).U32(count);
+  FrameWriter request = Request(op);
+  codec::PutRequest<op>(request, call);
   FrameReader answer("");
-  uint32_t ok;
-  std::vector<BYTE> data;
-  if (!Call(request, &answer) || !answer.U32(&ok) || !answer.Bytes(&data) || data.size() > count) {
-    return absent_->ReadDevice(file, buffer, count, done);
+  if (Call(request, &answer)) {
+    if constexpr (std::is_void_v<R>) {
+      if (codec::TakeAnswer<op>(answer, call, static_cast<R*>(nullptr))) return;
+    } else {
+      R result{};
+      if (codec::TakeAnswer<op>(answer, call, &result)) return result;
+    }
   }
-  if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
-  *done = Size(data);
-  return static_cast<BOOL>(ok);
+  return (absent_.get()->*codec::Request<op>::kMethod)(args...);
 }
 
-BOOL RemoteDevice::WriteDevice(DWORD file, const void* buffer, DWORD count, DWORD* done) {
-  *done = 0;
-  if (count > kMaxTransfer) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  FrameWriter request = Request(Op::WriteDevice);
-  request.U32(file).Bytes(buffer, count);
-  FrameReader answer("");
-  uint32_t ok, written;
-  if (!Call(request, &answer) || !answer.U32(&ok) || !answer.U32(&written)) {
-    return absent_->WriteDevice(file, buffer, count, done);
-  }
-  *done = written;
-  return static_cast<BOOL>(ok);
-}
-
-DWORD RemoteDevice::SeekDevice(DWORD file, LONG amount, DWORD method) {
-  FrameWriter request = Request(Op::SeekDevice);
-  request.U32(file).U32(static_cast<uint32_t>(amount)).U32(method);
-  FrameReader answer("");
-  uint32_t position;
-  if (!Call(request, &answer) || !answer.U32(&position)) return absent_->SeekDevice(file, amount, method);
-  return position;
-}
-
-// The buffers' presence and declared sizes travel apart from their bytes, so
-// the driver sees exactly what the caller gave; an output buffer carries the
-// caller's bytes in and the driver's back.
-BOOL RemoteDevice::IoControlDevice(DWORD file, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
-                                   DWORD* returned) {
-  if ((in && inSize > kMaxTransfer) || (out && outSize > kMaxTransfer)) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  FrameWriter request = Request(Op::IoControlDevice);
-  request.U32(file).U32(code).Optional(in, inSize, true).Optional(out, outSize, true).Optional(
-      returned, sizeof(DWORD), true);
-  FrameReader answer("");
-  uint32_t ok, count;
-  std::vector<BYTE> data;
-  if (!Call(request, &answer) || !answer.U32(&ok) || !answer.Bytes(&data) || !answer.U32(&count) ||
-      data.size() != (out ? outSize : 0)) {
-    return absent_->IoControlDevice(file, code, in, inSize, out, outSize, returned);
-  }
-  if (out && !data.empty()) std::memcpy(out, data.data(), data.size());
-  if (returned) *returned = count;
-  return static_cast<BOOL>(ok);
-}
-
-DWORD RemoteDevice::CreateMutex(const std::u16string& name, BOOL initialOwner) {
-  FrameWriter request = Request(Op::CreateMutex);
-  request.Text(name).U32(initialOwner ? 1 : 0);
-  FrameReader answer("");
-  uint32_t id;
-  if (!Call(request, &answer) || !answer.U32(&id)) return absent_->CreateMutex(name, initialOwner);
-  return id;
-}
-
-BOOL RemoteDevice::ReleaseMutex(DWORD mutex) {
-  FrameWriter request = Request(Op::ReleaseMutex);
-  request.U32(mutex);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->ReleaseMutex(mutex);
-  return static_cast<BOOL>(ok);
-}
-
-BOOL RemoteDevice::CloseMutex(DWORD mutex) {
-  FrameWriter request = Request(Op::CloseMutex);
-  request.U32(mutex);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->CloseMutex(mutex);
-  return static_cast<BOOL>(ok);
-}
-
-DWORD RemoteDevice::CreateTopWindow(const std::u16string& title) {
-  FrameWriter request = Request(Op::CreateTopWindow);
-  request.Text(title);
-  FrameReader answer("");
-  uint32_t window;
-  if (!Call(request, &answer) || !answer.U32(&window)) return absent_->CreateTopWindow(title);
-  return window;
-}
-
-BOOL RemoteDevice::DestroyTopWindow(DWORD window) {
-  FrameWriter request = Request(Op::DestroyTopWindow);
-  request.U32(window);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->DestroyTopWindow(window);
-  return static_cast<BOOL>(ok);
-}
-
-BOOL RemoteDevice::SetWindowTitle(DWORD window, const std::u16string& title) {
-  FrameWriter request = Request(Op::SetWindowTitle);
-  request.U32(window).Text(title);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->SetWindowTitle(window, title);
-  return static_cast<BOOL>(ok);
-}
-
-BOOL RemoteDevice::GetWindowTitle(DWORD window, std::u16string* title) {
-  FrameWriter request = Request(Op::GetWindowTitle);
-  request.U32(window);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok) || !answer.Text(title)) {
-    return absent_->GetWindowTitle(window, title);
-  }
-  return static_cast<BOOL>(ok);
-}
-
-std::vector<DWORD> RemoteDevice::ListWindows() {
-  FrameWriter request = Request(Op::ListWindows);
-  FrameReader answer("");
-  uint32_t count;
-  if (!Call(request, &answer) || !answer.U32(&count)) return absent_->ListWindows();
-  std::vector<DWORD> windows;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t window;
-    if (!answer.U32(&window)) return absent_->ListWindows();
-    windows.push_back(window);
-  }
-  return windows;
-}
-
-BOOL RemoteDevice::PlaceWindow(DWORD window, DWORD placement) {
-  FrameWriter request = Request(Op::PlaceWindow);
-  request.U32(window).U32(placement);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->PlaceWindow(window, placement);
-  return static_cast<BOOL>(ok);
-}
-
-BOOL RemoteDevice::SetForegroundWindow(DWORD window) {
-  FrameWriter request = Request(Op::SetForegroundWindow);
-  request.U32(window);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->SetForegroundWindow(window);
-  return static_cast<BOOL>(ok);
-}
-
-BOOL RemoteDevice::SendWindowMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  FrameWriter request = Request(Op::SendWindowMessage);
-  request.U32(window).U32(message).U64(wParam).U64(static_cast<uint64_t>(lParam));
-  FrameReader answer("");
-  uint32_t ok;
-  uint64_t value;
-  if (!Call(request, &answer) || !answer.U32(&ok) || !answer.U64(&value)) {
-    return absent_->SendWindowMessage(window, message, wParam, lParam, result);
-  }
-  *result = static_cast<LRESULT>(value);
-  return static_cast<BOOL>(ok);
-}
-
-void RemoteDevice::GetLocalTime(SYSTEMTIME* time) {
-  FrameWriter request = Request(Op::GetLocalTime);
-  FrameReader answer("");
-  std::vector<BYTE> data;
-  if (!Call(request, &answer) || !answer.Bytes(&data) || data.size() != sizeof(SYSTEMTIME)) {
-    absent_->GetLocalTime(time);
-    return;
-  }
-  std::memcpy(time, data.data(), sizeof(SYSTEMTIME));
-}
-
-BOOL RemoteDevice::SetLocalTime(const SYSTEMTIME& time) {
-  FrameWriter request = Request(Op::SetLocalTime);
-  request.Bytes(&time, sizeof time);
-  FrameReader answer("");
-  uint32_t ok;
-  if (!Call(request, &answer) || !answer.U32(&ok)) return absent_->SetLocalTime(time);
-  return static_cast<BOOL>(ok);
-}
+#define CEHOST_REMOTE_REQUEST(name, result, parameters, arguments) \
+  result RemoteDevice::name parameters { return Relay<Op::name, result> arguments; }
+CEHOST_REQUESTS(CEHOST_REMOTE_REQUEST)
+#undef CEHOST_REMOTE_REQUEST
 
 bool RemoteDevice::Shutdown() {
   FrameWriter request = Request(Op::Shutdown);
