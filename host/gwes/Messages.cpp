@@ -1,9 +1,11 @@
-// Sending and posting messages, the message loop's calls, timers, message
-// boxes and beeps, and the delivery of other programs' messages.
+// Sending and posting messages, a window's procedure and its defaults, the
+// message loop's calls, timers, message boxes and beeps, and the delivery of
+// other programs' messages.
 #include <atomic>
 
 #include "MessageQueue.h"
 #include "UiBackend.h"
+#include "GdiObjects.h"
 #include "UiTrace.h"
 #include "WindowModel.h"
 #include "common/Utf.h"
@@ -24,6 +26,27 @@ std::shared_ptr<MessageQueue> QueueOf(HWND hwnd) {
 
 }  // namespace
 
+LRESULT CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  WindowKind kind;
+  DLGPROC proc;
+  {
+    std::lock_guard<std::mutex> lock(ModelMutex());
+    Window* window = FindWindowLocked(hwnd);
+    if (!window) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    kind = window->kind;
+    proc = window->dialogProc;
+  }
+  if (kind == WindowKind::Dialog) return DialogProcedure(hwnd, proc, message, wParam, lParam);
+  if (kind != WindowKind::MessageBox && message == WM_PAINT) {
+    PaintControl(hwnd);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 BOOL DeliverToLocalWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   auto queue = QueueOf(window);
   if (!queue) return Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -38,6 +61,57 @@ BOOL DeliverToLocalWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 using namespace cehost;
 
 extern "C" {
+
+LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  switch (Msg) {
+    case WM_CTLCOLOREDIT:
+      SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+      SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_STATICTEXT));
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_STATIC));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_STATIC));
+    case WM_PAINT: {
+      std::lock_guard<std::mutex> lock(ModelMutex());
+      if (Window* window = FindWindowLocked(hWnd)) window->queue->Validate(hWnd);
+      return 0;
+    }
+    case WM_SETICON: {
+      const bool big = wParam == ICON_BIG;
+      auto image = IconImage(reinterpret_cast<HICON>(lParam), big ? 32 : 16);
+      {
+        std::lock_guard<std::mutex> lock(ModelMutex());
+        Window* window = FindWindowLocked(hWnd);
+        if (!window) return 0;
+        window->icons[big ? 1 : 0] = image;
+      }
+      TraceLine("icon")
+          .Int("type", static_cast<long long>(wParam))
+          .Int("w", image ? image->width : 0)
+          .Int("h", image ? image->height : 0)
+          .Write();
+      Backend().Changed(hWnd);
+      return 0;
+    }
+    case WM_CLOSE:
+      DestroyWindow(hWnd);
+      return 0;
+    case WM_SETTEXT:
+      return SetWindowTextW(hWnd, reinterpret_cast<LPCWSTR>(lParam));
+    case WM_GETTEXT:
+      return GetWindowTextW(hWnd, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
+    case WM_GETTEXTLENGTH:
+      return GetWindowTextLengthW(hWnd);
+    default:
+      return 0;
+  }
+}
 
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   auto queue = QueueOf(hWnd);

@@ -63,6 +63,29 @@ std::mutex& ModelMutex();
 // Under the model lock.
 Window* FindWindowLocked(HWND hwnd);
 std::vector<HWND> TopWindowsLocked();
+// Marks the window, and a top-level window's controls, for painting on its thread.
+void InvalidateLocked(Window* window);
+
+// Creates a window in the model; a top-level one is listed by the device.
+HWND AddWindow(std::unique_ptr<Window> window);
+
+// The window's procedure: the dialog procedure with the dialog manager's
+// defaults (Dialogs.cpp), or a control's painting (Painting.cpp).
+LRESULT DialogProcedure(HWND hwnd, DLGPROC proc, UINT message, WPARAM wParam, LPARAM lParam);
+void PaintControl(HWND hwnd);
+
+// Window ids as the device lists them.
+inline HWND AsHwnd(DWORD value) { return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(value)); }
+inline DWORD AsDword(HWND hwnd) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(hwnd)); }
+
+inline BOOL NoWindow() {
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return FALSE;
+}
+
+inline HWND TopOf(const Window* window) { return window->parent ? window->parent : window->hwnd; }
+
+inline int ControlId(const Window& window) { return static_cast<int>(static_cast<short>(window.id)); }
 
 // The device's screen, in pixels.
 constexpr int kScreenWidth = 320;

@@ -1,0 +1,94 @@
+// Painting: what is invalid is painted on the window's own thread, and a
+// control asks its dialog for its colours each time it paints.
+#include "GdiObjects.h"
+#include "MessageQueue.h"
+#include "UiBackend.h"
+#include "UiTrace.h"
+#include "WindowModel.h"
+
+namespace cehost {
+
+void InvalidateLocked(Window* window) {
+  window->queue->Invalidate(window->hwnd);
+  for (HWND child : window->children) {
+    if (Window* control = FindWindowLocked(child)) control->queue->Invalidate(child);
+  }
+}
+
+void PaintControl(HWND hwnd) {
+  HWND parent;
+  WindowKind kind;
+  DWORD style;
+  {
+    std::lock_guard<std::mutex> lock(ModelMutex());
+    Window* control = FindWindowLocked(hwnd);
+    if (!control) return;
+    control->queue->Validate(hwnd);
+    parent = control->parent;
+    kind = control->kind;
+    style = control->style;
+  }
+  // A control asks its dialog for its colours each time it paints.
+  PaintContext dc;
+  const UINT message = kind == WindowKind::Button ? WM_CTLCOLORBTN
+                       : kind == WindowKind::Edit && !(style & ES_READONLY) ? WM_CTLCOLOREDIT
+                                                                             : WM_CTLCOLORSTATIC;
+  const HBRUSH brush = reinterpret_cast<HBRUSH>(
+      SendMessageW(parent, message, reinterpret_cast<WPARAM>(dc.Handle()), reinterpret_cast<LPARAM>(hwnd)));
+  const DeviceContext colours = dc.Get();
+  COLORREF fill = kFaceColour;
+  BrushColour(brush, &fill);
+  int id;
+  {
+    std::lock_guard<std::mutex> lock(ModelMutex());
+    Window* control = FindWindowLocked(hwnd);
+    if (!control) return;
+    control->colours = PaintColours{true, colours.text, colours.mode, colours.background, fill};
+    id = ControlId(*control);
+  }
+  TraceLine("paint")
+      .Int("id", id)
+      .Colour("fg", colours.text)
+      .Int("mode", colours.mode)
+      .Colour("bg", colours.background)
+      .Write();
+  Backend().Changed(parent);
+}
+
+}  // namespace cehost
+
+using namespace cehost;
+
+extern "C" {
+
+BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
+  std::lock_guard<std::mutex> lock(ModelMutex());
+  Window* window = FindWindowLocked(hWnd);
+  if (!window) return NoWindow();
+  InvalidateLocked(window);
+  return TRUE;
+}
+
+// On the window's thread it paints at once; from another thread it only
+// wakes the window's thread, which paints, so the caller never waits for it.
+BOOL UpdateWindow(HWND hWnd) {
+  std::shared_ptr<MessageQueue> queue;
+  std::vector<HWND> windows{hWnd};
+  {
+    std::lock_guard<std::mutex> lock(ModelMutex());
+    Window* window = FindWindowLocked(hWnd);
+    if (!window) return NoWindow();
+    queue = window->queue;
+    windows.insert(windows.end(), window->children.begin(), window->children.end());
+  }
+  if (queue->Thread() != GetCurrentThreadId()) {
+    queue->Wake();
+    return TRUE;
+  }
+  for (HWND window : windows) {
+    if (queue->IsInvalid(window)) CallWindow(window, WM_PAINT, 0, 0);
+  }
+  return TRUE;
+}
+
+}  // extern "C"
