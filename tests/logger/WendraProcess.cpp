@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 namespace loggertest {
 
 namespace fs = std::filesystem;
@@ -14,39 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kAppDir[] = "Program Files/Wendra";
-
-// Reads one JSON value at text[i]: a string (unescaped), a number, a literal
-// or a flat array (kept as written).
-std::string ReadValue(const std::string& text, size_t& i) {
-  std::string value;
-  if (text[i] == '"') {
-    for (++i; i < text.size() && text[i] != '"'; ++i) {
-      if (text[i] != '\\') {
-        value += text[i];
-        continue;
-      }
-      const char c = text[++i];
-      if (c == 'n') {
-        value += '\n';
-      } else if (c == 'r') {
-        value += '\r';
-      } else if (c == 't') {
-        value += '\t';
-      } else if (c == 'u') {
-        value += static_cast<char>(std::stoi(text.substr(i + 1, 4), nullptr, 16));
-        i += 4;
-      } else {
-        value += c;
-      }
-    }
-    ++i;
-    return value;
-  }
-  const char end = text[i] == '[' ? ']' : '\0';
-  while (i < text.size() && (end ? text[i] != end : text[i] != ',' && text[i] != '}')) value += text[i++];
-  if (end) value += text[i++];
-  return value;
-}
 
 }  // namespace
 
@@ -65,14 +34,11 @@ std::vector<TraceEntry> ReadTrace(const std::string& path) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
-    if (line.size() < 2 || line.front() != '{' || line.back() != '}') continue;  // a line still being written
+    const auto object = nlohmann::json::parse(line, nullptr, false);
+    if (!object.is_object()) continue;  // a line still being written
     TraceEntry entry;
-    size_t i = 1;
-    while (i < line.size() && line[i] == '"') {
-      const std::string name = ReadValue(line, i);
-      ++i;  // ':'
-      entry.fields[name] = ReadValue(line, i);
-      if (line[i] == ',') ++i;
+    for (const auto& [name, value] : object.items()) {
+      entry.fields[name] = value.is_string() ? value.get<std::string>() : value.dump();
     }
     entry.op = entry.Get("op");
     entries.push_back(entry);

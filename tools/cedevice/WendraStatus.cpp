@@ -3,9 +3,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include <nlohmann/json.hpp>
 
 #include "logger/ControlIds.h"
 
@@ -14,51 +15,6 @@ namespace cedevice {
 namespace fs = std::filesystem;
 
 namespace {
-
-// The value of "key": in one trace line, a flat JSON object. Strings are
-// unescaped; a key that is missing gives an empty text.
-std::string Field(const std::string& line, const std::string& key) {
-  const std::string marker = "\"" + key + "\":";
-  size_t at = line.find(marker);
-  if (at == std::string::npos) return "";
-  at += marker.size();
-  if (at >= line.size()) return "";
-  if (line[at] != '"') {
-    const size_t end = line.find_first_of(",}", at);
-    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
-  }
-  std::string value;
-  for (size_t i = at + 1; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '"') return value;
-    if (c != '\\' || i + 1 >= line.size()) {
-      value += c;
-      continue;
-    }
-    const char e = line[++i];
-    if (e == 'n') {
-      value += '\n';
-    } else if (e == 't') {
-      value += '\t';
-    } else if (e == 'u' && i + 4 < line.size()) {
-      const unsigned long cp = std::strtoul(line.substr(i + 1, 4).c_str(), nullptr, 16);
-      i += 4;
-      if (cp < 0x80) {
-        value += static_cast<char>(cp);
-      } else if (cp < 0x800) {
-        value += static_cast<char>(0xC0 | (cp >> 6));
-        value += static_cast<char>(0x80 | (cp & 0x3F));
-      } else {
-        value += static_cast<char>(0xE0 | (cp >> 12));
-        value += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        value += static_cast<char>(0x80 | (cp & 0x3F));
-      }
-    } else {
-      value += e;
-    }
-  }
-  return value;
-}
 
 bool IsTrackName(const std::string& name) {
   if (name.size() != 18 || name.compare(14, 4, ".txt") != 0) return false;
@@ -88,10 +44,16 @@ void WendraStatus::Update() {
 }
 
 void WendraStatus::Apply(const std::string& line) {
-  const std::string op = Field(line, "op");
-  const int id = std::atoi(Field(line, "id").c_str());
-  if (op == "text") texts_[id] = Field(line, "text");
-  if (op == "show" && id == IDC_RECEIVE_LAMP_DATA) receiving_ = Field(line, "shown") == "true";
+  const auto step = nlohmann::json::parse(line, nullptr, false);
+  if (!step.is_object()) return;  // not a line of the trace: nothing to show
+  try {
+    const std::string op = step.value("op", "");
+    const int id = step.value("id", 0);
+    if (op == "text") texts_[id] = step.value("text", "");
+    if (op == "show" && id == IDC_RECEIVE_LAMP_DATA) receiving_ = step.value("shown", false);
+  } catch (const nlohmann::json::type_error&) {
+    // A step whose fields have other types than Wendra writes shows nothing.
+  }
 }
 
 std::string WendraStatus::TrackFile() const {
