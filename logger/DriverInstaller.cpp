@@ -8,9 +8,9 @@
 
 namespace {
 
-const WCHAR kDriverFile[] = TEXT("Ravelink.Dll");
-const WCHAR kInstalledDriver[] = TEXT("\\Windows\\Ravelink.Dll");
-const WCHAR kRelayKey[] = TEXT("Drivers\\BuiltIn\\Ravelink");
+const WCHAR DRIVER_FILE[] = TEXT("Ravelink.Dll");
+const WCHAR INSTALLED_DRIVER[] = TEXT("\\Windows\\Ravelink.Dll");
+const WCHAR RELAY_KEY[] = TEXT("Drivers\\BuiltIn\\Ravelink");
 
 void SetText(HKEY key, LPCWSTR name, LPCWSTR value) {
   RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
@@ -28,21 +28,21 @@ void SetNumber(HKEY key, LPCWSTR name, LONG value) {
 // next start install again.
 void DriverInstaller::InstallDriver(const LoggerState& state) {
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(kInstalledDriver, &found);
+  HANDLE search = FindFirstFileW(INSTALLED_DRIVER, &found);
   if (search != INVALID_HANDLE_VALUE) {
     FindClose(search);
     return;
   }
 
   WCHAR source[MAX_PATH];
-  _snwprintf(source, MAX_PATH - 1, TEXT("%s%s"), state.appDir, kDriverFile);
+  _snwprintf(source, MAX_PATH - 1, TEXT("%s%s"), state.appDir, DRIVER_FILE);
   source[MAX_PATH - 1] = TEXT('\0');
-  CopyFileW(source, kInstalledDriver, FALSE);
+  CopyFileW(source, INSTALLED_DRIVER, FALSE);
 
   HKEY key;
   DWORD disposition;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRelayKey, 0, NULL, 0, 0, NULL, &key, &disposition) == ERROR_SUCCESS) {
-    SetText(key, TEXT("Dll"), kDriverFile);
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, RELAY_KEY, 0, NULL, 0, 0, NULL, &key, &disposition) == ERROR_SUCCESS) {
+    SetText(key, TEXT("Dll"), DRIVER_FILE);
     SetText(key, TEXT("Prefix"), TEXT("COM"));
     SetNumber(key, TEXT("Index"), state.settings.chgtoport);
     SetNumber(key, TEXT("srcIndex"), state.settings.chgfromport);
@@ -50,5 +50,5 @@ void DriverInstaller::InstallDriver(const LoggerState& state) {
     RegCloseKey(key);
   }
 
-  ActivateDevice(kRelayKey, 0);
+  ActivateDevice(RELAY_KEY, 0);
 }

@@ -6,15 +6,15 @@
 
 namespace {
 
-const WCHAR kInstanceSuffix[] = TEXT("@kelbrun<*+~#$>");
+const WCHAR INSTANCE_SUFFIX[] = TEXT("@kelbrun<*+~#$>");
 // A title is read as at most 79 characters and a terminator.
-constexpr int kTitleChars = 80;
+constexpr int TITLE_CHARS = 80;
 // WM_LBUTTONUP at the client point 255, 255.
-const LPARAM kRestoreSignal = 0x00FF00FF;
+const LPARAM RESTORE_SIGNAL = 0x00FF00FF;
 
 }  // namespace
 
-WCHAR InstanceName[MAX_PATH + kInstanceSuffixChars];
+WCHAR InstanceName[MAX_PATH + INSTANCE_SUFFIX_CHARS];
 
 LoggerApp theApp;
 
@@ -25,7 +25,7 @@ LoggerApp::LoggerApp() {}
 
 BOOL LoggerApp::InitInstance() {
   wcsncpy(InstanceName, m_pszAppName, MAX_PATH - 1);
-  wcscat(InstanceName, kInstanceSuffix);
+  wcscat(InstanceName, INSTANCE_SUFFIX);
 
   // Never closed: the mutex goes with the process.
   HANDLE mutex = CreateMutexW(NULL, TRUE, InstanceName);
@@ -43,12 +43,12 @@ BOOL LoggerApp::InitInstance() {
 }
 
 BOOL CALLBACK FindRunningWindow(HWND hWnd, LPARAM) {
-  WCHAR title[kTitleChars];
+  WCHAR title[TITLE_CHARS];
   title[0] = TEXT('\0');
-  GetWindowTextW(hWnd, title, kTitleChars);
+  GetWindowTextW(hWnd, title, TITLE_CHARS);
   if (wcscmp(title, InstanceName) != 0) return TRUE;
   // Handled by the running window before this copy goes on.
-  SendMessageW(hWnd, WM_LBUTTONUP, 0, kRestoreSignal);
+  SendMessageW(hWnd, WM_LBUTTONUP, 0, RESTORE_SIGNAL);
   SetForegroundWindow(hWnd);
   return FALSE;
 }

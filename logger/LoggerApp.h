@@ -4,9 +4,9 @@
 
 #include <afxwin.h>
 
-constexpr int kInstanceSuffixChars = 15;
+constexpr int INSTANCE_SUFFIX_CHARS = 15;
 // Application name + "@kelbrun<*+~#$>": the instance mutex's name and the main window's title.
-extern WCHAR InstanceName[MAX_PATH + kInstanceSuffixChars];
+extern WCHAR InstanceName[MAX_PATH + INSTANCE_SUFFIX_CHARS];
 
 // Called for each top-level window, top of the stacking order first: sends
 // the restore signal to the first window titled InstanceName and brings it

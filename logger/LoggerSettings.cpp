@@ -15,7 +15,7 @@ LONG TileWidth(LONG value) { return value == 0 ? 1 : static_cast<DWORD>(value) >
 LONG TileHeight(LONG value) { return value == 0 ? 1 : static_cast<DWORD>(value) > 53 ? 53 : value; }
 LONG WritePolicy(LONG value) { return static_cast<DWORD>(value) > 2 ? 1 : value; }
 
-typedef WCHAR SettingText[kSettingsLineChars];
+typedef WCHAR SettingText[SETTINGS_LINE_CHARS];
 
 struct SettingKey {
   const WCHAR* name;
@@ -26,17 +26,17 @@ struct SettingKey {
 };
 
 constexpr SettingKey Integer(const WCHAR* name, LONG LoggerSettings::*field, LONG (*rule)(LONG) = AsRead) {
-  return {name, field, rule, nullptr, nullptr};
+  return {name, field, rule, NULL, NULL};
 }
 constexpr SettingKey Flag(const WCHAR* name, BOOL LoggerSettings::*field) {
-  return {name, nullptr, nullptr, field, nullptr};
+  return {name, NULL, NULL, field, NULL};
 }
 constexpr SettingKey Text(const WCHAR* name, SettingText LoggerSettings::*field) {
-  return {name, nullptr, nullptr, nullptr, field};
+  return {name, NULL, NULL, NULL, field};
 }
 
 // In matching order.
-constexpr SettingKey kKeys[] = {
+constexpr SettingKey SETTING_KEYS[] = {
     Integer(TEXT("interval"), &LoggerSettings::interval),
     Integer(TEXT("minposx"), &LoggerSettings::minposx),
     Integer(TEXT("minposy"), &LoggerSettings::minposy),
@@ -80,7 +80,7 @@ void ApplyLine(LoggerSettings& settings, WCHAR* line) {
     value[n - 1] = TEXT('\0');
   }
 
-  for (const SettingKey& entry : kKeys) {
+  for (const SettingKey& entry : SETTING_KEYS) {
     if (wcscmp(key, entry.name) != 0) continue;
     if (entry.integer) {
       settings.*entry.integer = entry.rule(wcstol(value, NULL, 10));
@@ -88,8 +88,8 @@ void ApplyLine(LoggerSettings& settings, WCHAR* line) {
       settings.*entry.flag = wcstol(value, NULL, 10) != 0;
     } else {
       WCHAR* field = settings.*entry.text;
-      wcsncpy(field, value, kSettingsLineChars - 1);
-      field[kSettingsLineChars - 1] = TEXT('\0');
+      wcsncpy(field, value, SETTINGS_LINE_CHARS - 1);
+      field[SETTINGS_LINE_CHARS - 1] = TEXT('\0');
     }
     return;
   }
@@ -116,7 +116,7 @@ void LoadSettings(LoggerState& state, LPCWSTR appName) {
   state.settings = LoggerSettings();
   if (!file) return;
 
-  WCHAR line[kSettingsLineChars];
-  while (fgetws(line, kSettingsLineChars, file)) ApplyLine(state.settings, line);
+  WCHAR line[SETTINGS_LINE_CHARS];
+  while (fgetws(line, SETTINGS_LINE_CHARS, file)) ApplyLine(state.settings, line);
   fclose(file);
 }

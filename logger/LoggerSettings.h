@@ -7,7 +7,7 @@
 struct LoggerState;
 
 // The buffer a settings line is read into; any value of a line fits a text setting.
-constexpr int kSettingsLineChars = 1000;
+constexpr int SETTINGS_LINE_CHARS = 1000;
 
 // Member initialisers are the defaults of a missing key.
 struct LoggerSettings {
@@ -20,16 +20,16 @@ struct LoggerSettings {
   BOOL topmost = TRUE;
   BOOL rstcurrun = FALSE;
   BOOL autostart = FALSE;
-  WCHAR btn1appname[kSettingsLineChars] = {};
-  WCHAR btn1apppath[kSettingsLineChars] = {};
-  WCHAR btn1appargv[kSettingsLineChars] = {};
-  WCHAR btn2appname[kSettingsLineChars] = {};
-  WCHAR btn2apppath[kSettingsLineChars] = {};
-  WCHAR btn2appargv[kSettingsLineChars] = {};
+  WCHAR btn1appname[SETTINGS_LINE_CHARS] = {};
+  WCHAR btn1apppath[SETTINGS_LINE_CHARS] = {};
+  WCHAR btn1appargv[SETTINGS_LINE_CHARS] = {};
+  WCHAR btn2appname[SETTINGS_LINE_CHARS] = {};
+  WCHAR btn2apppath[SETTINGS_LINE_CHARS] = {};
+  WCHAR btn2appargv[SETTINGS_LINE_CHARS] = {};
   LONG chgfromport = 5;
   LONG chgtoport = 6;
   LONG monport = 7;
-  WCHAR logdir[kSettingsLineChars] = {};
+  WCHAR logdir[SETTINGS_LINE_CHARS] = {};
   LONG writecache = 1;
   BOOL onlyactivatedriver = FALSE;
 };

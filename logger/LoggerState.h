@@ -9,13 +9,13 @@
 #include "LoggerSettings.h"
 #include "LoggerView.h"
 
-constexpr int kFixDateChars = 14;
-constexpr int kFixTimeChars = 16;
+constexpr int FIX_DATE_CHARS = 14;
+constexpr int FIX_TIME_CHARS = 16;
 
 // Values of the latest sentences, written by the receive thread.
 struct FixData {
-  char fixDate[kFixDateChars + 1] = {};  // ddmmyy as received
-  char fixTime[kFixTimeChars + 1] = {};  // hhmmss[.fff] as received
+  char fixDate[FIX_DATE_CHARS + 1] = {};  // ddmmyy as received
+  char fixTime[FIX_TIME_CHARS + 1] = {};  // hhmmss[.fff] as received
   double latitude = 0.0;                 // decimal degrees; the hemisphere letter is only shown
   double longitude = 0.0;
   double speedKmh = 0.0;
@@ -66,13 +66,13 @@ struct LoggerState {
 // Holds the track lock for its scope.
 class TrackLock {
  public:
-  explicit TrackLock(LoggerState& state) : section_(state.trackLock) { EnterCriticalSection(&section_); }
-  ~TrackLock() { LeaveCriticalSection(&section_); }
+  explicit TrackLock(LoggerState& state) : m_section(state.trackLock) { EnterCriticalSection(&m_section); }
+  ~TrackLock() { LeaveCriticalSection(&m_section); }
   TrackLock(const TrackLock&) = delete;
   TrackLock& operator=(const TrackLock&) = delete;
 
  private:
-  CRITICAL_SECTION& section_;
+  CRITICAL_SECTION& m_section;
 };
 
 // One per process, not per window: they keep their values from one Start to

@@ -13,14 +13,14 @@
 namespace {
 
 // The restore signal a second start sends: a release at this client point.
-constexpr LONG kRestoreSignalX = 255;
-constexpr LONG kRestoreSignalY = 255;
+constexpr LONG RESTORE_SIGNAL_X = 255;
+constexpr LONG RESTORE_SIGNAL_Y = 255;
 
 // The full window after a restore, in screen pixels.
-constexpr int kFullX = 8;
-constexpr int kFullY = 10;
-constexpr int kFullWidth = 303;
-constexpr int kFullHeight = 220;
+constexpr int FULL_X = 8;
+constexpr int FULL_Y = 10;
+constexpr int FULL_WIDTH = 303;
+constexpr int FULL_HEIGHT = 220;
 
 }  // namespace
 
@@ -131,9 +131,9 @@ void LoggerWindow::Launch(LPCWSTR path, LPCWSTR parameters) {
     EnterCompactTile();
     return;
   }
-  WCHAR text[kSettingsLineChars + 16];
-  _snwprintf(text, kSettingsLineChars + 15, TEXT("起動できません。\n%s"), path);
-  text[kSettingsLineChars + 15] = TEXT('\0');
+  WCHAR text[SETTINGS_LINE_CHARS + 16];
+  _snwprintf(text, SETTINGS_LINE_CHARS + 15, TEXT("起動できません。\n%s"), path);
+  text[SETTINGS_LINE_CHARS + 15] = TEXT('\0');
   MessageBox(text, AfxGetAppName(), MB_ICONHAND | MB_OK);
 }
 
@@ -144,9 +144,9 @@ void LoggerWindow::OnLButtonUp(UINT nFlags, CPoint point) {
     return;
   }
   // The tile is at most 65 x 53 pixels, so a tap never reports this point.
-  if (point.x == kRestoreSignalX && point.y == kRestoreSignalY && !m_state.settings.rstcurrun) return;
+  if (point.x == RESTORE_SIGNAL_X && point.y == RESTORE_SIGNAL_Y && !m_state.settings.rstcurrun) return;
   DefaultBeep();
-  SetWindowPos(m_state.settings.topmost ? &wndTopMost : &wndNoTopMost, kFullX, kFullY, kFullWidth, kFullHeight,
+  SetWindowPos(m_state.settings.topmost ? &wndTopMost : &wndNoTopMost, FULL_X, FULL_Y, FULL_WIDTH, FULL_HEIGHT,
                SWP_SHOWWINDOW);
   m_state.compactMode = FALSE;
   CDialog::OnLButtonUp(nFlags, point);

@@ -12,21 +12,21 @@
 namespace {
 
 // Room for "%c%11.7f" of any double, so a garbage field never cuts a text.
-constexpr size_t kTextSize = 352;
+constexpr size_t TEXT_SIZE = 352;
 
 // Read-outs are ASCII: formatted narrow, then widened, without the heap.
 // A leading zero (an empty hemisphere letter) is kept, so the text is empty.
 void ShowNarrow(LoggerView& view, int id, const char* text, int length) {
-  WCHAR wide[kTextSize];
+  WCHAR wide[TEXT_SIZE];
   if (length < 0) length = 0;
-  if (length > static_cast<int>(kTextSize) - 1) length = static_cast<int>(kTextSize) - 1;
+  if (length > static_cast<int>(TEXT_SIZE) - 1) length = static_cast<int>(TEXT_SIZE) - 1;
   for (int i = 0; i < length; ++i) wide[i] = static_cast<unsigned char>(text[i]);
   wide[length] = TEXT('\0');
   view.SetControlText(id, wide);
 }
 
 void ShowCoordinate(LoggerView& view, int id, char hemisphere, double degrees) {
-  char text[kTextSize];
+  char text[TEXT_SIZE];
   const int length = snprintf(text, sizeof text, "%c%11.7f", hemisphere, degrees);
   ShowNarrow(view, id, text, length);
 }
@@ -61,9 +61,9 @@ void CountDown(LONG& counter) {
 
 }  // namespace
 
-NmeaInterpreter::NmeaInterpreter() : length_(0), count_(0), overlong_(false) {
-  line_[0] = '\0';
-  field_[0] = line_;
+NmeaInterpreter::NmeaInterpreter() : m_length(0), m_count(0), m_overlong(false) {
+  m_line[0] = '\0';
+  m_field[0] = m_line;
 }
 
 // One scan over the chunk: each byte is appended to the pending line and a
@@ -74,13 +74,13 @@ void NmeaInterpreter::Interpret(LoggerState& state, char* chunk) {
     const char c = *p;
     if (c == '\n') {
       EndLine(state);
-    } else if (length_ == kLineSize - 1) {
-      overlong_ = true;
+    } else if (m_length == LINE_SIZE - 1) {
+      m_overlong = true;
     } else if (c == ',') {
-      line_[length_++] = '\0';
-      if (count_ < kMaxFields) field_[++count_] = line_ + length_;  // surplus fields are dropped
+      m_line[m_length++] = '\0';
+      if (m_count < MAX_FIELDS) m_field[++m_count] = m_line + m_length;  // surplus fields are dropped
     } else {
-      line_[length_++] = c;
+      m_line[m_length++] = c;
     }
   }
   chunk[0] = '\0';
@@ -92,23 +92,23 @@ void NmeaInterpreter::EndLine(LoggerState& state) {
     int minFields;
     void (NmeaInterpreter::*handle)(LoggerState&);
   };
-  static constexpr Handler kHandlers[] = {
+  static constexpr Handler SENTENCE_HANDLERS[] = {
       {"$GPRMC", 9, &NmeaInterpreter::Rmc},
       {"$GPGGA", 9, &NmeaInterpreter::Gga},
       {"$GPGSA", 2, &NmeaInterpreter::Gsa},
   };
 
-  line_[length_] = '\0';
-  if (!overlong_) {
-    for (const Handler& handler : kHandlers) {
-      if (strcmp(field_[0], handler.header) != 0) continue;
-      if (count_ >= handler.minFields) (this->*handler.handle)(state);
+  m_line[m_length] = '\0';
+  if (!m_overlong) {
+    for (const Handler& handler : SENTENCE_HANDLERS) {
+      if (strcmp(m_field[0], handler.header) != 0) continue;
+      if (m_count >= handler.minFields) (this->*handler.handle)(state);
       break;
     }
   }
-  length_ = 0;
-  count_ = 0;
-  overlong_ = false;
+  m_length = 0;
+  m_count = 0;
+  m_overlong = false;
 }
 
 // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
@@ -116,20 +116,20 @@ void NmeaInterpreter::Rmc(LoggerState& state) {
   FixData& fix = state.fix;
   LoggerView& view = *state.view;
 
-  fix.latitude = Degrees(field_[3]);
-  ShowCoordinate(view, IDC_LATITUDE, field_[4][0], fix.latitude);
-  fix.longitude = Degrees(field_[5]);
-  ShowCoordinate(view, IDC_LONGITUDE, field_[6][0], fix.longitude);
+  fix.latitude = Degrees(m_field[3]);
+  ShowCoordinate(view, IDC_LATITUDE, m_field[4][0], fix.latitude);
+  fix.longitude = Degrees(m_field[5]);
+  ShowCoordinate(view, IDC_LONGITUDE, m_field[6][0], fix.longitude);
 
-  fix.speedKmh = Decimal(field_[7]) * 1.852;
+  fix.speedKmh = Decimal(m_field[7]) * 1.852;
   if (fix.speedKmh > maxSpeed) {
     maxSpeed = fix.speedKmh;
-    char text[kTextSize];
+    char text[TEXT_SIZE];
     ShowNarrow(view, IDC_TOP_SPEED, text, snprintf(text, sizeof text, "%.1f", maxSpeed));
   }
 
-  CopyField(fix.fixDate, field_[9]);
-  CopyField(fix.fixTime, field_[1]);
+  CopyField(fix.fixDate, m_field[9]);
+  CopyField(fix.fixTime, m_field[1]);
 
   CountDown(state.cycleCounter);
   if (state.logging && state.cycleCounter == 0) TrackWriter::DueRecord(state);
@@ -137,7 +137,7 @@ void NmeaInterpreter::Rmc(LoggerState& state) {
 
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
 void NmeaInterpreter::Gga(LoggerState& state) {
-  const LONG quality = Integer(field_[6]);
+  const LONG quality = Integer(m_field[6]);
   state.fix.fixQuality = quality;
   switch (quality) {
     case 0: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("NoFix")); break;
@@ -145,13 +145,13 @@ void NmeaInterpreter::Gga(LoggerState& state) {
     case 2: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("DGPS")); break;
     default: break;  // other qualities leave the text as it was
   }
-  state.fix.altitude = Decimal(field_[9]);
+  state.fix.altitude = Decimal(m_field[9]);
   state.cycleCounter = 2;
 }
 
 // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
 void NmeaInterpreter::Gsa(LoggerState& state) {
-  state.fix.fixMode = Integer(field_[2]);
+  state.fix.fixMode = Integer(m_field[2]);
   switch (state.fix.fixMode) {
     case 1: state.view->SetControlText(IDC_FIX_TYPE, TEXT("NA")); break;
     case 2: state.view->SetControlText(IDC_FIX_TYPE, TEXT("2D")); break;

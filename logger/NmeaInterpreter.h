@@ -9,8 +9,8 @@ struct LoggerState;
 
 class NmeaInterpreter {
  public:
-  static constexpr size_t kLineSize = 4096;  // a pending line of 4095 characters and a zero
-  static constexpr int kMaxFields = 99;      // fields after the header
+  static constexpr size_t LINE_SIZE = 4096;  // a pending line of 4095 characters and a zero
+  static constexpr int MAX_FIELDS = 99;      // fields after the header
 
   NmeaInterpreter();
 
@@ -25,11 +25,11 @@ class NmeaInterpreter {
   void Gga(LoggerState& state);
   void Gsa(LoggerState& state);
 
-  char line_[kLineSize];
-  size_t length_;
+  char m_line[LINE_SIZE];
+  size_t m_length;
   // Entry 0 is the header; entry k the text after the k-th comma. They point
-  // into line_, whose commas have become zeros.
-  const char* field_[kMaxFields + 1];
-  int count_;
-  bool overlong_;  // the line outgrew line_: it is dropped at its line feed
+  // into m_line, whose commas have become zeros.
+  const char* m_field[MAX_FIELDS + 1];
+  int m_count;
+  bool m_overlong;  // the line outgrew m_line: it is dropped at its line feed
 };

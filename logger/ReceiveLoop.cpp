@@ -8,7 +8,7 @@ namespace {
 void StopReceiveThread(LoggerState& state) {
   state.readerRunning = FALSE;
   if (!state.readerThread) return;
-  if (WaitForSingleObject(state.readerThread, kReaderStopWaitMs) == WAIT_TIMEOUT) {
+  if (WaitForSingleObject(state.readerThread, READER_STOP_WAIT_MS) == WAIT_TIMEOUT) {
     // The thread borrows this state, which may go away next: close the port
     // under it, as the wait ran out, then let it finish its pass.
     if (state.portHandle != INVALID_HANDLE_VALUE) CloseHandle(state.portHandle);
@@ -57,18 +57,18 @@ DWORD WINAPI ReceiveLoop(LPVOID parameter) {
   static NmeaInterpreter interpreter;  // the process's one set of line buffers
   while (state.readerRunning) {
     ReceivePass(state, interpreter);
-    Sleep(kPollPeriodMs);
+    Sleep(POLL_PERIOD_MS);
   }
   return 0;
 }
 
 // Status and read failures count as an empty poll.
 DWORD ReceivePass(LoggerState& state, NmeaInterpreter& interpreter) {
-  char buffer[kReceiveBufferSize];
+  char buffer[RECEIVE_BUFFER_SIZE];
   COMSTAT status = {};
   DWORD read = 0;
   if (ClearCommError(state.portHandle, NULL, &status) && status.cbInQue > 0) {
-    const DWORD wanted = status.cbInQue < kMaxReadBytes ? status.cbInQue : kMaxReadBytes;
+    const DWORD wanted = status.cbInQue < MAX_READ_BYTES ? status.cbInQue : MAX_READ_BYTES;
     if (!ReadFile(state.portHandle, buffer, wanted, &read, NULL) || read > wanted) read = 0;
   }
 

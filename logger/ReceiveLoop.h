@@ -8,10 +8,10 @@
 struct LoggerState;
 class NmeaInterpreter;
 
-constexpr DWORD kReceiveBufferSize = 1200;              // a read and its terminating zero
-constexpr DWORD kMaxReadBytes = kReceiveBufferSize - 1;
-constexpr DWORD kPollPeriodMs = 100;
-constexpr DWORD kReaderStopWaitMs = 4000;
+constexpr DWORD RECEIVE_BUFFER_SIZE = 1200;              // a read and its terminating zero
+constexpr DWORD MAX_READ_BYTES = RECEIVE_BUFFER_SIZE - 1;
+constexpr DWORD POLL_PERIOD_MS = 100;
+constexpr DWORD READER_STOP_WAIT_MS = 4000;
 
 // Opens the device (for example "COM7:") and starts ReceiveLoop. A failed
 // open is reported in a message box; no thread is started then.
@@ -21,6 +21,6 @@ void CloseTapPort(LoggerState& state);
 
 // The thread procedure; the parameter is the LoggerState. Returns 0.
 DWORD WINAPI ReceiveLoop(LPVOID parameter);
-// One poll of the port: reads what waits, up to kMaxReadBytes, sets the
+// One poll of the port: reads what waits, up to MAX_READ_BYTES, sets the
 // receive lamp and hands the bytes to the interpreter. Answers the count read.
 DWORD ReceivePass(LoggerState& state, NmeaInterpreter& interpreter);

@@ -8,12 +8,12 @@
 namespace {
 
 // Room for four doubles of any size in "%.7f", so a garbage field never cuts a record.
-constexpr size_t kRecordSize = 1400;
+constexpr size_t RECORD_SIZE = 1400;
 
 // "20YY-MM-DD,hh:mm:ss,lat,lon,alt,speed\r\n" from the receiver's ddmmyy and
 // hhmmss. False when the receiver sent a shorter date or time: its fields
 // are not there to be read.
-bool FormatRecord(const FixData& fix, char (&record)[kRecordSize], DWORD* length) {
+bool FormatRecord(const FixData& fix, char (&record)[RECORD_SIZE], DWORD* length) {
   const char* d = fix.fixDate;
   const char* t = fix.fixTime;
   if (strlen(d) < 6 || strlen(t) < 6) return false;
@@ -54,7 +54,7 @@ void TrackWriter::StartLogging(LoggerState& state) {
   LoggerView& view = *state.view;
   view.DefaultBeep();
   state.waitingForFix = TRUE;
-  view.StartTimer(state.timerId, kTimerPeriodMs);
+  view.StartTimer(state.timerId, TIMER_PERIOD_MS);
   view.EnableControl(IDC_START, FALSE);
   view.EnableControl(IDC_STOP, TRUE);
   if (state.settings.autominimize) view.EnterCompactTile();
@@ -120,7 +120,7 @@ void TrackWriter::DueRecord(LoggerState& state) {
     return;
   }
 
-  char record[kRecordSize];
+  char record[RECORD_SIZE];
   DWORD length = 0;
   // Without a whole date and time nothing is written; the count stays, so the next complete cycle writes.
   if (!FormatRecord(fix, record, &length)) return;
@@ -132,7 +132,7 @@ void TrackWriter::DueRecord(LoggerState& state) {
     DropRecord(state, recordStart);
     return;
   }
-  if (settings.writecache == 0 || (settings.writecache == 2 && fix.speedKmh < kSlowSpeedKmh)) {
+  if (settings.writecache == 0 || (settings.writecache == 2 && fix.speedKmh < SLOW_SPEED_KMH)) {
     if (!FlushFileBuffers(state.logFile)) {
       DropRecord(state, recordStart);
       return;

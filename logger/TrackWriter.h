@@ -9,8 +9,8 @@ struct LoggerState;
 
 class TrackWriter {
  public:
-  static constexpr UINT kTimerPeriodMs = 1000;
-  static constexpr double kSlowSpeedKmh = 3.6;  // writecache 2 closes the file after a slower record
+  static constexpr UINT TIMER_PERIOD_MS = 1000;
+  static constexpr double SLOW_SPEED_KMH = 3.6;  // writecache 2 closes the file after a slower record
 
   // Window thread: the Start command and autostart.
   static void StartLogging(LoggerState& state);

@@ -17,10 +17,10 @@ DWORD monIndex;
 
 namespace {
 
-const WCHAR kDriverFile[] = TEXT("Ravelink.Dll");
-const WCHAR kPrefix[] = TEXT("COM");
-const WCHAR kRelayKey[] = TEXT("Drivers\\BuiltIn\\Ravelink");
-const WCHAR kTapKey[] = TEXT("Drivers\\BuiltIn\\RavelinkMon");
+const WCHAR DRIVER_FILE[] = TEXT("Ravelink.Dll");
+const WCHAR DEVICE_PREFIX[] = TEXT("COM");
+const WCHAR RELAY_KEY[] = TEXT("Drivers\\BuiltIn\\Ravelink");
+const WCHAR TAP_KEY[] = TEXT("Drivers\\BuiltIn\\RavelinkMon");
 
 // ClientInfo is 32 bits and a record's address may be wider, so a relay is
 // named to its tap by its place in this table plus one, checked on use.
@@ -31,7 +31,7 @@ BOOL QueryNumber(HKEY key, LPCWSTR name, DWORD* value) {
   DWORD type = 0;
   DWORD size = sizeof(DWORD);
   DWORD number = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(key, name, NULL, &type, reinterpret_cast<BYTE*>(&number), &size) != ERROR_SUCCESS ||
       type != REG_DWORD || size != sizeof(DWORD)) {
     return FALSE;
   }
@@ -47,14 +47,14 @@ void SetText(HKEY key, LPCWSTR name, LPCWSTR text) {
 // Releases a record and what it owns; FALSE when a release failed.
 BOOL ReleaseRecord(PortContext* record) {
   SourcePort::Destroy(record->sourcePort);
-  record->sourcePort = nullptr;
+  record->sourcePort = NULL;
   BOOL ok = TRUE;
-  if (record->activeKeyPath && LocalFree(record->activeKeyPath) != nullptr) ok = FALSE;
-  record->activeKeyPath = nullptr;
+  if (record->activeKeyPath && LocalFree(record->activeKeyPath) != NULL) ok = FALSE;
+  record->activeKeyPath = NULL;
   if (ok && !TapRelease(record)) ok = FALSE;
   if (!ok) return FALSE;
   DeleteCriticalSection(&record->stateLock);
-  return LocalFree(record) == nullptr;
+  return LocalFree(record) == NULL;
 }
 
 // A tap record freed while no relay links to it any more. Link lock held.
@@ -81,7 +81,7 @@ BOOL RegisterRelay(PortContext* relay, DWORD* clientInfo) {
 // Link lock held.
 void UnregisterRelay(PortContext* relay) {
   for (auto& slot : liveRelays) {
-    if (slot == relay) slot = nullptr;
+    if (slot == relay) slot = NULL;
   }
 }
 
@@ -109,7 +109,7 @@ BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID) {
     // Looked up by name: not every core library exports it.
     typedef BOOL(WINAPI* DisableProc)(HMODULE);
     const HMODULE core = GetModuleHandleW(TEXT("coredll"));
-    const FARPROC proc = core ? GetProcAddressW(core, TEXT("DisableThreadLibraryCalls")) : nullptr;
+    const FARPROC proc = core ? GetProcAddressW(core, TEXT("DisableThreadLibraryCalls")) : NULL;
     if (proc) reinterpret_cast<DisableProc>(reinterpret_cast<void (*)()>(proc))(static_cast<HMODULE>(hinstDLL));
   } else if (dwReason == DLL_PROCESS_DETACH) {
     DeleteCriticalSection(&LinkLock());
@@ -153,7 +153,7 @@ DWORD_PTR COM_Init(DWORD_PTR dwContext) {
     ReleaseRecord(record);
     return 0;
   }
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRelayKey, 0, 0, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RELAY_KEY, 0, 0, &key) != ERROR_SUCCESS) {
     ReleaseRecord(record);
     return 0;
   }
@@ -175,15 +175,15 @@ DWORD_PTR COM_Init(DWORD_PTR dwContext) {
 
   // The tap key is rewritten at every start; a failure here leaves the relay
   // without a tap, which it survives.
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTapKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-    SetText(key, TEXT("Dll"), kDriverFile);
-    SetText(key, TEXT("Prefix"), kPrefix);
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, TAP_KEY, 0, NULL, 0, 0, NULL, &key, NULL) == ERROR_SUCCESS) {
+    SetText(key, TEXT("Dll"), DRIVER_FILE);
+    SetText(key, TEXT("Prefix"), DEVICE_PREFIX);
     RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&monIndex), sizeof(DWORD));
     RegCloseKey(key);
   }
   // The tap's initialisation links itself into this record before the call
   // returns. The device handle is not kept: nothing deactivates the tap.
-  ActivateDevice(kTapKey, tapClientInfo);
+  ActivateDevice(TAP_KEY, tapClientInfo);
   return reinterpret_cast<DWORD_PTR>(record);
 }
 
@@ -194,12 +194,12 @@ BOOL COM_Deinit(DWORD_PTR hDeviceContext) {
   if (record->sourcePort) {
     UnregisterRelay(record);
     if (record->tapLink) DropReleasedTap(record->tapLink);
-    record->tapLink = nullptr;
+    record->tapLink = NULL;
     SourcePort::Destroy(record->sourcePort);  // closes a held handle
-    record->sourcePort = nullptr;
+    record->sourcePort = NULL;
   }
-  if (LocalFree(record->activeKeyPath) != nullptr) return FALSE;
-  record->activeKeyPath = nullptr;
+  if (LocalFree(record->activeKeyPath) != NULL) return FALSE;
+  record->activeKeyPath = NULL;
   if (!TapRelease(record)) return FALSE;
   if (record->linked) {
     record->released = TRUE;  // its relay still links to it; freed when the relay lets go

@@ -13,7 +13,7 @@ CRITICAL_SECTION& LinkLock() { return linkLock; }
 
 BOOL IsRelay(PortContext* record) {
   SectionLock lock(LinkLock());
-  return record->tapLink != nullptr;
+  return record->tapLink != NULL;
 }
 
 void TapAllocate(PortContext* tap) {
@@ -22,22 +22,22 @@ void TapAllocate(PortContext* tap) {
   tap->tapCount = 0;
   // Without a buffer the tap stays open: relay reads copy nothing and tap
   // reads deliver 0 bytes.
-  tap->tapBuffer = static_cast<BYTE*>(LocalAlloc(LPTR, kTapBufferSize));
+  tap->tapBuffer = static_cast<BYTE*>(LocalAlloc(LPTR, TAP_BUFFER_SIZE));
 }
 
 BOOL TapRelease(PortContext* tap) {
   SectionLock lock(tap->stateLock);
   BYTE* buffer = tap->tapBuffer;
-  tap->tapBuffer = nullptr;
+  tap->tapBuffer = NULL;
   tap->tapCount = 0;
-  return buffer == nullptr || LocalFree(buffer) == nullptr;
+  return buffer == NULL || LocalFree(buffer) == NULL;
 }
 
 void TapAppend(PortContext* tap, const BYTE* data, DWORD count) {
   SectionLock lock(tap->stateLock);
   if (!tap->tapBuffer) return;
   DWORD take = count;
-  if (tap->tapCount + take > kTapBufferSize) take = kTapBufferSize - tap->tapCount;
+  if (tap->tapCount + take > TAP_BUFFER_SIZE) take = TAP_BUFFER_SIZE - tap->tapCount;
   memcpy(tap->tapBuffer + tap->tapCount, data, take);
   tap->tapCount += take;
 }

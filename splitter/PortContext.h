@@ -6,7 +6,7 @@
 
 class SourcePort;
 
-constexpr DWORD kTapBufferSize = 1200;
+constexpr DWORD TAP_BUFFER_SIZE = 1200;
 
 struct PortContext {
   // Relay instance: the tap instance's record; tap instance: empty. Every
@@ -33,13 +33,13 @@ struct PortContext {
 // RAII for a critical section.
 class SectionLock {
  public:
-  explicit SectionLock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~SectionLock() { LeaveCriticalSection(&section_); }
+  explicit SectionLock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
+  ~SectionLock() { LeaveCriticalSection(&m_section); }
   SectionLock(const SectionLock&) = delete;
   SectionLock& operator=(const SectionLock&) = delete;
 
  private:
-  CRITICAL_SECTION& section_;
+  CRITICAL_SECTION& m_section;
 };
 
 // The module-wide lock over every relay's tapLink and the table of live

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr DWORD kFailed = 0xFFFFFFFFu;
+constexpr DWORD FAILED_TRANSFER = 0xFFFFFFFFu;
 
 // The real port's name: "COM%d:" in room for 8 wide characters. An index
 // that does not fit is refused rather than opened under a cut-off name.
@@ -31,7 +31,7 @@ DWORD_PTR COM_Open(DWORD_PTR hDeviceContext, DWORD AccessCode, DWORD ShareMode) 
     record->accessCode = AccessCode;
     record->shareMode = ShareMode;
     if (record->openEvent) CloseHandle(record->openEvent);  // an earlier open that was never closed
-    record->openEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    record->openEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
   }
   if (IsRelay(record)) {
     // The relay opens even when the real port does not; its reads then deliver 0 bytes.
@@ -57,23 +57,23 @@ BOOL COM_Close(DWORD_PTR hOpenContext) {
   }
   SectionLock lock(record->stateLock);
   if (record->openEvent) CloseHandle(record->openEvent);
-  record->openEvent = nullptr;
+  record->openEvent = NULL;
   return TRUE;
 }
 
 DWORD COM_Read(DWORD_PTR hOpenContext, LPVOID pBuffer, DWORD Count) {
   PortContext* record = reinterpret_cast<PortContext*>(hOpenContext);
-  if (!record) return kFailed;
+  if (!record) return FAILED_TRANSFER;
   {
     SectionLock lock(record->stateLock);
     if (!(record->accessCode & GENERIC_READ)) {
       SetLastError(ERROR_INVALID_ACCESS);
-      return kFailed;
+      return FAILED_TRANSFER;
     }
   }
   if (!pBuffer && Count > 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return kFailed;
+    return FAILED_TRANSFER;
   }
   if (!IsRelay(record)) return TapDrain(record, static_cast<BYTE*>(pBuffer), Count);
 
@@ -88,7 +88,7 @@ DWORD COM_Read(DWORD_PTR hOpenContext, LPVOID pBuffer, DWORD Count) {
 
 DWORD COM_Write(DWORD_PTR hOpenContext, LPCVOID pBuffer, DWORD Count) {
   PortContext* record = reinterpret_cast<PortContext*>(hOpenContext);
-  if (!record) return kFailed;
+  if (!record) return FAILED_TRANSFER;
   if (!pBuffer) return 0;
   if (IsRelay(record)) return record->sourcePort->Write(pBuffer, Count);
   // The tap stores nothing: it answers the length of the text written, up
@@ -99,6 +99,6 @@ DWORD COM_Write(DWORD_PTR hOpenContext, LPCVOID pBuffer, DWORD Count) {
   return length;
 }
 
-DWORD COM_Seek(DWORD_PTR, LONG, DWORD) { return kFailed; }
+DWORD COM_Seek(DWORD_PTR, LONG, DWORD) { return FAILED_TRANSFER; }
 
 }  // extern "C"

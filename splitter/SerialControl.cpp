@@ -26,7 +26,7 @@ static_assert(sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY is 16 bytes on
 
 namespace {
 
-constexpr DWORD kEofFlag = 0x20;  // fEof in the COMSTAT flags word
+constexpr DWORD EOF_FLAG = 0x20;  // fEof in the COMSTAT flags word
 
 BOOL InvalidParameter() {
   SetLastError(ERROR_INVALID_PARAMETER);
@@ -89,9 +89,9 @@ COMMPROP TapProperties() {
   prop.wPacketLength = sizeof(COMMPROP);
   prop.wPacketVersion = 2;
   prop.dwServiceMask = SP_SERIALCOMM;
-  prop.dwMaxRxQueue = kTapBufferSize;
+  prop.dwMaxRxQueue = TAP_BUFFER_SIZE;
   prop.dwProvSubType = PST_RS232;
-  prop.dwCurrentRxQueue = kTapBufferSize;
+  prop.dwCurrentRxQueue = TAP_BUFFER_SIZE;
   return prop;
 }
 
@@ -113,7 +113,7 @@ SERIAL_DEV_STATUS TapStatus(PortContext* tap, const BYTE* out) {
   memcpy(&status, out, sizeof status);
   DWORD flags;
   memcpy(&flags, &status.ComStat, sizeof flags);
-  flags &= ~kEofFlag;
+  flags &= ~EOF_FLAG;
   memcpy(&status.ComStat, &flags, sizeof flags);
   status.ComStat.cbInQue = TapCount(tap);
   status.ComStat.cbOutQue = 0;

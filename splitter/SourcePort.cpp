@@ -6,7 +6,7 @@
 
 SourcePort* SourcePort::Create() {
   void* block = LocalAlloc(LPTR, sizeof(SourcePort));
-  return block ? new (block) SourcePort : nullptr;
+  return block ? new (block) SourcePort : NULL;
 }
 
 void SourcePort::Destroy(SourcePort* port) {
@@ -15,38 +15,38 @@ void SourcePort::Destroy(SourcePort* port) {
   LocalFree(port);  // de-initialisation answers for the other releases, not this one
 }
 
-SourcePort::SourcePort() : handle_(nullptr) { InitializeCriticalSection(&lock_); }
+SourcePort::SourcePort() : m_handle(NULL) { InitializeCriticalSection(&m_lock); }
 
 SourcePort::~SourcePort() {
   Close();
-  DeleteCriticalSection(&lock_);
+  DeleteCriticalSection(&m_lock);
 }
 
 HANDLE SourcePort::Handle() {
-  SectionLock lock(lock_);
-  return handle_;
+  SectionLock lock(m_lock);
+  return m_handle;
 }
 
 BOOL SourcePort::Open(LPCWSTR name, DWORD access, DWORD share) {
-  SectionLock lock(lock_);
+  SectionLock lock(m_lock);
   Close();
-  handle_ = CreateFileW(name, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-  return handle_ != INVALID_HANDLE_VALUE;
+  m_handle = CreateFileW(name, access, share, NULL, OPEN_EXISTING, 0, NULL);
+  return m_handle != INVALID_HANDLE_VALUE;
 }
 
 void SourcePort::Close() {
-  SectionLock lock(lock_);
-  if (!handle_) return;
+  SectionLock lock(m_lock);
+  if (!m_handle) return;
   // A handle left invalid by a failed open is emptied without a close.
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  handle_ = nullptr;
+  if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+  m_handle = NULL;
 }
 
 DWORD SourcePort::Read(LPVOID buffer, DWORD count) {
   const HANDLE handle = Handle();
   DWORD done = 0;
   if (!handle || handle == INVALID_HANDLE_VALUE) return 0;
-  if (!ReadFile(handle, buffer, count, &done, nullptr)) return 0;
+  if (!ReadFile(handle, buffer, count, &done, NULL)) return 0;
   return done;
 }
 
@@ -54,7 +54,7 @@ DWORD SourcePort::Write(LPCVOID buffer, DWORD count) {
   const HANDLE handle = Handle();
   DWORD done = 0;
   if (!handle) return 0;
-  if (!WriteFile(handle, buffer, count, &done, nullptr)) return 0;
+  if (!WriteFile(handle, buffer, count, &done, NULL)) return 0;
   return done;
 }
 

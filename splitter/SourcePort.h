@@ -7,8 +7,8 @@
 class SourcePort {
  public:
   // On the local heap, as every block of the driver: it has no C++ runtime
-  // for new and delete. Create answers nullptr when the heap is exhausted;
-  // Destroy closes a held handle first and takes nullptr.
+  // for new and delete. Create answers NULL when the heap is exhausted;
+  // Destroy closes a held handle first and takes NULL.
   static SourcePort* Create();
   static void Destroy(SourcePort* port);
 
@@ -47,6 +47,6 @@ class SourcePort {
   // without the lock, so another client's close can end it.
   HANDLE Handle();
 
-  CRITICAL_SECTION lock_;
-  HANDLE handle_;  // 0 while no port is held
+  CRITICAL_SECTION m_lock;
+  HANDLE m_handle;  // 0 while no port is held
 };

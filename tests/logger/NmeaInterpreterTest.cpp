@@ -212,7 +212,7 @@ TEST_F(InterpreterTest, OverlongLinesAndFieldsStayInsideTheBuffers) {
   const std::string gga = Sentence("GPGGA,000001,3539.4874,N,13944.4874,E,1,08,1.0,45.3,M,39.4,M,,");
   // A line of 4095 characters fits; one more and it is dropped.
   std::string fits = "$GPGSA,A,2," + std::string(4095 - 11, '7');
-  ASSERT_EQ(fits.size(), NmeaInterpreter::kLineSize - 1);
+  ASSERT_EQ(fits.size(), NmeaInterpreter::LINE_SIZE - 1);
   Feed(fits + "\n");
   EXPECT_EQ(state.fix.fixMode, 2);
   Feed("$GPGSA,A,3," + std::string(4096 - 11, '7') + "\n");
@@ -236,9 +236,9 @@ TEST_F(InterpreterTest, OverlongLinesAndFieldsStayInsideTheBuffers) {
 TEST_F(InterpreterTest, LongDateAndTimeFieldsAreCut) {
   Feed(Sentence("GPRMC,123519.1234567890123456789,A,4807.038,N,01131.000,E,0.0,0.0,23039400000000000000000,,"));
   EXPECT_STREQ(state.fix.fixTime, "123519.123456789");
-  EXPECT_EQ(std::strlen(state.fix.fixTime), static_cast<size_t>(kFixTimeChars));
+  EXPECT_EQ(std::strlen(state.fix.fixTime), static_cast<size_t>(FIX_TIME_CHARS));
   EXPECT_STREQ(state.fix.fixDate, "23039400000000");
-  EXPECT_EQ(std::strlen(state.fix.fixDate), static_cast<size_t>(kFixDateChars));
+  EXPECT_EQ(std::strlen(state.fix.fixDate), static_cast<size_t>(FIX_DATE_CHARS));
 }
 
 }  // namespace
