@@ -120,10 +120,16 @@ def check_includes():
 
 
 def check_exports(library):
-    symbols = subprocess.run(["nm", "-D", "--defined-only", library], check=True, capture_output=True,
+    # Platform calls are C functions; the wide runtime's are C++ overloads in
+    # no namespace. Everything else (cehost::...) is the host's own.
+    symbols = subprocess.run(["nm", "-D", "-C", "--defined-only", library], check=True, capture_output=True,
                              text=True).stdout.split("\n")
-    calls = sorted({parts[2] for parts in (s.split() for s in symbols)
-                    if len(parts) == 3 and parts[1] in "TW" and not parts[2].startswith("_Z")})
+    calls = set()
+    for symbol in symbols:
+        parts = symbol.split(" ", 2)
+        if len(parts) == 3 and parts[1] in "TW" and "::" not in parts[2]:
+            calls.add(parts[2].split("(")[0])
+    calls = sorted(calls)
     sources = []
     for folder in CALLERS:
         for dirpath, _, files in os.walk(os.path.join(ROOT, folder)):

@@ -297,25 +297,9 @@ WCHAR* wcscat(WCHAR* dst, const WCHAR* src) {
   return dst;
 }
 
-WCHAR* wcsncat(WCHAR* dst, const WCHAR* src, size_t n) {
-  WCHAR* d = dst + wcslen(dst);
-  size_t i = 0;
-  for (; i < n && src[i]; ++i) d[i] = src[i];
-  d[i] = u'\0';
-  return dst;
-}
-
 int wcscmp(const WCHAR* a, const WCHAR* b) {
   while (*a && *a == *b) ++a, ++b;
   return *a < *b ? -1 : *a > *b ? 1 : 0;
-}
-
-int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-    if (!a[i]) return 0;
-  }
-  return 0;
 }
 
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
@@ -345,14 +329,6 @@ WCHAR* wcsrchr(const WCHAR* s, WCHAR c) {
   }
 }
 
-WCHAR* wcsstr(const WCHAR* s, const WCHAR* find) {
-  const size_t n = wcslen(find);
-  for (; *s; ++s) {
-    if (wcsncmp(s, find, n) == 0) return const_cast<WCHAR*>(s);
-  }
-  return n == 0 ? const_cast<WCHAR*>(s) : nullptr;
-}
-
 WCHAR* _wcslwr(WCHAR* s) {
   for (WCHAR* p = s; *p; ++p) *p = cehost::FoldCase(*p);
   return s;
@@ -378,28 +354,6 @@ LONG wcstol(const WCHAR* s, WCHAR** end, int base) {
     return INT32_MAX;
   }
   return static_cast<LONG>(magnitude);
-}
-
-DWORD wcstoul(const WCHAR* s, WCHAR** end, int base) {
-  bool negative, overflow;
-  const unsigned long long magnitude = ReadInteger(s, end, base, &negative, &overflow);
-  if (overflow || magnitude > 0xFFFFFFFFULL) {
-    errno = ERANGE;
-    return 0xFFFFFFFFu;
-  }
-  const DWORD value = static_cast<DWORD>(magnitude);
-  return negative ? static_cast<DWORD>(0u - value) : value;
-}
-
-double wcstod(const WCHAR* s, WCHAR** end) {
-  // Numbers are ASCII: convert the leading run that can belong to one.
-  std::string ascii;
-  size_t i = 0;
-  for (; s[i] && s[i] < 0x80; ++i) ascii += static_cast<char>(s[i]);
-  char* stop = nullptr;
-  const double value = std::strtod(ascii.c_str(), &stop);
-  if (end) *end = const_cast<WCHAR*>(s + (stop - ascii.c_str()));
-  return value;
 }
 
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args) {

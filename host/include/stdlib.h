@@ -1,5 +1,5 @@
 // The C library's stdlib.h, with the device's conversions of wide text
-// (WCHAR, UTF-16). The device's long is 32 bits: they answer LONG and DWORD.
+// (WCHAR, UTF-16). The device's long is 32 bits: it answers LONG.
 #pragma once
 
 #include_next <stdlib.h>
@@ -16,7 +16,5 @@
 extern "C++" {
 // Base 10 and other bases as strtol does, saturating at the 32-bit range.
 LONG wcstol(const WCHAR* s, WCHAR** end, int base);
-DWORD wcstoul(const WCHAR* s, WCHAR** end, int base);
-double wcstod(const WCHAR* s, WCHAR** end);
 }
 #endif

@@ -15,14 +15,11 @@ size_t wcslen(const WCHAR* s);
 WCHAR* wcscpy(WCHAR* dst, const WCHAR* src);
 WCHAR* wcsncpy(WCHAR* dst, const WCHAR* src, size_t n);
 WCHAR* wcscat(WCHAR* dst, const WCHAR* src);
-WCHAR* wcsncat(WCHAR* dst, const WCHAR* src, size_t n);
 int wcscmp(const WCHAR* a, const WCHAR* b);
-int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n);
 int _wcsicmp(const WCHAR* a, const WCHAR* b);
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n);
 WCHAR* wcschr(const WCHAR* s, WCHAR c);
 WCHAR* wcsrchr(const WCHAR* s, WCHAR c);
-WCHAR* wcsstr(const WCHAR* s, const WCHAR* find);
 WCHAR* _wcslwr(WCHAR* s);
 WCHAR* _wcsupr(WCHAR* s);
 }
