@@ -1,6 +1,5 @@
 #include "Kernel.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_map>
