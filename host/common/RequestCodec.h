@@ -28,6 +28,22 @@ namespace codec {
 
 // --- parameters ---------------------------------------------------------------
 
+// A number of type T from its 32- or 64-bit field.
+template <typename T>
+bool TakeU32(FrameReader& frame, T* value) {
+  uint32_t raw;
+  if (!frame.U32(&raw)) return false;
+  *value = static_cast<T>(raw);
+  return true;
+}
+template <typename T>
+bool TakeU64(FrameReader& frame, T* value) {
+  uint64_t raw;
+  if (!frame.U64(&raw)) return false;
+  *value = static_cast<T>(raw);
+  return true;
+}
+
 template <typename T>
 struct Param;  // a parameter of a type without a rule here does not compile
 
@@ -56,35 +72,20 @@ struct Param<uint32_t> : ValueParam<uint32_t, uint32_t> {
 template <>
 struct Param<int32_t> : ValueParam<int32_t, int32_t> {
   static void Put(FrameWriter& frame, int32_t value) { frame.U32(static_cast<uint32_t>(value)); }
-  static bool Take(FrameReader& frame, int32_t* value) {
-    uint32_t raw;
-    if (!frame.U32(&raw)) return false;
-    *value = static_cast<int32_t>(raw);
-    return true;
-  }
+  static bool Take(FrameReader& frame, int32_t* value) { return TakeU32(frame, value); }
 };
 
 // WPARAM and LPARAM: pointer-sized on the host.
 template <>
 struct Param<WPARAM> : ValueParam<WPARAM, WPARAM> {
   static void Put(FrameWriter& frame, WPARAM value) { frame.U64(value); }
-  static bool Take(FrameReader& frame, WPARAM* value) {
-    uint64_t raw;
-    if (!frame.U64(&raw)) return false;
-    *value = static_cast<WPARAM>(raw);
-    return true;
-  }
+  static bool Take(FrameReader& frame, WPARAM* value) { return TakeU64(frame, value); }
 };
 
 template <>
 struct Param<LPARAM> : ValueParam<LPARAM, LPARAM> {
   static void Put(FrameWriter& frame, LPARAM value) { frame.U64(static_cast<uint64_t>(value)); }
-  static bool Take(FrameReader& frame, LPARAM* value) {
-    uint64_t raw;
-    if (!frame.U64(&raw)) return false;
-    *value = static_cast<LPARAM>(raw);
-    return true;
-  }
+  static bool Take(FrameReader& frame, LPARAM* value) { return TakeU64(frame, value); }
 };
 
 // A record travels as its bytes, and only at its exact size.
@@ -146,12 +147,7 @@ struct Param<std::vector<BYTE>*> : OutParam<std::vector<BYTE>> {
 template <>
 struct Param<LRESULT*> : OutParam<LRESULT> {
   static void Answer(FrameWriter& frame, LRESULT value) { frame.U64(static_cast<uint64_t>(value)); }
-  static bool Read(FrameReader& frame, LRESULT* value) {
-    uint64_t raw;
-    if (!frame.U64(&raw)) return false;
-    *value = static_cast<LRESULT>(raw);
-    return true;
-  }
+  static bool Read(FrameReader& frame, LRESULT* value) { return TakeU64(frame, value); }
 };
 template <>
 struct Param<SYSTEMTIME*> : OutParam<SYSTEMTIME> {
@@ -164,12 +160,7 @@ struct Param<SYSTEMTIME*> : OutParam<SYSTEMTIME> {
 template <typename R>
 struct Result {  // LONG, BOOL and DWORD
   static void Put(FrameWriter& frame, R value) { frame.U32(static_cast<uint32_t>(value)); }
-  static bool Take(FrameReader& frame, R* value) {
-    uint32_t raw;
-    if (!frame.U32(&raw)) return false;
-    *value = static_cast<R>(raw);
-    return true;
-  }
+  static bool Take(FrameReader& frame, R* value) { return TakeU32(frame, value); }
 };
 
 template <>
