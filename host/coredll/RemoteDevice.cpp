@@ -134,6 +134,8 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
   return true;
 }
 
+namespace {
+
 // Buffers larger than a frame can carry are refused before anything is sent.
 template <Op op, typename Args>
 bool TooLarge(const Args& args) {
@@ -146,6 +148,8 @@ bool TooLarge(const Args& args) {
     return false;
   }
 }
+
+}  // namespace
 
 template <Op op, typename R, typename... A>
 R RemoteDevice::Relay(A&... args) {
