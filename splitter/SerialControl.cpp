@@ -64,9 +64,8 @@ struct Buffers {
 };
 
 // An escape function: forwarded by the relay; the tap takes it and does nothing.
-BOOL Escape(PortContext* record, DWORD function) {
-  if (!IsRelay(record)) return TRUE;
-  return record->sourcePort->EscapeCommFunction(function);
+BOOL Escape(BOOL relay, SourcePort* port, DWORD function) {
+  return relay ? port->EscapeCommFunction(function) : TRUE;
 }
 
 // A forwarded query on a record that goes to out only when the call succeeds.
@@ -169,16 +168,16 @@ BOOL COM_IOControl(DWORD_PTR hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwL
     }
 
     // Escape functions, no buffers.
-    case IOCTL_SERIAL_SET_BREAK_ON: return Escape(record, SETBREAK);
-    case IOCTL_SERIAL_SET_BREAK_OFF: return Escape(record, CLRBREAK);
-    case IOCTL_SERIAL_SET_DTR: return Escape(record, SETDTR);
-    case IOCTL_SERIAL_CLR_DTR: return Escape(record, CLRDTR);
-    case IOCTL_SERIAL_SET_RTS: return Escape(record, SETRTS);
-    case IOCTL_SERIAL_CLR_RTS: return Escape(record, CLRRTS);
-    case IOCTL_SERIAL_SET_XOFF: return Escape(record, SETXOFF);
-    case IOCTL_SERIAL_SET_XON: return Escape(record, SETXON);
-    case IOCTL_SERIAL_ENABLE_IR: return Escape(record, SETIR);
-    case IOCTL_SERIAL_DISABLE_IR: return Escape(record, CLRIR);
+    case IOCTL_SERIAL_SET_BREAK_ON: return Escape(relay, port, SETBREAK);
+    case IOCTL_SERIAL_SET_BREAK_OFF: return Escape(relay, port, CLRBREAK);
+    case IOCTL_SERIAL_SET_DTR: return Escape(relay, port, SETDTR);
+    case IOCTL_SERIAL_CLR_DTR: return Escape(relay, port, CLRDTR);
+    case IOCTL_SERIAL_SET_RTS: return Escape(relay, port, SETRTS);
+    case IOCTL_SERIAL_CLR_RTS: return Escape(relay, port, CLRRTS);
+    case IOCTL_SERIAL_SET_XOFF: return Escape(relay, port, SETXOFF);
+    case IOCTL_SERIAL_SET_XON: return Escape(relay, port, SETXON);
+    case IOCTL_SERIAL_ENABLE_IR: return Escape(relay, port, SETIR);
+    case IOCTL_SERIAL_DISABLE_IR: return Escape(relay, port, CLRIR);
 
     // Commands: forwarded by the relay; the tap takes them, buffers unchecked, and does nothing.
     case IOCTL_SERIAL_SET_WAIT_MASK:  // I >= 4

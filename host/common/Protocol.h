@@ -32,7 +32,6 @@ enum class Op : uint32_t {
   ForegroundWindow,
 };
 
-
 // The largest frame either side accepts.
 constexpr uint32_t kMaxFrame = 16u << 20;
 // The largest buffer a single read, write or control request may carry.

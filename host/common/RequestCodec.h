@@ -47,7 +47,7 @@ bool TakeU64(FrameReader& frame, T* value) {
 template <typename T>
 struct Param;  // a parameter of a type without a rule here does not compile
 
-template <typename T, typename Store>
+template <typename Store>
 struct ValueParam {
   static constexpr bool kIn = true;
   static constexpr bool kBuffer = false;
@@ -56,34 +56,34 @@ struct ValueParam {
 };
 
 template <>
-struct Param<const std::u16string&> : ValueParam<const std::u16string&, std::u16string> {
+struct Param<const std::u16string&> : ValueParam<std::u16string> {
   static void Put(FrameWriter& frame, const std::u16string& text) { frame.Text(text); }
   static bool Take(FrameReader& frame, std::u16string* text) { return frame.Text(text); }
 };
 
 // DWORD and UINT.
 template <>
-struct Param<uint32_t> : ValueParam<uint32_t, uint32_t> {
+struct Param<uint32_t> : ValueParam<uint32_t> {
   static void Put(FrameWriter& frame, uint32_t value) { frame.U32(value); }
   static bool Take(FrameReader& frame, uint32_t* value) { return frame.U32(value); }
 };
 
 // LONG and BOOL.
 template <>
-struct Param<int32_t> : ValueParam<int32_t, int32_t> {
+struct Param<int32_t> : ValueParam<int32_t> {
   static void Put(FrameWriter& frame, int32_t value) { frame.U32(static_cast<uint32_t>(value)); }
   static bool Take(FrameReader& frame, int32_t* value) { return TakeU32(frame, value); }
 };
 
 // WPARAM and LPARAM: pointer-sized on the host.
 template <>
-struct Param<WPARAM> : ValueParam<WPARAM, WPARAM> {
+struct Param<WPARAM> : ValueParam<WPARAM> {
   static void Put(FrameWriter& frame, WPARAM value) { frame.U64(value); }
   static bool Take(FrameReader& frame, WPARAM* value) { return TakeU64(frame, value); }
 };
 
 template <>
-struct Param<LPARAM> : ValueParam<LPARAM, LPARAM> {
+struct Param<LPARAM> : ValueParam<LPARAM> {
   static void Put(FrameWriter& frame, LPARAM value) { frame.U64(static_cast<uint64_t>(value)); }
   static bool Take(FrameReader& frame, LPARAM* value) { return TakeU64(frame, value); }
 };
@@ -98,7 +98,7 @@ bool TakeRecord(FrameReader& frame, Record* record) {
 }
 
 template <>
-struct Param<const SYSTEMTIME&> : ValueParam<const SYSTEMTIME&, SYSTEMTIME> {
+struct Param<const SYSTEMTIME&> : ValueParam<SYSTEMTIME> {
   static void Put(FrameWriter& frame, const SYSTEMTIME& time) { frame.Bytes(&time, sizeof time); }
   static bool Take(FrameReader& frame, SYSTEMTIME* time) { return TakeRecord(frame, time); }
 };
