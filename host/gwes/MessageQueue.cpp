@@ -68,8 +68,8 @@ void MessageQueue::Quit(int code) {
 
 void MessageQueue::Invalidate(HWND hwnd) {
   std::lock_guard<std::mutex> lock(mutex_);
-  invalid_.insert(hwnd);
-  changed_.notify_all();
+  // A window already waiting for its paint needs no second wake.
+  if (invalid_.insert(hwnd).second) changed_.notify_all();
 }
 
 void MessageQueue::Validate(HWND hwnd) {

@@ -147,19 +147,23 @@ BOOL IsWindow(HWND hWnd) {
 }
 
 // Changes the model at once, from any thread; the window's thread repaints.
+// A control's text set again as it is changes nothing on screen, so it
+// neither invalidates nor wakes the window's thread.
 BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   const std::u16string text(View(lpString));
   HWND top;
   int id = 0;
+  bool changed;
   {
     std::lock_guard<std::mutex> lock(ModelMutex());
     Window* window = FindWindowLocked(hWnd);
     if (!window) return NoWindow();
-    window->text = text;
+    changed = window->text != text;
+    if (changed) window->text = text;
     top = TopOf(window);
     if (window->parent) {
       id = ControlId(*window);
-      window->queue->Invalidate(hWnd);
+      if (changed) window->queue->Invalidate(hWnd);
     }
   }
   if (top == hWnd) {
@@ -168,7 +172,7 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   } else {
     TraceLine("text").Int("id", id).Text("text", text).Write();
   }
-  Backend().Changed(top);
+  if (changed || top == hWnd) Backend().Changed(top);
   return TRUE;
 }
 
@@ -202,7 +206,7 @@ int GetWindowTextLengthW(HWND hWnd) {
 
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   const bool show = nCmdShow != SW_HIDE;
-  bool was;
+  bool was, unchanged;
   HWND top;
   int id = 0;
   {
@@ -213,9 +217,11 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     window->shown = show;
     top = TopOf(window);
     if (window->parent) id = ControlId(*window);
-    if (show) InvalidateLocked(window);
+    // A control left as it was changes nothing on screen.
+    unchanged = window->parent && was == show;
+    if (show && !unchanged) InvalidateLocked(window);
     // A hidden control uncovers whatever shares its place.
-    if (!show && window->parent) {
+    if (!show && !unchanged && window->parent) {
       for (HWND sibling : FindWindowLocked(window->parent)->children) {
         Window* other = FindWindowLocked(sibling);
         RECT overlap;
@@ -230,7 +236,7 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   line.Bool("shown", show).Write();
   if (top == hWnd) {
     Backend().Placed(hWnd);
-  } else {
+  } else if (!unchanged) {
     Backend().Changed(top);
   }
   return was;
@@ -248,7 +254,7 @@ BOOL IsWindowVisible(HWND hWnd) {
 }
 
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
-  bool wasDisabled;
+  bool wasDisabled, changed;
   HWND top;
   int id = 0;
   {
@@ -257,14 +263,15 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
     if (!window) return NoWindow();
     wasDisabled = !window->enabled;
     window->enabled = bEnable != FALSE;
+    changed = wasDisabled == window->enabled;
     top = TopOf(window);
     if (window->parent) id = ControlId(*window);
-    window->queue->Invalidate(hWnd);
+    if (changed) window->queue->Invalidate(hWnd);
   }
   TraceLine line("enable");
   if (top != hWnd) line.Int("id", id);
   line.Bool("enabled", bEnable != FALSE).Write();
-  Backend().Changed(top);
+  if (changed) Backend().Changed(top);
   return wasDisabled;
 }
 

@@ -225,6 +225,34 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
   }
 }
 
+// With no data the receive loop sets the idle lamp at every poll; a lamp
+// that stays as it is is neither repainted nor wakes the window's thread.
+TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
+  WendraDevice device;
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  // The first poll hides the data image, which uncovers the idle image: one
+  // paint, as the lamp changes.
+  const int firstPoll =
+      WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == 1012; });
+  ASSERT_GE(firstPoll, 0);
+  const int painted = WaitForEntry(
+      device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1012; }, firstPoll);
+  ASSERT_GE(painted, 0);
+  const size_t mark = static_cast<size_t>(painted) + 1;
+  std::vector<TraceEntry> trace;
+  ASSERT_TRUE(cetest::WaitUntil(
+      [&] {
+        trace = ReadTrace(device.Trace());
+        return Count(trace, "show", mark, 1012) >= 20;
+      },
+      30000));
+  EXPECT_EQ(Count(trace, "paint", mark, 1011) + Count(trace, "paint", mark, 1012), 0);
+  EXPECT_GE(Count(trace, "show", mark, 1011), 20) << "the loop still sets both images at every poll";
+  Press(FindTitle(kTitle), 1003);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+}
+
 TEST(LoggerWindowTest, LauncherButtons) {
   WendraDevice device;
   // A program of the device that notes its parameters.
