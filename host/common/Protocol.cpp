@@ -1,6 +1,8 @@
 #include "Protocol.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -128,10 +130,33 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-bool ReadAll(int fd, char* data, size_t size) {
+// Waits with poll rather than in recv: a thread blocked in recv on a Unix
+// socket is woken also whenever the peer takes what this end sent, a wakeup
+// that brings nothing.
+bool AwaitReadable(int fd) {
+  pollfd readable{fd, POLLIN, 0};
+  for (;;) {
+    const int n = ::poll(&readable, 1, -1);
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+// handOff: the peer was just woken by our request; when it shares our CPU,
+// yielding lets it answer before we would block for the answer.
+bool ReadAll(int fd, char* data, size_t size, bool handOff) {
   while (size > 0) {
-    const ssize_t n = ::recv(fd, data, size, 0);
+    const ssize_t n = ::recv(fd, data, size, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (handOff) {
+        handOff = false;
+        ::sched_yield();
+      } else if (!AwaitReadable(fd)) {
+        return false;
+      }
+      continue;
+    }
     if (n <= 0) return false;
     data += n;
     size -= static_cast<size_t>(n);
@@ -139,18 +164,22 @@ bool ReadAll(int fd, char* data, size_t size) {
   return true;
 }
 
+bool ReadFrame(int fd, std::string* body, bool handOff) {
+  unsigned char header[4];
+  if (!ReadAll(fd, reinterpret_cast<char*>(header), 4, handOff)) return false;
+  const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
+  if (size < 4 || size > kMaxFrame) return false;
+  body->resize(size);
+  return ReadAll(fd, body->data(), size, false);
+}
+
 }  // namespace
 
 bool SendFrame(int fd, const std::string& frame) { return WriteAll(fd, frame.data(), frame.size()); }
 
-bool ReceiveFrame(int fd, std::string* body) {
-  unsigned char header[4];
-  if (!ReadAll(fd, reinterpret_cast<char*>(header), 4)) return false;
-  const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
-  if (size < 4 || size > kMaxFrame) return false;
-  body->resize(size);
-  return ReadAll(fd, body->data(), size);
-}
+bool ReceiveFrame(int fd, std::string* body) { return ReadFrame(fd, body, false); }
+
+bool ReceiveAnswer(int fd, std::string* body) { return ReadFrame(fd, body, true); }
 
 std::string SocketPath(const std::string& root) { return root + "/cedevice.sock"; }
 

@@ -82,6 +82,9 @@ class FrameReader {
 // is too large or too short.
 bool SendFrame(int fd, const std::string& frame);
 bool ReceiveFrame(int fd, std::string* body);
+// The answer to a frame just sent: the peer's thread that the frame woke may
+// answer on this thread's CPU before this thread would block.
+bool ReceiveAnswer(int fd, std::string* body);
 
 // The device's socket in a root, and a connection to it. Long roots are
 // reached through /proc/self/fd, so no root is too long for a socket name.

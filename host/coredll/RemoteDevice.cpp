@@ -118,7 +118,7 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
   const std::string& frame = request.Frame();
   Op op;
   std::memcpy(&op, frame.data() + 4, sizeof op);
-  if (!SendFrame(connection.fd, frame) || !ReceiveFrame(connection.fd, &body)) {
+  if (!SendFrame(connection.fd, frame) || !ReceiveAnswer(connection.fd, &body)) {
     ::close(connection.fd);
     connection.fd = -1;
     lost_ = true;
