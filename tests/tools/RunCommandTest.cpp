@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -99,13 +100,23 @@ TEST_F(RunCommandTest, RunEndsByItselfWithTheSimulatedRoute) {
     }
   }
   EXPECT_EQ(0, ProcessesUsing(Root()));
+
+  // Besides the programs and the track, a run leaves only small files: none
+  // grows with the length of the run.
+  const std::string track = TrackFile(output);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(Root())) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || entry.path() == track || name == "Wendra" || name == "Ravelink.Dll") continue;
+    EXPECT_LT(entry.file_size(), 4096u) << entry.path();
+  }
 }
 
 TEST_F(RunCommandTest, CtrlCEndsWendraThroughItsExitAndLeavesNothingRunning) {
   PrepareRoot();
   const std::string out = dir_.Path() + "/run.out";
-  const pid_t run =
-      Spawn({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=0", "--ui", "headless"}, {}, out, out);
+  // A trace asked for goes where asked; a run makes none of its own.
+  const pid_t run = Spawn({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=0", "--ui", "headless"},
+                          {"CE_UI_TRACE=" + Root() + "/wendra-trace.jsonl"}, out, out);
   std::string trace;
   // Logging has begun once the trace shows the LOG lamp blinking.
   EXPECT_TRUE(WaitUntil(

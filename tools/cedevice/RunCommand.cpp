@@ -103,9 +103,9 @@ std::string DefaultRoot() {
 
 // A child in a process group of its own, so a Ctrl-C at the terminal reaches
 // only this command, which ends the children in order; they also end if
-// this command dies.
+// this command dies. A given pipe end becomes the child's descriptor 3.
 pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                 const std::string& output) {
+                 const std::string& output, int pipeEnd = -1) {
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child != 0) return child;
@@ -120,6 +120,7 @@ pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::st
     ::dup2(fd, 1);
     ::dup2(fd, 2);
   }
+  if (pipeEnd >= 0) ::dup2(pipeEnd, 3);
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) env.push_back(*e);
   env.insert(env.end(), environment.begin(), environment.end());
@@ -157,11 +158,12 @@ class Stopper {
     stopped_ = true;
     changed_.notify_all();
   }
-  // True when stopped; otherwise returns after the period.
-  bool WaitFor(std::chrono::milliseconds period) {
+  // True when stopped; otherwise returns at the time given.
+  bool WaitUntil(std::chrono::steady_clock::time_point time) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, period, [this] { return stopped_; });
+    return changed_.wait_until(lock, time, [this] { return stopped_; });
   }
+  bool WaitFor(std::chrono::milliseconds period) { return WaitUntil(std::chrono::steady_clock::now() + period); }
 
  private:
   std::mutex mutex_;
@@ -277,12 +279,37 @@ int Run(int argc, char** argv) {
   StopOnSignals([&stopper] { stopper.Stop(); });
 
   const std::time_t started = std::time(nullptr);
-  const std::string trace = root + "/wendra-trace.jsonl";
   const std::string log = root + "/run.log";
-  ::unlink(trace.c_str());
-  std::vector<std::string> environment = {"CEDEVICE_ROOT=" + root, "CE_UI=" + std::string(headless ? "headless" : "gtk"),
-                                          "CE_UI_TRACE=" + trace};
-  const pid_t wendra = SpawnChild({program}, environment, log);
+  const bool console = headless && ::isatty(1);
+  // Wendra's window trace feeds the console line through a pipe, so no file
+  // grows with the run; a trace asked for with CE_UI_TRACE goes where asked.
+  const char* asked = std::getenv("CE_UI_TRACE");
+  std::string trace = asked && *asked ? asked : "";
+  int tracePipe[2] = {-1, -1};
+  if (trace.empty() && console) {
+    if (::pipe2(tracePipe, O_CLOEXEC) != 0) {
+      std::fprintf(stderr, "cedevice run: cannot make a pipe: %s\n", std::strerror(errno));
+      return 1;
+    }
+    // Room for minutes of steps, should the console stop reading for a while.
+    ::fcntl(tracePipe[1], F_SETPIPE_SZ, 1 << 20);
+    trace = "/dev/fd/" + std::to_string(tracePipe[0]);
+  }
+  std::vector<std::string> environment = {"CEDEVICE_ROOT=" + root, "CE_UI=" + std::string(headless ? "headless" : "gtk")};
+  if (tracePipe[1] >= 0) {
+    environment.push_back("CE_UI_TRACE=/dev/fd/3");
+  } else if (!trace.empty()) {
+    environment.push_back("CE_UI_TRACE=" + trace);
+  }
+  const pid_t wendra = SpawnChild({program}, environment, log, tracePipe[1]);
+  if (tracePipe[1] >= 0) ::close(tracePipe[1]);
+  // Wendra's end stops the run at once, without a poll for it.
+  std::thread wendraEnded([wendra, &stopper] {
+    siginfo_t info;
+    while (::waitid(P_PID, static_cast<id_t>(wendra), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    stopper.Stop();
+  });
 
   // The relay exists once Wendra has activated the driver, or from boot on.
   const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.relayPort) + ":");
@@ -314,16 +341,15 @@ int Run(int argc, char** argv) {
     if (cehost::ResolveDevicePath(cehost::ToUtf16(settings.logdir), &dir, &unmapped)) trackDirs.push_back(dir);
   }
   WendraStatus wendraStatus(trace, trackDirs, started);
-  const bool console = headless && ::isatty(1);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (status == 0 && !Exited(wendra)) {
-    if (stopper.WaitFor(std::chrono::milliseconds(250))) break;
-    if (seconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
-    if (console) {
-      wendraStatus.Update();
-      std::printf("\r%s\033[K", wendraStatus.Line().c_str());
-      std::fflush(stdout);
-    }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
+  // Only the console line needs a period; otherwise the run waits for its end.
+  while (status == 0) {
+    const auto wake = console ? std::min(deadline, Clock::now() + std::chrono::milliseconds(250)) : deadline;
+    if (stopper.WaitUntil(wake) || Clock::now() >= deadline) break;
+    wendraStatus.Update();
+    std::printf("\r%s\033[K", wendraStatus.Line().c_str());
+    std::fflush(stdout);
   }
   if (console) std::printf("\n");
 
@@ -335,6 +361,8 @@ int Run(int argc, char** argv) {
     if (windows.GetTitle(window, &title) && title == kWendraTitle) windows.Send(window, kCommand, kExit, 0, &result);
   }
   EndChild(wendra, 10000);
+  wendraEnded.join();
+  if (tracePipe[0] >= 0) ::close(tracePipe[0]);
   if (client > 0) {
     ::kill(client, SIGTERM);
     EndChild(client, 5000);

@@ -1,6 +1,8 @@
 #include "WendraStatus.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -29,13 +31,18 @@ bool IsTrackName(const std::string& name) {
 WendraStatus::WendraStatus(std::string trace, std::vector<std::string> trackDirs, std::time_t since)
     : trace_(std::move(trace)), trackDirs_(std::move(trackDirs)), since_(since) {}
 
+WendraStatus::~WendraStatus() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 void WendraStatus::Update() {
-  std::ifstream in(trace_, std::ios::binary);
-  if (!in) return;
-  in.seekg(offset_);
-  std::string more((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  offset_ += static_cast<long>(more.size());
-  partial_ += more;
+  // Opened once Wendra has made it, then read on from where the last call
+  // ended: a file that grows, or a pipe.
+  if (fd_ < 0) fd_ = ::open(trace_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd_, buffer, sizeof buffer)) > 0) partial_.append(buffer, static_cast<size_t>(n));
   size_t end;
   while ((end = partial_.find('\n')) != std::string::npos) {
     Apply(partial_.substr(0, end));

@@ -11,10 +11,13 @@ namespace cedevice {
 
 class WendraStatus {
  public:
-  // trace: the file Wendra writes its window steps to (CE_UI_TRACE);
+  // trace: the file or pipe Wendra writes its window steps to (CE_UI_TRACE);
   // trackDirs: the host directories its track files go to; files older than
   // since belong to earlier runs.
   WendraStatus(std::string trace, std::vector<std::string> trackDirs, std::time_t since);
+  ~WendraStatus();
+  WendraStatus(const WendraStatus&) = delete;
+  WendraStatus& operator=(const WendraStatus&) = delete;
 
   // Reads what the trace has gained since the last call.
   void Update();
@@ -33,7 +36,7 @@ class WendraStatus {
   std::string trace_;
   std::vector<std::string> trackDirs_;
   std::time_t since_;
-  long offset_ = 0;
+  int fd_ = -1;
   std::string partial_;
   std::map<int, std::string> texts_;
   bool receiving_ = false;
