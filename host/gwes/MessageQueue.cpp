@@ -66,10 +66,9 @@ void MessageQueue::Quit(int code) {
   changed_.notify_all();
 }
 
-void MessageQueue::Invalidate(HWND hwnd) {
+bool MessageQueue::Invalidate(HWND hwnd) {
   std::lock_guard<std::mutex> lock(mutex_);
-  // A window already waiting for its paint needs no second wake.
-  if (invalid_.insert(hwnd).second) changed_.notify_all();
+  return invalid_.insert(hwnd).second;
 }
 
 void MessageQueue::Validate(HWND hwnd) {
@@ -117,8 +116,11 @@ void MessageQueue::Forget(HWND hwnd) {
                 posted_.end());
 }
 
+// What the thread is woken for is in the queue already; the lock is taken
+// only to meet a thread about to wait, and let go before the notification,
+// so that the woken thread does not wait for it again.
 void MessageQueue::Wake() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  { std::lock_guard<std::mutex> meet(mutex_); }
   changed_.notify_all();
 }
 

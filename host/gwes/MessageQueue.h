@@ -42,7 +42,9 @@ class MessageQueue {
   // handling meanwhile what other threads send to the calling thread.
   LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void Quit(int code);
-  void Invalidate(HWND hwnd);
+  // Marks the window for painting; true when it was not marked yet, and the
+  // queue's thread is to be woken (Wake).
+  bool Invalidate(HWND hwnd);
   void Validate(HWND hwnd);
   bool IsInvalid(HWND hwnd);
   void SetTimer(HWND hwnd, UINT_PTR id, UINT period, TIMERPROC proc);

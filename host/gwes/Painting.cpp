@@ -8,10 +8,22 @@
 
 namespace cehost {
 
-void InvalidateLocked(Window* window) {
-  window->queue->Invalidate(window->hwnd);
+PaintWakes::~PaintWakes() {
+  for (const auto& queue : queues_) queue->Wake();
+}
+
+void PaintWakes::Invalidate(Window* window) {
+  if (!window->queue->Invalidate(window->hwnd)) return;
+  for (const auto& queue : queues_) {
+    if (queue == window->queue) return;
+  }
+  queues_.push_back(window->queue);
+}
+
+void InvalidateLocked(Window* window, PaintWakes& wakes) {
+  wakes.Invalidate(window);
   for (HWND child : window->children) {
-    if (Window* control = FindWindowLocked(child)) control->queue->Invalidate(child);
+    if (Window* control = FindWindowLocked(child)) wakes.Invalidate(control);
   }
 }
 
@@ -62,10 +74,11 @@ using namespace cehost;
 extern "C" {
 
 BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
+  PaintWakes wakes;
   std::lock_guard<std::mutex> lock(ModelMutex());
   Window* window = FindWindowLocked(hWnd);
   if (!window) return NoWindow();
-  InvalidateLocked(window);
+  InvalidateLocked(window, wakes);
   return TRUE;
 }
 

@@ -155,6 +155,7 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   int id = 0;
   bool changed;
   {
+    PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
     Window* window = FindWindowLocked(hWnd);
     if (!window) return NoWindow();
@@ -163,7 +164,7 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     top = TopOf(window);
     if (window->parent) {
       id = ControlId(*window);
-      if (changed) window->queue->Invalidate(hWnd);
+      if (changed) wakes.Invalidate(window);
     }
   }
   if (top == hWnd) {
@@ -210,6 +211,7 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   HWND top;
   int id = 0;
   {
+    PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
     Window* window = FindWindowLocked(hWnd);
     if (!window) return NoWindow();
@@ -219,14 +221,14 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     if (window->parent) id = ControlId(*window);
     // A control left as it was changes nothing on screen.
     unchanged = window->parent && was == show;
-    if (show && !unchanged) InvalidateLocked(window);
-    // A hidden control uncovers whatever shares its place.
+    if (show && !unchanged) InvalidateLocked(window, wakes);
+    // A hidden control uncovers whatever shown control shares its place.
     if (!show && !unchanged && window->parent) {
       for (HWND sibling : FindWindowLocked(window->parent)->children) {
         Window* other = FindWindowLocked(sibling);
         RECT overlap;
-        if (other && sibling != hWnd && Intersect(window->rect, other->rect, &overlap)) {
-          other->queue->Invalidate(sibling);
+        if (other && other->shown && sibling != hWnd && Intersect(window->rect, other->rect, &overlap)) {
+          wakes.Invalidate(other);
         }
       }
     }
@@ -258,6 +260,7 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
   HWND top;
   int id = 0;
   {
+    PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
     Window* window = FindWindowLocked(hWnd);
     if (!window) return NoWindow();
@@ -266,7 +269,7 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
     changed = wasDisabled == window->enabled;
     top = TopOf(window);
     if (window->parent) id = ControlId(*window);
-    if (changed) window->queue->Invalidate(hWnd);
+    if (changed) wakes.Invalidate(window);
   }
   TraceLine line("enable");
   if (top != hWnd) line.Int("id", id);
@@ -285,6 +288,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
   Window placed;
   bool top;
   {
+    PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
     Window* window = FindWindowLocked(hWnd);
     if (!window) return NoWindow();
@@ -299,7 +303,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
     }
     if (uFlags & SWP_SHOWWINDOW) window->shown = true;
     if (uFlags & SWP_HIDEWINDOW) window->shown = false;
-    InvalidateLocked(window);
+    InvalidateLocked(window, wakes);
     placed = *window;
   }
   if (top && !(uFlags & SWP_NOZORDER)) {

@@ -63,8 +63,25 @@ std::mutex& ModelMutex();
 // Under the model lock.
 Window* FindWindowLocked(HWND hwnd);
 std::vector<HWND> TopWindowsLocked();
+// The window threads to wake for painting, woken when this goes out of
+// scope: declared before the model's lock, after the lock is released, as a
+// window thread woken while the lock is held would only wait for it again.
+class PaintWakes {
+ public:
+  PaintWakes() = default;
+  PaintWakes(const PaintWakes&) = delete;
+  PaintWakes& operator=(const PaintWakes&) = delete;
+  ~PaintWakes();
+  // Under the model lock: marks the window for painting on its thread. A
+  // window already marked needs no second wake.
+  void Invalidate(Window* window);
+
+ private:
+  std::vector<std::shared_ptr<MessageQueue>> queues_;
+};
+
 // Marks the window, and a top-level window's controls, for painting on its thread.
-void InvalidateLocked(Window* window);
+void InvalidateLocked(Window* window, PaintWakes& wakes);
 
 // Creates a window in the model; a top-level one is listed by the device.
 HWND AddWindow(std::unique_ptr<Window> window);
