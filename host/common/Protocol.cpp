@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -130,56 +131,64 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// Waits with poll rather than in recv: a thread blocked in recv on a Unix
-// socket is woken also whenever the peer takes what this end sent, a wakeup
-// that brings nothing.
-bool AwaitReadable(int fd) {
-  pollfd readable{fd, POLLIN, 0};
-  for (;;) {
-    const int n = ::poll(&readable, 1, -1);
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return false;
-  }
-}
-
-// handOff: the peer was just woken by our request; when it shares our CPU,
-// yielding lets it answer before we would block for the answer.
-bool ReadAll(int fd, char* data, size_t size, bool handOff) {
-  while (size > 0) {
-    const ssize_t n = ::recv(fd, data, size, MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (handOff) {
-        handOff = false;
-        ::sched_yield();
-      } else if (!AwaitReadable(fd)) {
-        return false;
-      }
-      continue;
-    }
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool ReadFrame(int fd, std::string* body, bool handOff) {
-  unsigned char header[4];
-  if (!ReadAll(fd, reinterpret_cast<char*>(header), 4, handOff)) return false;
-  const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
-  if (size < 4 || size > kMaxFrame) return false;
-  body->resize(size);
-  return ReadAll(fd, body->data(), size, false);
-}
+// What a connection keeps for its next frames: every request but a large
+// transfer fits.
+constexpr size_t kKeptRoom = 4096;
 
 }  // namespace
 
 bool SendFrame(int fd, const std::string& frame) { return WriteAll(fd, frame.data(), frame.size()); }
 
-bool ReceiveFrame(int fd, std::string* body) { return ReadFrame(fd, body, false); }
+bool FrameReceiver::Receive(std::string* body, bool handOff) {
+  for (;;) {
+    if (in_.size() >= 4) {
+      const auto* header = reinterpret_cast<const unsigned char*>(in_.data());
+      const uint32_t size =
+          header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
+      if (size < 4 || size > kMaxFrame) return false;
+      if (in_.size() - 4 >= size) {
+        body->assign(in_, 4, size);
+        in_.erase(0, 4 + size);
+        if (in_.empty() && in_.capacity() > kKeptRoom) std::string().swap(in_);  // after a large transfer
+        return true;
+      }
+    }
+    if (!Fill(handOff)) return false;
+    handOff = false;
+  }
+}
 
-bool ReceiveAnswer(int fd, std::string* body) { return ReadFrame(fd, body, true); }
+// Whatever has come, in one call where it can: the header and the body
+// together, or several frames.
+bool FrameReceiver::Fill(bool handOff) {
+  if (handOff) {
+    ::sched_yield();
+  } else {
+    // Waits with poll rather than in recv: a thread blocked in recv on a
+    // Unix socket is woken also whenever the peer takes what this end sent,
+    // a wakeup that brings nothing.
+    pollfd readable{fd_, POLLIN, 0};
+    while (::poll(&readable, 1, -1) < 0) {
+      if (errno != EINTR) return false;
+    }
+  }
+  size_t room = kKeptRoom;
+  if (in_.size() >= 4) {
+    const auto* header = reinterpret_cast<const unsigned char*>(in_.data());
+    const size_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
+    room = std::max(room, 4 + size - in_.size());
+  }
+  const size_t held = in_.size();
+  in_.resize(held + room);
+  ssize_t n;
+  do {
+    n = ::recv(fd_, in_.data() + held, room, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  in_.resize(held + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  // Nothing yet after a hand-off: the peer runs elsewhere; wait for it.
+  if (n < 0 && handOff && (errno == EAGAIN || errno == EWOULDBLOCK)) return Fill(false);
+  return n > 0;
+}
 
 std::string SocketPath(const std::string& root) { return root + "/cedevice.sock"; }
 

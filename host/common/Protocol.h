@@ -78,13 +78,25 @@ class FrameReader {
   Op op_ = Op::HelloProcess;
 };
 
-// Whole-frame socket I/O; false when the peer is gone or sent a frame that
-// is too large or too short.
+// Sends a whole frame; false when the peer is gone.
 bool SendFrame(int fd, const std::string& frame);
-bool ReceiveFrame(int fd, std::string* body);
-// The answer to a frame just sent: the peer's thread that the frame woke may
-// answer on this thread's CPU before this thread would block.
-bool ReceiveAnswer(int fd, std::string* body);
+
+// Takes the frames that come in on a connection, one by one; false when the
+// peer is gone or sent a frame that is too large or too short.
+class FrameReceiver {
+ public:
+  explicit FrameReceiver(int fd) : fd_(fd) {}
+  // handOff: a frame was just sent, which woke the peer's thread; when that
+  // thread shares this CPU, yielding lets it answer before this thread would
+  // block for the answer.
+  bool Receive(std::string* body, bool handOff = false);
+
+ private:
+  bool Fill(bool handOff);
+
+  int fd_;
+  std::string in_;  // received, not yet taken
+};
 
 // The device's socket in a root, and a connection to it. Long roots are
 // reached through /proc/self/fd, so no root is too long for a socket name.

@@ -19,6 +19,7 @@ namespace {
 struct ThreadConnection {
   int fd = -1;
   const RemoteDevice* device = nullptr;
+  FrameReceiver frames{-1};
   ~ThreadConnection() {
     if (fd >= 0) ::close(fd);
   }
@@ -33,11 +34,11 @@ void AwaitOwedAnswers() {
   for (int waited = 0; answersOwed > 0 && waited < 2000; ++waited) ::usleep(1000);
 }
 
-bool Hello(int fd, Op op) {
+bool Hello(int fd, FrameReceiver& frames, Op op) {
   FrameWriter hello(op);
   hello.U32(GetLastError());
   std::string body;
-  if (!SendFrame(fd, hello.Frame()) || !ReceiveFrame(fd, &body)) return false;
+  if (!SendFrame(fd, hello.Frame()) || !frames.Receive(&body, true)) return false;
   FrameReader welcome(body);
   uint32_t status;
   return welcome.Operation() == op && welcome.U32(&status) && welcome.Done() && status == ERROR_SUCCESS;
@@ -48,11 +49,12 @@ bool Hello(int fd, Op op) {
 std::shared_ptr<RemoteDevice> RemoteDevice::Connect(const std::string& root) {
   const int fd = ConnectSocket(root);
   if (fd < 0) return nullptr;
-  if (!Hello(fd, Op::HelloProcess)) {
+  FrameReceiver frames(fd);
+  if (!Hello(fd, frames, Op::HelloProcess)) {
     ::close(fd);
     return nullptr;
   }
-  std::shared_ptr<RemoteDevice> device(new RemoteDevice(root, fd));
+  std::shared_ptr<RemoteDevice> device(new RemoteDevice(root, fd, std::move(frames)));
   // The listener keeps the link alive for the rest of the process.
   std::thread([device] { device->Listen(); }).detach();
   static const bool awaiting = std::atexit(AwaitOwedAnswers) == 0;
@@ -60,14 +62,14 @@ std::shared_ptr<RemoteDevice> RemoteDevice::Connect(const std::string& root) {
   return device;
 }
 
-RemoteDevice::RemoteDevice(std::string root, int programFd)
-    : root_(std::move(root)), programFd_(programFd), absent_(AbsentDevice()) {}
+RemoteDevice::RemoteDevice(std::string root, int programFd, FrameReceiver programFrames)
+    : root_(std::move(root)), programFd_(programFd), programFrames_(std::move(programFrames)), absent_(AbsentDevice()) {}
 
 RemoteDevice::~RemoteDevice() { ::close(programFd_); }
 
 void RemoteDevice::Listen() {
   std::string body;
-  while (ReceiveFrame(programFd_, &body)) {
+  while (programFrames_.Receive(&body)) {
     FrameReader message(body);
     uint32_t window, code;
     uint64_t wParam, lParam;
@@ -105,7 +107,8 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
     if (connection.fd >= 0) ::close(connection.fd);
     connection.fd = ConnectSocket(root_);
     connection.device = this;
-    if (connection.fd >= 0 && !Hello(connection.fd, Op::HelloThread)) {
+    connection.frames = FrameReceiver(connection.fd);
+    if (connection.fd >= 0 && !Hello(connection.fd, connection.frames, Op::HelloThread)) {
       ::close(connection.fd);
       connection.fd = -1;
     }
@@ -118,7 +121,7 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
   const std::string& frame = request.Frame();
   Op op;
   std::memcpy(&op, frame.data() + 4, sizeof op);
-  if (!SendFrame(connection.fd, frame) || !ReceiveAnswer(connection.fd, &body)) {
+  if (!SendFrame(connection.fd, frame) || !connection.frames.Receive(&body, true)) {
     ::close(connection.fd);
     connection.fd = -1;
     lost_ = true;

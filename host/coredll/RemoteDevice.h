@@ -27,7 +27,7 @@ class RemoteDevice : public DeviceService, public std::enable_shared_from_this<R
   bool Shutdown();
 
  private:
-  RemoteDevice(std::string root, int programFd);
+  RemoteDevice(std::string root, int programFd, FrameReceiver programFrames);
   FrameWriter Request(Op op) const;
   // Sends the request on this thread's connection and reads the answer; the
   // answer's last error becomes this thread's. False when the device is gone.
@@ -40,6 +40,7 @@ class RemoteDevice : public DeviceService, public std::enable_shared_from_this<R
 
   const std::string root_;
   const int programFd_;
+  FrameReceiver programFrames_;  // read by the listener alone
   std::atomic<bool> lost_{false};
   const std::shared_ptr<DeviceService> absent_;
 };

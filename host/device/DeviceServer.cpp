@@ -151,11 +151,12 @@ void DeviceServer::Run() {
 void DeviceServer::Serve(int fd) {
   ProcessId pid = 0;
   std::string body;
-  if (PeerProcess(fd, &pid) && ReceiveFrame(fd, &body)) {
+  FrameReceiver frames(fd);
+  if (PeerProcess(fd, &pid) && frames.Receive(&body)) {
     FrameReader hello(body);
     uint32_t lastError;
     if (hello.Operation() == Op::HelloProcess && hello.U32(&lastError) && hello.Done()) {
-      ServeProgram(pid, fd);
+      ServeProgram(pid, fd, frames);
     } else if (hello.Operation() == Op::HelloThread && hello.U32(&lastError) && hello.Done()) {
       bool known;
       {
@@ -167,7 +168,7 @@ void DeviceServer::Serve(int fd) {
       welcome.U32(known ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
       if (known && SendFrame(fd, welcome.Frame())) {
         auto service = device_->ServiceFor(pid);
-        while (ReceiveFrame(fd, &body)) {
+        while (frames.Receive(&body)) {
           FrameReader request(body);
           std::string reply;
           bool shutdown = false;
@@ -184,7 +185,7 @@ void DeviceServer::Serve(int fd) {
   if (--serving_ == 0) idle_.notify_all();
 }
 
-void DeviceServer::ServeProgram(ProcessId pid, int fd) {
+void DeviceServer::ServeProgram(ProcessId pid, int fd, FrameReceiver& frames) {
   auto program = std::make_shared<Program>();
   program->fd = fd;
   {
@@ -212,7 +213,7 @@ void DeviceServer::ServeProgram(ProcessId pid, int fd) {
   std::string body;
   if (SendFrame(fd, welcome.Frame())) {
     // The program sends nothing on its own connection but answers.
-    while (ReceiveFrame(fd, &body)) {
+    while (frames.Receive(&body)) {
       FrameReader answer(body);
       uint32_t ok, error;
       uint64_t result;

@@ -36,7 +36,7 @@ class DeviceServer {
 
   DeviceServer(std::shared_ptr<Device> device, int lockFd, int listenFd, int wakeFd);
   void Serve(int fd);
-  void ServeProgram(ProcessId pid, int fd);
+  void ServeProgram(ProcessId pid, int fd, FrameReceiver& frames);
   // Sends the frame on the program's own connection and waits for its answer.
   BOOL Ask(ProcessId pid, FrameWriter& frame, LRESULT* result);
   void EndProgram(ProcessId pid);
