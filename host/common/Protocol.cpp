@@ -13,13 +13,26 @@
 
 namespace cehost {
 
+namespace {
+
+// Room a new frame starts with.
+constexpr size_t kUsualFrame = 256;
+// What a connection keeps for its next frames: every request but a large
+// transfer fits.
+constexpr size_t kKeptRoom = 4096;
+
+}  // namespace
+
 FrameWriter::FrameWriter(Op op) : op_(op) {
+  frame_.reserve(kUsualFrame);  // one allocation for most frames
   frame_.assign(4, '\0');
   U32(static_cast<uint32_t>(op));
 }
 
 FrameWriter& FrameWriter::U32(uint32_t value) {
-  for (int i = 0; i < 4; ++i) frame_ += static_cast<char>((value >> (8 * i)) & 0xFF);
+  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  frame_.append(bytes, 4);
   return *this;
 }
 
@@ -131,25 +144,25 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// What a connection keeps for its next frames: every request but a large
-// transfer fits.
-constexpr size_t kKeptRoom = 4096;
-
 }  // namespace
 
 bool SendFrame(int fd, const std::string& frame) { return WriteAll(fd, frame.data(), frame.size()); }
 
 bool FrameReceiver::Receive(std::string* body, bool handOff) {
   for (;;) {
-    if (in_.size() >= 4) {
+    if (held_ >= 4) {
       const auto* header = reinterpret_cast<const unsigned char*>(in_.data());
       const uint32_t size =
           header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
       if (size < 4 || size > kMaxFrame) return false;
-      if (in_.size() - 4 >= size) {
-        body->assign(in_, 4, size);
-        in_.erase(0, 4 + size);
-        if (in_.empty() && in_.capacity() > kKeptRoom) std::string().swap(in_);  // after a large transfer
+      if (held_ - 4 >= size) {
+        body->assign(in_.data() + 4, size);
+        held_ -= 4 + size;
+        if (held_ > 0) {
+          std::memmove(in_.data(), in_.data() + 4 + size, held_);
+        } else if (in_.size() > kKeptRoom) {
+          std::vector<char>().swap(in_);  // after a large transfer
+        }
         return true;
       }
     }
@@ -172,19 +185,18 @@ bool FrameReceiver::Fill(bool handOff) {
       if (errno != EINTR) return false;
     }
   }
-  size_t room = kKeptRoom;
-  if (in_.size() >= 4) {
+  size_t wanted = kKeptRoom;
+  if (held_ >= 4) {
     const auto* header = reinterpret_cast<const unsigned char*>(in_.data());
     const size_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
-    room = std::max(room, 4 + size - in_.size());
+    wanted = std::max(wanted, 4 + size);
   }
-  const size_t held = in_.size();
-  in_.resize(held + room);
+  if (in_.size() < wanted) in_.resize(wanted);
   ssize_t n;
   do {
-    n = ::recv(fd_, in_.data() + held, room, MSG_DONTWAIT);
+    n = ::recv(fd_, in_.data() + held_, in_.size() - held_, MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  in_.resize(held + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  if (n > 0) held_ += static_cast<size_t>(n);
   // Nothing yet after a hand-off: the peer runs elsewhere; wait for it.
   if (n < 0 && handOff && (errno == EAGAIN || errno == EWOULDBLOCK)) return Fill(false);
   return n > 0;

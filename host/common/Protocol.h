@@ -95,7 +95,8 @@ class FrameReceiver {
   bool Fill(bool handOff);
 
   int fd_;
-  std::string in_;  // received, not yet taken
+  std::vector<char> in_;  // the first held_ bytes: received, not yet taken
+  size_t held_ = 0;
 };
 
 // The device's socket in a root, and a connection to it. Long roots are
