@@ -1,0 +1,61 @@
+// The least a 10 Hz poll costs on this machine: a thread that sleeps 100 ms,
+// then asks another process one question over a Unix socket and takes the
+// answer, as a program's poll of a device port does through the device
+// process; nothing else. bench/device-load.py measures it beside the whole
+// device and gpsd, in the same run.
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+bool Receive(int fd, char* buffer, size_t size, bool handOff) {
+  if (handOff) sched_yield();  // the answering thread shares this CPU
+  for (;;) {
+    const ssize_t n = ::recv(fd, buffer, size, MSG_DONTWAIT);
+    if (n > 0) return true;
+    if (n == 0 || (errno != EAGAIN && errno != EINTR)) return false;
+    pollfd readable{fd, POLLIN, 0};
+    if (::poll(&readable, 1, -1) < 0 && errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+int main() {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    std::perror("poll_floor: socketpair");
+    return 1;
+  }
+  char question[64] = {}, answer[40] = {};
+  const pid_t parent = ::getpid();
+  const pid_t server = ::fork();
+  if (server < 0) {
+    std::perror("poll_floor: fork");
+    return 1;
+  }
+  if (server == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) return 0;
+    while (Receive(ends[1], question, sizeof question, false)) {
+      if (::send(ends[1], answer, sizeof answer, MSG_NOSIGNAL) != sizeof answer) break;
+    }
+    return 0;
+  }
+  const timespec period{0, 100 * 1000 * 1000};
+  for (;;) {
+    ::nanosleep(&period, nullptr);
+    if (::send(ends[0], question, sizeof question, MSG_NOSIGNAL) != sizeof question ||
+        !Receive(ends[0], answer, sizeof answer, true)) {
+      return 1;
+    }
+  }
+}

@@ -1,0 +1,315 @@
+#!/usr/bin/env python3
+"""What the whole device costs, side by side with gpsd + gpxlogger.
+
+Runs, one after the other, for --seconds each after a warm-up:
+
+  idle device   the device process with the built-in receiver and no program
+  idle Wendra   Wendra with its tap port open and no client reading the relay
+  whole device  `cedevice run` on the built-in receiver at 1 Hz, logging
+  gpsd          gpsd + gpxlogger fed the built-in receiver's bursts, one a
+                second, through a pseudo-terminal (gpsd on loopback only)
+  poll floor    bench/PollFloor.cpp: a 10 Hz sleep with one question to
+                another process, nothing else; the least Wendra's fixed
+                100 ms poll of a device port can cost on this machine
+
+and prints CPU seconds per hour and wakeups per second for every process and
+thread, and the whole device against gpsd + gpxlogger. CPU is the kernel's
+count of time on a CPU (/proc/PID/task/TID/schedstat); a wakeup is a
+voluntary context switch (/proc/PID/task/TID/status). Figures move from run
+to run and machine to machine; the ratios of one run are what count.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def thread_counts(pid):
+    """{tid: (name, cpu_ns, voluntary_switches)} of a live process."""
+    counts = {}
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except FileNotFoundError:
+        return counts
+    for tid in tids:
+        base = f"/proc/{pid}/task/{tid}"
+        try:
+            with open(f"{base}/comm") as f:
+                name = f.read().strip()
+            with open(f"{base}/schedstat") as f:
+                cpu = int(f.read().split()[0])
+            with open(f"{base}/status") as f:
+                switches = int(re.search(r"^voluntary_ctxt_switches:\s*(\d+)", f.read(), re.M).group(1))
+        except (FileNotFoundError, ProcessLookupError, AttributeError):
+            continue  # the thread ended between the listing and the read
+        counts[int(tid)] = (name, cpu, switches)
+    return counts
+
+
+class Sample:
+    """The cost of named processes over a window of time."""
+
+    def __init__(self, processes):
+        self.processes = processes  # {label: pid}
+        self.before = {label: thread_counts(pid) for label, pid in processes.items()}
+        self.start = time.monotonic()
+
+    def finish(self):
+        seconds = time.monotonic() - self.start
+        result = {}
+        for label, pid in self.processes.items():
+            before, after = self.before[label], thread_counts(pid)
+            threads = []
+            for tid, (name, cpu, switches) in sorted(after.items()):
+                cpu0, switches0 = before.get(tid, (name, 0, 0))[1:]
+                threads.append((f"{name} ({tid})", (cpu - cpu0) / 1e9 * 3600 / seconds,
+                                (switches - switches0) / seconds))
+            result[label] = threads
+        return result
+
+
+def report(title, result, out):
+    print(f"\n{title}", file=out)
+    print(f"  {'process / thread':<34} {'CPU s/h':>9} {'wakeups/s':>10}", file=out)
+    totals = {}
+    for label, threads in result.items():
+        cpu = sum(t[1] for t in threads)
+        wakeups = sum(t[2] for t in threads)
+        totals[label] = (cpu, wakeups)
+        print(f"  {label:<34} {cpu:9.2f} {wakeups:10.1f}", file=out)
+        for name, c, w in threads:
+            if c >= 0.005 or w >= 0.05:
+                print(f"    {name:<32} {c:9.2f} {w:10.1f}", file=out)
+    return totals
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            sys.exit(f"device-load: {what} did not happen within {seconds} s")
+        time.sleep(0.05)
+
+
+def children(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(p) for p in f.read().split()]
+    except FileNotFoundError:
+        return []
+
+
+def command_line(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().split(b"\0")
+    except FileNotFoundError:
+        return []
+
+
+def stop(process, seconds=10):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+class Device:
+    """A device process of its own in a fresh root."""
+
+    def __init__(self, cedevice, root, binding):
+        self.cedevice, self.root = cedevice, root
+        self.process = subprocess.Popen([cedevice, "start", "--foreground", "--root", root,
+                                         "--port", f"COM5:={binding}"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists(f"{root}/cedevice.sock"), 10, "the device's start")
+
+    def run(self, *args, **kwargs):
+        return subprocess.run([self.cedevice, *args, "--root", self.root], check=True, **kwargs)
+
+    def stop(self):
+        subprocess.run([self.cedevice, "stop", "--root", self.root], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            stop(self.process)
+
+
+def capture_bursts(cedevice, work, count):
+    """The built-in receiver's bursts, read from its port as a client would."""
+    device = Device(cedevice, f"{work}/capture", "sim")
+    try:
+        cat = subprocess.Popen([cedevice, "cat", "--root", device.root, "COM5:"], stdout=subprocess.PIPE)
+        data = b""
+        while data.count(b"$GPGGA") <= count:
+            chunk = os.read(cat.stdout.fileno(), 4096)
+            if not chunk:
+                break
+            data += chunk
+        stop(cat)
+    finally:
+        device.stop()
+    # A burst begins with its $GPGGA.
+    parts = data.split(b"$GPGGA")[1:count + 1]
+    return [b"$GPGGA" + p for p in parts]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seconds", type=int, default=60, help="length of each measurement (60)")
+    parser.add_argument("--warmup", type=int, default=15, help="seconds before each measurement (15)")
+    parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "default"),
+                        help="the build directory (build/default)")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    cedevice = f"{build}/tools/cedevice/cedevice"
+    floor = f"{build}/bench/poll_floor"
+    for needed in (cedevice, f"{build}/logger/Wendra", floor):
+        if not os.access(needed, os.X_OK):
+            sys.exit(f"device-load: {needed} is missing; build the default preset first")
+    for tool in ("gpsd", "gpxlogger"):
+        if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin"):
+            sys.exit(f"device-load: {tool} is missing; tools/install-dependencies.sh installs it")
+
+    out = sys.stdout
+    work = tempfile.mkdtemp(prefix="device-load.")
+    started = []
+    try:
+        print(f"device-load: {args.warmup} s warm-up, then {args.seconds} s each; work in {work}", file=out)
+        print(f"machine: {os.cpu_count()} CPUs, {os.uname().release}", file=out)
+
+        # The peer's input first: the bursts the built-in receiver sends.
+        bursts = capture_bursts(cedevice, work, 20)
+        if len(bursts) < 20:
+            sys.exit("device-load: the built-in receiver sent too few bursts")
+
+        # 1. The device with no program, then Wendra with its tap open and nothing coming.
+        device = Device(cedevice, f"{work}/idle", "sim")
+        try:
+            device.run("install", stdout=subprocess.DEVNULL)
+            time.sleep(args.warmup)
+            sample = Sample({"device process (no program)": device.process.pid})
+            time.sleep(args.seconds)
+            report("Idle device: no program connected", sample.finish(), out)
+
+            wendra = subprocess.Popen([f"{device.root}/Program Files/Wendra/Wendra"],
+                                      env={**os.environ, "CEDEVICE_ROOT": device.root, "CE_UI": "headless"},
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            started.append(wendra)
+            time.sleep(args.warmup)
+            sample = Sample({"Wendra": wendra.pid, "device process": device.process.pid})
+            time.sleep(args.seconds)
+            report("Idle Wendra: tap port open, no data", sample.finish(), out)
+            subprocess.run([cedevice, "send", "--root", device.root, "Wendra@kelbrun<*+~#$>", "WM_COMMAND",
+                            "1003", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                wendra.wait(10)
+            except subprocess.TimeoutExpired:
+                stop(wendra)
+        finally:
+            device.stop()
+
+        # 2. The whole device, logging the built-in receiver.
+        root = f"{work}/run"
+        run = subprocess.Popen([cedevice, "run", "--root", root, "--ui", "headless", "--seconds",
+                                str(args.warmup + args.seconds + 5)],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(run)
+
+        def parts():
+            found = {}
+            for child in children(run.pid):
+                argv = command_line(child)
+                if argv and argv[0].endswith(b"/Wendra"):
+                    found["Wendra"] = child
+                elif b"cat" in argv:
+                    found["relay client (cedevice cat)"] = child
+            return found
+
+        wait_for(lambda: len(parts()) == 2, 20, "the start of Wendra and the relay client")
+        time.sleep(args.warmup)
+        sample = Sample({"device process (cedevice run)": run.pid, **parts()})
+        time.sleep(args.seconds)
+        whole = report("Whole device: cedevice run on the built-in receiver, logging", sample.finish(), out)
+        run.wait(args.warmup + 60)
+
+        # 3. gpsd + gpxlogger on the same bursts through a pseudo-terminal.
+        master, slave = os.openpty()
+        tty = os.ttyname(slave)
+        port = str(free_port())
+        gpsd = subprocess.Popen(["gpsd", "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock", tty],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(gpsd)
+        wait_for(lambda: socket.socket().connect_ex(("127.0.0.1", int(port))) == 0, 10, "gpsd's start")
+        gpxlogger = subprocess.Popen(["gpxlogger", "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(gpxlogger)
+
+        def feed(seconds, counter=[0]):
+            end = time.monotonic() + seconds
+            next_burst = time.monotonic()
+            while next_burst < end:
+                os.write(master, bursts[counter[0] % len(bursts)])
+                counter[0] += 1
+                next_burst += 1.0
+                time.sleep(max(0.0, next_burst - time.monotonic()))
+
+        feed(args.warmup)
+        sample = Sample({"gpsd": gpsd.pid, "gpxlogger": gpxlogger.pid})
+        feed(args.seconds)
+        peer = report("Peer: gpsd + gpxlogger on the same bursts", sample.finish(), out)
+        for process in (gpxlogger, gpsd):
+            stop(process)
+        os.close(master)
+        os.close(slave)
+
+        # 4. The floor of the design's poll.
+        poll_floor = subprocess.Popen([floor])
+        started.append(poll_floor)
+        wait_for(lambda: len(children(poll_floor.pid)) == 1, 10, "the poll floor's start")
+        time.sleep(args.warmup)
+        sample = Sample({"poll floor": poll_floor.pid, "poll floor (answering)": children(poll_floor.pid)[0]})
+        time.sleep(args.seconds)
+        least = report("Poll floor: 10 Hz, one question to another process, nothing else", sample.finish(), out)
+        stop(poll_floor)
+
+        device_cpu = sum(cpu for cpu, _ in whole.values())
+        device_wakeups = sum(w for _, w in whole.values())
+        peer_cpu = sum(cpu for cpu, _ in peer.values())
+        peer_wakeups = sum(w for _, w in peer.values())
+        print("\nWhole device against gpsd + gpxlogger (this run)", file=out)
+        print(f"  whole device      {device_cpu:9.2f} CPU s/h {device_wakeups:8.1f} wakeups/s", file=out)
+        print(f"  gpsd + gpxlogger  {peer_cpu:9.2f} CPU s/h {peer_wakeups:8.1f} wakeups/s", file=out)
+        floor_cpu = sum(cpu for cpu, _ in least.values())
+        floor_wakeups = sum(w for _, w in least.values())
+        print(f"  ratio             {device_cpu / max(peer_cpu, 1e-9):9.2f}          "
+              f"{device_wakeups / max(peer_wakeups, 1e-9):8.1f}", file=out)
+        print(f"  poll floor        {floor_cpu:9.2f} CPU s/h {floor_wakeups:8.1f} wakeups/s "
+              f"({floor_cpu / max(peer_cpu, 1e-9):.2f} of the peer's CPU)", file=out)
+    finally:
+        for process in started:
+            stop(process)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
