@@ -186,8 +186,10 @@ def main():
     for needed in (cedevice, f"{build}/logger/Wendra", floor):
         if not os.access(needed, os.X_OK):
             sys.exit(f"device-load: {needed} is missing; build the default preset first")
+    tools = {}
     for tool in ("gpsd", "gpxlogger"):
-        if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin"):
+        tools[tool] = shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+        if not tools[tool]:
             sys.exit(f"device-load: {tool} is missing; tools/install-dependencies.sh installs it")
 
     out = sys.stdout
@@ -256,20 +258,27 @@ def main():
         master, slave = os.openpty()
         tty = os.ttyname(slave)
         port = str(free_port())
-        gpsd = subprocess.Popen(["gpsd", "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock", tty],
+        gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock", tty],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         started.append(gpsd)
-        wait_for(lambda: socket.socket().connect_ex(("127.0.0.1", int(port))) == 0, 10, "gpsd's start")
-        gpxlogger = subprocess.Popen(["gpxlogger", "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
+        def listening():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", int(port))) == 0
+
+        wait_for(listening, 10, "gpsd's start")
+        gpxlogger = subprocess.Popen([tools["gpxlogger"], "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         started.append(gpxlogger)
 
-        def feed(seconds, counter=[0]):
+        fed = 0
+
+        def feed(seconds):
+            nonlocal fed
             end = time.monotonic() + seconds
             next_burst = time.monotonic()
             while next_burst < end:
-                os.write(master, bursts[counter[0] % len(bursts)])
-                counter[0] += 1
+                os.write(master, bursts[fed % len(bursts)])
+                fed += 1
                 next_burst += 1.0
                 time.sleep(max(0.0, next_burst - time.monotonic()))
 
