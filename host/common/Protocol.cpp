@@ -21,6 +21,12 @@ constexpr size_t kUsualFrame = 256;
 // transfer fits.
 constexpr size_t kKeptRoom = 4096;
 
+// The length a frame's first four bytes give.
+uint32_t FrameLength(const char* header) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(header);
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
 }  // namespace
 
 FrameWriter::FrameWriter(Op op) : op_(op) {
@@ -151,9 +157,7 @@ bool SendFrame(int fd, const std::string& frame) { return WriteAll(fd, frame.dat
 bool FrameReceiver::Receive(std::string* body, bool handOff) {
   for (;;) {
     if (held_ >= 4) {
-      const auto* header = reinterpret_cast<const unsigned char*>(in_.data());
-      const uint32_t size =
-          header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
+      const uint32_t size = FrameLength(in_.data());
       if (size < 4 || size > kMaxFrame) return false;
       if (held_ - 4 >= size) {
         body->assign(in_.data() + 4, size);
@@ -185,12 +189,8 @@ bool FrameReceiver::Fill(bool handOff) {
       if (errno != EINTR) return false;
     }
   }
-  size_t wanted = kKeptRoom;
-  if (held_ >= 4) {
-    const auto* header = reinterpret_cast<const unsigned char*>(in_.data());
-    const size_t size = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
-    wanted = std::max(wanted, 4 + size);
-  }
+  // Room for the whole of a frame whose head has come; Receive has checked its length.
+  const size_t wanted = held_ >= 4 ? std::max<size_t>(kKeptRoom, 4 + size_t{FrameLength(in_.data())}) : kKeptRoom;
   if (in_.size() < wanted) in_.resize(wanted);
   ssize_t n;
   do {
