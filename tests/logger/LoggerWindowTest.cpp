@@ -230,25 +230,27 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
 TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
   WendraDevice device;
   const pid_t wendra = device.Start();
-  ASSERT_TRUE(WaitForStartUp(device.Trace()));
-  // The first poll hides the data image, which uncovers the idle image: one
-  // paint, as the lamp changes.
+  EXPECT_TRUE(WaitForStartUp(device.Trace()));
+  // From the first poll on, each image is painted at most once more: for the
+  // first poll's change of the lamp, or for the window's first painting when
+  // that comes later.
   const int firstPoll =
       WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == 1012; });
-  ASSERT_GE(firstPoll, 0);
-  const int painted = WaitForEntry(
-      device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1012; }, firstPoll);
-  ASSERT_GE(painted, 0);
-  const size_t mark = static_cast<size_t>(painted) + 1;
-  std::vector<TraceEntry> trace;
-  ASSERT_TRUE(cetest::WaitUntil(
-      [&] {
-        trace = ReadTrace(device.Trace());
-        return Count(trace, "show", mark, 1012) >= 20;
-      },
-      30000));
-  EXPECT_EQ(Count(trace, "paint", mark, 1011) + Count(trace, "paint", mark, 1012), 0);
-  EXPECT_GE(Count(trace, "show", mark, 1011), 20) << "the loop still sets both images at every poll";
+  EXPECT_GE(firstPoll, 0);
+  if (firstPoll >= 0) {
+    const size_t mark = static_cast<size_t>(firstPoll);
+    std::vector<TraceEntry> trace;
+    EXPECT_TRUE(cetest::WaitUntil(
+        [&] {
+          trace = ReadTrace(device.Trace());
+          return Count(trace, "show", mark, 1012) >= 20;
+        },
+        30000));
+    // The first poll hides the data image just before the mark.
+    EXPECT_GE(Count(trace, "show", mark, 1011), 19) << "the loop still sets both images at every poll";
+    EXPECT_LE(Count(trace, "paint", mark, 1011), 1);
+    EXPECT_LE(Count(trace, "paint", mark, 1012), 1);
+  }
   Press(FindTitle(kTitle), 1003);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
