@@ -1,6 +1,8 @@
 #include "WendraProcess.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -60,7 +62,16 @@ WendraDevice::WendraDevice(bool driverInstalled) {
   Install("Wendra", "");
 }
 
-WendraDevice::~WendraDevice() = default;
+// A test that failed before it ended its program leaves nothing running: a
+// program left alive would hold the test's output open, and ctest would wait
+// for it. A child not yet reaped is still this process's, so the kill hits it.
+WendraDevice::~WendraDevice() {
+  for (pid_t pid : started_) {
+    if (::waitpid(pid, nullptr, WNOHANG) != 0) continue;  // ended and reaped already
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+}
 
 cehost::TestPort& WendraDevice::Receiver() { return *device_->Device().Port("COM5:"); }
 
@@ -83,7 +94,9 @@ pid_t WendraDevice::Start(const std::string& name, int run, const std::string& d
     // GTK keeps caches for the process's life, which the leak checker would count.
     environment.insert(environment.end(), {"CE_UI=gtk", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
   }
-  return cetest::Spawn({HostPath(std::string(kAppDir) + "/" + name)}, environment);
+  const pid_t pid = cetest::Spawn({HostPath(std::string(kAppDir) + "/" + name)}, environment);
+  if (pid > 0) started_.push_back(pid);
+  return pid;
 }
 
 std::string WendraDevice::Trace(const std::string& name, int run) const {

@@ -51,6 +51,7 @@ class WendraDevice {
  private:
   cetest::TempDir dir_;
   std::unique_ptr<cetest::ServedDevice> device_;
+  std::vector<pid_t> started_;
 };
 
 // A navigation program on the relay COM6: of the device this process serves:
