@@ -67,7 +67,7 @@ WendraDevice::WendraDevice(bool driverInstalled) {
 // for it. A child not yet reaped is still this process's, so the kill hits it.
 WendraDevice::~WendraDevice() {
   for (pid_t pid : started_) {
-    if (::waitpid(pid, nullptr, WNOHANG) != 0) continue;  // ended and reaped already
+    if (::waitpid(pid, nullptr, WNOHANG) != 0) continue;  // ended: reaped now or before
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
