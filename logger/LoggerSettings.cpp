@@ -58,6 +58,8 @@ constexpr SettingKey SETTING_KEYS[] = {
     Text(TEXT("logdir"), &LoggerSettings::logdir),
     Integer(TEXT("writecache"), &LoggerSettings::writecache, WritePolicy),
     Flag(TEXT("onlyactivatedriver"), &LoggerSettings::onlyactivatedriver),
+    Flag(TEXT("anytalker"), &LoggerSettings::anytalker),
+    Flag(TEXT("signedpos"), &LoggerSettings::signedpos),
 };
 
 bool IsBlank(WCHAR c) { return c == TEXT(' ') || c == TEXT('\t'); }

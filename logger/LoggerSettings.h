@@ -32,6 +32,8 @@ struct LoggerSettings {
   WCHAR logdir[SETTINGS_LINE_CHARS] = {};
   LONG writecache = 1;
   BOOL onlyactivatedriver = FALSE;
+  BOOL anytalker = FALSE;  // any talker's RMC, GGA and GSA, and one GSA per cycle
+  BOOL signedpos = FALSE;  // records carry south and west as a minus sign
 };
 
 // Sets configPath to appDir + appName + ".cfg", applies the defaults and reads

@@ -18,6 +18,8 @@ struct FixData {
   char fixTime[FIX_TIME_CHARS + 1] = {};  // hhmmss[.fff] as received
   double latitude = 0.0;                 // decimal degrees; the hemisphere letter is only shown
   double longitude = 0.0;
+  char latitudeHemisphere = '\0';        // first characters of the same $GPRMC's N/S and E/W fields
+  char longitudeHemisphere = '\0';
   double speedKmh = 0.0;
   double altitude = 0.0;
   std::atomic<LONG> fixQuality{0};  // also read by the timer tick and the status colours
@@ -37,6 +39,7 @@ struct LoggerState {
 
   // Track state.
   LONG cycleCounter = 0;  // below 1 until the first $GPGGA, so no $GPRMC completes a cycle before it
+  BOOL cycleHasGsa = FALSE;  // a GSA was handled since the last GGA (or the start)
   double lastLatitude = 0.0;
   double lastLongitude = 0.0;
   WCHAR logPath[MAX_PATH] = {};

@@ -59,6 +59,14 @@ void CountDown(LONG& counter) {
   if (counter > INT32_MIN) --counter;
 }
 
+// "$GP", or with anytalker "$" and any two upper-case letters (GN, GL, GA,
+// BD, ...): the sentence type follows. A shorter header stops at its zero.
+bool KnownTalker(const char* header, BOOL anyTalker) {
+  if (header[0] != '$') return false;
+  if (!anyTalker) return header[1] == 'G' && header[2] == 'P';
+  return header[1] >= 'A' && header[1] <= 'Z' && header[2] >= 'A' && header[2] <= 'Z';
+}
+
 }  // namespace
 
 NmeaInterpreter::NmeaInterpreter() : m_length(0), m_count(0), m_overlong(false) {
@@ -88,20 +96,22 @@ void NmeaInterpreter::Interpret(LoggerState& state, char* chunk) {
 
 void NmeaInterpreter::EndLine(LoggerState& state) {
   struct Handler {
-    const char* header;
+    const char* type;
     int minFields;
     void (NmeaInterpreter::*handle)(LoggerState&);
   };
   static constexpr Handler SENTENCE_HANDLERS[] = {
-      {"$GPRMC", 9, &NmeaInterpreter::Rmc},
-      {"$GPGGA", 9, &NmeaInterpreter::Gga},
-      {"$GPGSA", 2, &NmeaInterpreter::Gsa},
+      {"RMC", 9, &NmeaInterpreter::Rmc},
+      {"GGA", 9, &NmeaInterpreter::Gga},
+      {"GSA", 2, &NmeaInterpreter::Gsa},
   };
 
   m_line[m_length] = '\0';
-  if (!m_overlong) {
+  if (!m_overlong && KnownTalker(m_field[0], state.settings.anytalker)) {
+    // The whole rest of the header is compared: exactly six characters, no blank.
+    const char* type = m_field[0] + 3;
     for (const Handler& handler : SENTENCE_HANDLERS) {
-      if (strcmp(m_field[0], handler.header) != 0) continue;
+      if (strcmp(type, handler.type) != 0) continue;
       if (m_count >= handler.minFields) (this->*handler.handle)(state);
       break;
     }
@@ -117,9 +127,11 @@ void NmeaInterpreter::Rmc(LoggerState& state) {
   LoggerView& view = *state.view;
 
   fix.latitude = Degrees(m_field[3]);
-  ShowCoordinate(view, IDC_LATITUDE, m_field[4][0], fix.latitude);
+  fix.latitudeHemisphere = m_field[4][0];
+  ShowCoordinate(view, IDC_LATITUDE, fix.latitudeHemisphere, fix.latitude);
   fix.longitude = Degrees(m_field[5]);
-  ShowCoordinate(view, IDC_LONGITUDE, m_field[6][0], fix.longitude);
+  fix.longitudeHemisphere = m_field[6][0];
+  ShowCoordinate(view, IDC_LONGITUDE, fix.longitudeHemisphere, fix.longitude);
 
   fix.speedKmh = Decimal(m_field[7]) * 1.852;
   if (fix.speedKmh > maxSpeed) {
@@ -147,10 +159,16 @@ void NmeaInterpreter::Gga(LoggerState& state) {
   }
   state.fix.altitude = Decimal(m_field[9]);
   state.cycleCounter = 2;
+  state.cycleHasGsa = FALSE;
 }
 
 // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
 void NmeaInterpreter::Gsa(LoggerState& state) {
+  // A burst of any talker's sentences holds one GSA per constellation, all
+  // for the same fix: only the first since the last GGA counts. A GSA too
+  // short to be handled is not that first one.
+  if (state.settings.anytalker && state.cycleHasGsa) return;
+  state.cycleHasGsa = TRUE;
   state.fix.fixMode = Integer(m_field[2]);
   switch (state.fix.fixMode) {
     case 1: state.view->SetControlText(IDC_FIX_TYPE, TEXT("NA")); break;

@@ -1,6 +1,8 @@
 // Turns the chunks read from the tap port into fix data: joins them into
 // lines, splits each line at its commas, and handles $GPRMC, $GPGGA and
-// $GPGSA (NMEA 0183). Fixed buffers only; nothing is allocated.
+// $GPGSA (NMEA 0183); with the anytalker setting, RMC, GGA and GSA of any
+// talker ($GNRMC, $GLGSA, $BDGSA, ...). Fixed buffers only; nothing is
+// allocated.
 #pragma once
 
 #include <windows.h>

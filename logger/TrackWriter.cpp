@@ -10,17 +10,24 @@ namespace {
 // Room for four doubles of any size in "%.7f", so a garbage field never cuts a record.
 constexpr size_t RECORD_SIZE = 1400;
 
+// With signedpos, south and west are written as a minus sign, from the
+// letters of the $GPRMC that gave the values; an exact 0 keeps no sign.
+double Signed(double degrees, char hemisphere, char negative, BOOL signedpos) {
+  return signedpos && hemisphere == negative && degrees != 0.0 ? -degrees : degrees;
+}
+
 // "20YY-MM-DD,hh:mm:ss,lat,lon,alt,speed\r\n" from the receiver's ddmmyy and
 // hhmmss. False when the receiver sent a shorter date or time: its fields
 // are not there to be read.
-bool FormatRecord(const FixData& fix, char (&record)[RECORD_SIZE], DWORD* length) {
+bool FormatRecord(const FixData& fix, BOOL signedpos, char (&record)[RECORD_SIZE], DWORD* length) {
   const char* d = fix.fixDate;
   const char* t = fix.fixTime;
   if (strlen(d) < 6 || strlen(t) < 6) return false;
   const char date[] = {d[4], d[5], '-', d[2], d[3], '-', d[0], d[1], '\0'};
   const char time[] = {t[0], t[1], ':', t[2], t[3], ':', t[4], t[5], '\0'};
-  const int n = snprintf(record, sizeof record, "20%s,%s,%.7f,%.7f,%.1f,%.1f\r\n", date, time, fix.latitude,
-                         fix.longitude, fix.altitude, fix.speedKmh);
+  const int n = snprintf(record, sizeof record, "20%s,%s,%.7f,%.7f,%.1f,%.1f\r\n", date, time,
+                         Signed(fix.latitude, fix.latitudeHemisphere, 'S', signedpos),
+                         Signed(fix.longitude, fix.longitudeHemisphere, 'W', signedpos), fix.altitude, fix.speedKmh);
   if (n < 0 || static_cast<size_t>(n) >= sizeof record) return false;
   *length = static_cast<DWORD>(n);
   return true;
@@ -123,7 +130,7 @@ void TrackWriter::DueRecord(LoggerState& state) {
   char record[RECORD_SIZE];
   DWORD length = 0;
   // Without a whole date and time nothing is written; the count stays, so the next complete cycle writes.
-  if (!FormatRecord(fix, record, &length)) return;
+  if (!FormatRecord(fix, settings.signedpos, record, &length)) return;
 
   if (state.logFile == INVALID_HANDLE_VALUE) state.logFile = OpenTrackFile(state.logPath);
   const DWORD recordStart = SetFilePointer(state.logFile, 0, NULL, FILE_END);

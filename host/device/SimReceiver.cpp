@@ -56,6 +56,12 @@ bool SimReceiver::ParseOptions(const std::string& text, Options* options, std::s
         return false;
       }
       options->rmcFirst = value == "rmc-first";
+    } else if (key == "talker") {
+      if (value != "gp" && value != "gn") {
+        *error = "sim: talker must be gp or gn";
+        return false;
+      }
+      options->combined = value == "gn";
     } else if (key == "lat" && numeric && std::fabs(number) <= 89.0) {
       options->latitude = number;
     } else if (key == "lon" && numeric && std::fabs(number) <= 180.0) {
@@ -98,9 +104,14 @@ std::string SimReceiver::Burst(const Options& options, int second, const SYSTEMT
   char date[24];
   std::snprintf(date, sizeof date, "%02u%02u%02u", utc.wDay, utc.wMonth, utc.wYear % 100);
   const bool fix = second >= options.noFixSeconds;
+  // The combined talker: GN for what all systems fix together, one GSA per
+  // system (NMEA 0183 4.10 ends it with the system's id), satellites in
+  // view by each system's own talker.
+  const std::string talker = options.combined ? "GN" : "GP";
   std::string gga, gsa, rmc;
-  const std::string gsv = Sentence("GPGSV,2,1,08,04,45,120,42,05,30,300,38,09,60,045,44,12,20,210,35") +
-                          Sentence("GPGSV,2,2,08,17,15,330,31,24,70,160,46,25,05,080,,29,10,250,");
+  std::string gsv = Sentence("GPGSV,2,1,08,04,45,120,42,05,30,300,38,09,60,045,44,12,20,210,35") +
+                    Sentence("GPGSV,2,2,08,17,15,330,31,24,70,160,46,25,05,080,,29,10,250,");
+  if (options.combined) gsv += Sentence("GLGSV,1,1,04,66,18,048,33,67,72,050,41,75,16,358,29,82,47,171,37");
   if (fix) {
     double lat, lon, course;
     Position(options, second - options.noFixSeconds, &lat, &lon, &course);
@@ -108,14 +119,23 @@ std::string SimReceiver::Burst(const Options& options, int second, const SYSTEMT
     const double speed = second > options.noFixSeconds ? options.speedKmh : 0.0;
     char tail[96];
     std::snprintf(tail, sizeof tail, ",1,08,0.9,%.1f,M,39.5,M,,", kAltitude);
-    gga = Sentence(std::string("GPGGA,") + time + "," + position + tail);
-    gsa = Sentence("GPGSA,A,3,04,05,09,12,17,24,,,,,,,1.8,0.9,1.5");
+    gga = Sentence(talker + "GGA," + time + "," + position + tail);
+    if (options.combined) {
+      gsa = Sentence("GNGSA,A,3,04,05,09,12,17,24,,,,,,,1.8,0.9,1.5,1") +
+            Sentence("GNGSA,A,3,66,67,75,82,,,,,,,,,1.8,0.9,1.5,2");
+    } else {
+      gsa = Sentence("GPGSA,A,3,04,05,09,12,17,24,,,,,,,1.8,0.9,1.5");
+    }
     std::snprintf(tail, sizeof tail, ",%05.1f,%05.1f,%s,,,A", speed / 1.852, course, date);
-    rmc = Sentence(std::string("GPRMC,") + time + ",A," + position + tail);
+    rmc = Sentence(talker + "RMC," + time + ",A," + position + tail);
   } else {
-    gga = Sentence(std::string("GPGGA,") + time + ",,,,,0,00,99.9,,M,,M,,");
-    gsa = Sentence("GPGSA,A,1,,,,,,,,,,,,,,,");
-    rmc = Sentence(std::string("GPRMC,") + time + ",V,,,,,,," + date + ",,,N");
+    gga = Sentence(talker + "GGA," + time + ",,,,,0,00,99.9,,M,,M,,");
+    if (options.combined) {
+      gsa = Sentence("GNGSA,A,1,,,,,,,,,,,,,,,,1") + Sentence("GNGSA,A,1,,,,,,,,,,,,,,,,2");
+    } else {
+      gsa = Sentence("GPGSA,A,1,,,,,,,,,,,,,,,");
+    }
+    rmc = Sentence(talker + "RMC," + time + ",V,,,,,,," + date + ",,,N");
   }
   return options.rmcFirst ? rmc + gga + gsa + gsv : gga + gsa + gsv + rmc;
 }

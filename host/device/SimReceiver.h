@@ -1,5 +1,7 @@
 // The "sim" binding: a built-in GPS receiver. Once a second it sends a burst
-// of $GPGGA, $GPGSA, $GPGSV and $GPRMC with correct checksums; for the first
+// of $GPGGA, $GPGSA, $GPGSV and $GPRMC with correct checksums (or, as a
+// receiver of GPS and GLONASS does, $GNGGA, a $GNGSA for each system,
+// $GPGSV, $GLGSV and $GNRMC); for the first
 // seconds it has no fix, then it reports a position that moves along a
 // square route at a steady speed. Options, after "sim:", separated by commas:
 //   lat=DEG,lon=DEG   start position (default 35.6581, 139.7414)
@@ -7,6 +9,7 @@
 //   leg=SECONDS       time on each side of the square before turning (60)
 //   nofix=SECONDS     bursts without fix after the port's first open (3)
 //   order=gga-first|rmc-first   place of $GPRMC in the burst (gga-first)
+//   talker=gp|gn      GPS alone, or GPS with GLONASS (gp)
 // Times and dates are the device clock's, taken as UTC.
 #pragma once
 
@@ -29,6 +32,7 @@ class SimReceiver : public PortSource {
     int legSeconds = 60;
     int noFixSeconds = 3;
     bool rmcFirst = false;
+    bool combined = false;  // talker=gn
   };
   static bool ParseOptions(const std::string& text, Options* options, std::string* error);
 

@@ -52,10 +52,12 @@ double Metres(double lat1, double lon1, double lat2, double lon2) {
 TEST(SimReceiverTest, EverySentenceHasItsChecksumAndEndsInCrLf) {
   SimReceiver::Options options;
   for (int second : {0, 5, 200}) {
+    options.combined = second == 5;
     const std::string burst = SimReceiver::Burst(options, second, kUtc);
     ASSERT_EQ("\r\n", burst.substr(burst.size() - 2));
     const auto sentences = Sentences(burst);
-    EXPECT_EQ(5u, sentences.size());  // GGA, GSA, two GSV and RMC
+    // GGA, GSA, two GSV and RMC; combined, a GSA and a GSV more
+    EXPECT_EQ(options.combined ? 7u : 5u, sentences.size());
     for (const auto& s : sentences) {
       ASSERT_EQ('$', s[0]) << s;
       const size_t star = s.find('*');
@@ -125,11 +127,42 @@ TEST(SimReceiverTest, OptionsChooseTheOrderAndAreChecked) {
   EXPECT_EQ("W", rmc[6]);
   EXPECT_EQ(0u, Sentences(SimReceiver::Burst(SimReceiver::Options{}, 0, kUtc)).front().rfind("$GPGGA,", 0));
 
-  for (const char* bad : {"order=last", "speed=-1", "lat=95", "nofix=", "colour=red"}) {
+  for (const char* bad : {"order=last", "talker=gl", "talker=GN", "speed=-1", "lat=95", "nofix=", "colour=red"}) {
     error.clear();
     EXPECT_FALSE(SimReceiver::ParseOptions(bad, &options, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
+}
+
+// A receiver of GPS and GLONASS: the combined talker for the fix, one GSA
+// per system, satellites in view by each system's own talker.
+TEST(SimReceiverTest, TheCombinedTalkerSendsWhatACurrentReceiverSends) {
+  auto headers = [](const std::string& burst) {
+    std::string list;
+    for (const auto& sentence : Sentences(burst)) list += sentence.substr(0, sentence.find(',')) + " ";
+    return list;
+  };
+  SimReceiver::Options options;
+  std::string error;
+  ASSERT_TRUE(SimReceiver::ParseOptions("talker=gn,nofix=1,lat=-33.5,lon=-70.25", &options, &error)) << error;
+  EXPECT_EQ("$GNGGA $GNGSA $GNGSA $GPGSV $GPGSV $GLGSV $GNRMC ", headers(SimReceiver::Burst(options, 0, kUtc)));
+  const auto fixed = Sentences(SimReceiver::Burst(options, 1, kUtc));
+  EXPECT_EQ("1", Fields(*Find(fixed, "$GNGGA"))[6]);
+  const auto gsaGps = Fields(fixed[1]);
+  const auto gsaGlonass = Fields(fixed[2]);
+  EXPECT_EQ("3", gsaGps[2]);
+  EXPECT_EQ("1", gsaGps.back());  // the system id of NMEA 0183 4.10
+  EXPECT_EQ("66", gsaGlonass[3]);
+  EXPECT_EQ("2", gsaGlonass.back());
+  const auto rmc = Fields(*Find(fixed, "$GNRMC"));
+  EXPECT_EQ("A", rmc[2]);
+  EXPECT_EQ("S", rmc[4]);
+  EXPECT_EQ("W", rmc[6]);
+
+  ASSERT_TRUE(SimReceiver::ParseOptions("order=rmc-first", &options, &error)) << error;
+  EXPECT_EQ("$GNRMC $GNGGA $GNGSA $GNGSA $GPGSV $GPGSV $GLGSV ", headers(SimReceiver::Burst(options, 1, kUtc)));
+  ASSERT_TRUE(SimReceiver::ParseOptions("talker=gp", &options, &error)) << error;
+  EXPECT_EQ("$GPRMC $GPGGA $GPGSA $GPGSV $GPGSV ", headers(SimReceiver::Burst(options, 1, kUtc)));
 }
 
 using SimPortTest = DeviceTest;

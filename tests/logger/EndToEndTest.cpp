@@ -1,7 +1,8 @@
 // The road of a sentence in one process: a replayed receiver on COM5:, the
 // splitter driver relaying it to COM6:, a client reading COM6: as a
 // navigation program would, the logger's receive loop on the tap COM7:, and
-// logging with the clock set. The track must equal the expected file.
+// logging with the clock set. The track must equal the expected file, with
+// the original reading and with the reading of any talker.
 #include <ReceiveLoop.h>
 #include <TempDir.h>
 #include <TrackWriter.h>
@@ -22,8 +23,6 @@
 
 namespace loggertest {
 namespace {
-
-const char kCapture[] = "drive-tokyo.nmea";
 
 bool WaitUntil(const std::function<bool()>& condition) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -60,26 +59,46 @@ void ActivateSplitter() {
 }
 
 struct Settings {
+  const char* capture;
+  const char* gate;  // the first $GPGGA with a fix that the reading takes
+  BOOL anytalker;
+  BOOL signedpos;
   LONG interval;
   LONG writecache;
-  const char* expected;
+  const char* expected;  // empty: no record
 };
 
 void PrintTo(const Settings& s, std::ostream* out) {
-  *out << "interval " << s.interval << ", writecache " << s.writecache << ", " << s.expected;
+  *out << s.capture << ", anytalker " << s.anytalker << ", signedpos " << s.signedpos << ", interval " << s.interval
+       << ", writecache " << s.writecache << ", " << s.expected;
+}
+
+// The lines the reading takes as RMC: each sets the latitude text once.
+int RmcLines(const std::string& capture, BOOL anytalker) {
+  auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  int count = 0;
+  for (size_t at = 0; at < capture.size(); at = capture.find('\n', at) + 1) {
+    const std::string head = capture.substr(at, 7);
+    if (anytalker ? head[0] == '$' && upper(head[1]) && upper(head[2]) && head.compare(3, 4, "RMC,") == 0
+                  : head == "$GPRMC,") {
+      ++count;
+    }
+    if (capture.find('\n', at) == std::string::npos) break;
+  }
+  return count;
 }
 
 class EndToEndTest : public ::testing::TestWithParam<Settings> {};
 
 TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   const Settings run = GetParam();
-  const std::string capture = ReadTestData(kCapture);
-  const std::string expected = ReadTestData(run.expected);
-  // The client holds back after the first $GPGGA with a fix until logging runs,
+  const std::string capture = ReadTestData(run.capture);
+  const std::string expected = *run.expected ? ReadTestData(run.expected) : "";
+  // The client holds back after the first GGA with a fix until logging runs,
   // so the log starts at the same sentence on every run.
-  const size_t gate = capture.find("\n", capture.find("$GPGGA,000459.00")) + 1;
-  int rmcCount = 0;
-  for (size_t at = capture.find("$GPRMC,"); at != std::string::npos; at = capture.find("$GPRMC,", at + 1)) ++rmcCount;
+  ASSERT_NE(capture.find(run.gate), std::string::npos);
+  const size_t gate = capture.find("\n", capture.find(run.gate)) + 1;
+  const int rmcCount = RmcLines(capture, run.anytalker);
 
   ResetProcessWide();
   cetest::TempDir root;
@@ -87,7 +106,7 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   root.Write("Program Files/Wendra/keep", "");
   cehost::BootOptions options;
   options.root = root.Path();
-  options.ports = {"COM5:=replay:" + std::string(CE_TEST_DATA) + "/" + kCapture + "@3"};
+  options.ports = {"COM5:=replay:" + std::string(CE_TEST_DATA) + "/" + run.capture + "@3"};
   options.clock = "2008-03-07T09:05:02";
   std::string error;
   auto device = cehost::InProcessDevice::Boot(options, &error);
@@ -100,6 +119,8 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   state.timerId = 1;
   state.settings.interval = run.interval;
   state.settings.writecache = run.writecache;
+  state.settings.anytalker = run.anytalker;
+  state.settings.signedpos = run.signedpos;
   ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
   TrackWriter::StartLogging(state);
 
@@ -135,7 +156,7 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   go = true;
 
   EXPECT_TRUE(WaitUntil([&] { return view.Count("text", IDC_LATITUDE) == rmcCount; }))
-      << "the logger saw " << view.Count("text", IDC_LATITUDE) << " of " << rmcCount << " $GPRMC, the client read "
+      << "the logger saw " << view.Count("text", IDC_LATITUDE) << " of " << rmcCount << " RMC, the client read "
       << read << " of " << capture.size() << " bytes";
   client.join();
   TrackWriter::StopLogging(state);
@@ -148,13 +169,23 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   EXPECT_EQ(root.Read("Program Files/Wendra/20080307090502.txt"), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tracks, EndToEndTest,
-                         ::testing::Values(Settings{1, 2, "drive-tokyo.interval1.txt"},
-                                           Settings{3, 0, "drive-tokyo.interval3.txt"}),
-                         [](const ::testing::TestParamInfo<Settings>& info) {
-                           return "Interval" + std::to_string(info.param.interval) + "WriteCache" +
-                                  std::to_string(info.param.writecache);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Tracks, EndToEndTest,
+    ::testing::Values(
+        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", FALSE, FALSE, 1, 2, "drive-tokyo.interval1.txt"},
+        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", FALSE, FALSE, 3, 0, "drive-tokyo.interval3.txt"},
+        // A GPS receiver read as any talker: its burst with two $GPGSA now counts once.
+        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", TRUE, TRUE, 1, 1, "drive-tokyo.interval1.anytalker.txt"},
+        Settings{"gnss-santiago.nmea", "$GPGGA,120010.00", FALSE, TRUE, 1, 1, ""},
+        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, FALSE, 1, 2, "gnss-santiago.interval1.txt"},
+        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, TRUE, 2, 0, "gnss-santiago.interval2.signed.txt"}),
+    [](const ::testing::TestParamInfo<Settings>& info) {
+      std::string name = info.param.capture;
+      name = name.substr(0, name.find('.'));
+      name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+      return name + (info.param.anytalker ? "AnyTalker" : "") + (info.param.signedpos ? "Signed" : "") + "Interval" +
+             std::to_string(info.param.interval) + "WriteCache" + std::to_string(info.param.writecache);
+    });
 
 }  // namespace
 }  // namespace loggertest

@@ -56,6 +56,8 @@ void ExpectDefaults(const LoggerSettings& s) {
   EXPECT_EQ(s.monport, 7);
   EXPECT_EQ(s.writecache, 1);
   EXPECT_FALSE(s.onlyactivatedriver);
+  EXPECT_FALSE(s.anytalker);
+  EXPECT_FALSE(s.signedpos);
 }
 
 TEST_F(SettingsTest, MissingFileIsReportedAndLeavesDefaults) {
@@ -78,7 +80,8 @@ TEST_F(SettingsTest, EveryKeyIsRead) {
       "interval=1\nminposx=-20\nminposy=300\nminsizew=40\nminsizeh=30\nautominimize=0\ntopmost=0\n"
       "rstcurrun=1\nautostart=1\nbtn1appname=Nav\nbtn1apppath=\\Windows\\nav.exe\nbtn1appargv=-x 1\n"
       "btn2appname=地図\nbtn2apppath=\\Storage Card\\map.exe\nbtn2appargv=/fast\nchgfromport=1\n"
-      "chgtoport=8\nmonport=9\nlogdir=\\Storage Card\\GPS\nwritecache=0\nonlyactivatedriver=1\n");
+      "chgtoport=8\nmonport=9\nlogdir=\\Storage Card\\GPS\nwritecache=0\nonlyactivatedriver=1\n"
+      "AnyTalker = 1\nsignedpos=1\n");
   const LoggerSettings& s = state->settings;
   EXPECT_TRUE(view.Ops().empty());
   EXPECT_EQ(s.interval, 1);
@@ -102,6 +105,8 @@ TEST_F(SettingsTest, EveryKeyIsRead) {
   EXPECT_EQ(std::u16string(s.logdir), u"\\Storage Card\\GPS");
   EXPECT_EQ(s.writecache, 0);
   EXPECT_TRUE(s.onlyactivatedriver);
+  EXPECT_TRUE(s.anytalker);
+  EXPECT_TRUE(s.signedpos);
 }
 
 TEST_F(SettingsTest, ConversionsAndClamps) {
@@ -131,6 +136,9 @@ TEST_F(SettingsTest, ConversionsAndClamps) {
       {"interval=  +12 records", [](const LoggerSettings& s) { return s.interval == 12; }},
       {"interval=x12", [](const LoggerSettings& s) { return s.interval == 0; }},
       {"interval=99999999999", [](const LoggerSettings& s) { return s.interval == 2147483647; }},
+      {"anytalker=1\nanytalker=0", [](const LoggerSettings& s) { return !s.anytalker; }},
+      {"signedpos=-2", [](const LoggerSettings& s) { return s.signedpos == TRUE; }},
+      {"signedpos=yes", [](const LoggerSettings& s) { return !s.signedpos; }},
       {"monport=0x10", [](const LoggerSettings& s) { return s.monport == 0; }},
   };
   for (const Case& c : cases) {

@@ -38,10 +38,11 @@ struct Outcome {
 };
 
 // A fresh interpreter and state fed the chunks in turn.
-Outcome RunChunks(const std::vector<std::string>& chunks) {
+Outcome RunChunks(const std::vector<std::string>& chunks, BOOL anytalker = FALSE) {
   ResetProcessWide();
   RecordingView view;
   LoggerState state(view);
+  state.settings.anytalker = anytalker;
   auto interpreter = std::make_unique<NmeaInterpreter>();
   for (const std::string& chunk : chunks) Interpret(*interpreter, state, chunk);
   const FixData& f = state.fix;
@@ -166,6 +167,107 @@ TEST_F(InterpreterTest, CaptureSplitAtEveryByteGivesTheSameOutcome) {
               whole);
   EXPECT_TRUE(RunChunks({capture.substr(0, lineEnd - 1), capture.substr(lineEnd - 1, 1), capture.substr(lineEnd)}) ==
               whole);
+}
+
+// Bursts of today's receivers, each sent for three seconds: the original
+// reading finds no cycle in any; with anytalker the first GSA after a GGA
+// counts and the others are ignored. RMC first in a burst completes the
+// previous burst's cycle, so three bursts give two records.
+TEST_F(InterpreterTest, AnyTalkerCountsOneGsaPerCycle) {
+  struct Shape {
+    const char* name;
+    std::vector<std::string> bodies;  // {T}: the burst's time
+    int original, anyTalker;          // due records in three bursts
+  };
+  const std::string rmc = "RMC,{T},A,3327.0000,S,07040.0000,W,10.0,90.0,150124,,,A";
+  const std::string gga = "GGA,{T},3327.0000,S,07040.0000,W,1,12,0.8,570.0,M,29.0,M,,";
+  const std::string gsa = "GSA,A,3,02,05,12,15,,,,,,,,,1.5,0.8,1.2";
+  const Shape shapes[] = {
+      {"GN, RMC first, two systems", {"GN" + rmc, "GN" + gga, "GN" + gsa, "GN" + gsa}, 0, 2},
+      {"GN, GGA first, four systems", {"GN" + gga, "GN" + gsa, "GN" + gsa, "GN" + gsa, "GN" + gsa, "GN" + rmc}, 0, 3},
+      {"two GGA in a burst", {"GN" + rmc, "GP" + gga, "GL" + gga, "GN" + gsa, "GN" + gsa}, 0, 2},
+      {"mixed talkers", {"GN" + rmc, "GN" + gga, "GP" + gsa, "BD" + gsa}, 0, 2},
+      {"GPS alone", {"GP" + gga, "GP" + gsa, "GP" + rmc}, 3, 3},
+      {"GPS alone, two GSA", {"GP" + gga, "GP" + gsa, "GP" + gsa, "GP" + rmc}, 0, 3},
+      {"no GSA", {"GN" + rmc, "GN" + gga, "GPGSV,1,1,00"}, 0, 0},
+      {"no GGA", {"GN" + rmc, "GN" + gsa, "GN" + gsa}, 0, 0},
+      {"headers that are no sentence of ours",
+       {"GN" + gga, "GN" + gsa, "gn" + rmc, "GN" + rmc.substr(0, 3) + " " + rmc.substr(3), "G1" + rmc,
+        "GN" + rmc.substr(0, 3) + "X" + rmc.substr(3), "GNRM,{T}"},
+       0, 0},
+  };
+  for (const Shape& shape : shapes) {
+    for (BOOL anytalker : {FALSE, TRUE}) {
+      ResetProcessWide();
+      RecordingView view;
+      LoggerState state(view);
+      state.settings.anytalker = anytalker;
+      state.settings.interval = -1;  // due records blink the lamp but never write
+      state.logging = TRUE;
+      NmeaInterpreter interpreter;
+      for (const char* time : {"120001.00", "120002.00", "120003.00"}) {
+        std::string burst;
+        for (std::string body : shape.bodies) {
+          if (body.find("{T}") != std::string::npos) body.replace(body.find("{T}"), 3, time);
+          burst += Sentence(body);
+        }
+        Interpret(interpreter, state, burst);
+      }
+      EXPECT_EQ(view.Count("show", IDC_LOG_LAMP_BLINK), anytalker ? shape.anyTalker : shape.original)
+          << shape.name << (anytalker ? ", anytalker" : "");
+      // What the receiver's own RMC says is shown whenever an RMC is read.
+      if (anytalker && shape.anyTalker > 0) {
+        EXPECT_EQ(view.LastText(IDC_LATITUDE), u"S 33.4500000") << shape.name;
+        EXPECT_EQ(view.LastText(IDC_LONGITUDE), u"W 70.6666667") << shape.name;
+        EXPECT_EQ(view.LastText(IDC_FIX_TYPE), u"3D") << shape.name;
+        EXPECT_EQ(state.fix.latitudeHemisphere, 'S') << shape.name;
+      }
+    }
+  }
+}
+
+// The GSA that counts is the first after the GGA: a second one with another
+// fix type changes nothing, even the text shown. Before any GGA the first
+// GSA counts as if one had come.
+TEST_F(InterpreterTest, AnyTalkerIgnoresEveryGsaAfterTheFirstUntilTheNextGga) {
+  state.settings.anytalker = TRUE;
+  Feed(Sentence("GNGSA,A,2,02,05,,,,,,,,,,,1.5,0.8,1.2,1"));
+  EXPECT_EQ(state.fix.fixMode, 2);
+  EXPECT_EQ(state.cycleCounter, -1);
+  Feed(Sentence("GLGSA,A,3,66,67,,,,,,,,,,,1.5,0.8,1.2,2"));
+  EXPECT_EQ(state.fix.fixMode, 2);
+  EXPECT_EQ(view.Count("text", IDC_FIX_TYPE), 1);
+  EXPECT_EQ(state.cycleCounter, -1);
+
+  Feed(Sentence("GNGGA,120001.00,3327.0000,S,07040.0000,W,1,12,0.8,570.0,M,29.0,M,,"));
+  Feed("$GNGSA,A\r\n");  // too short: not handled, so not the first either
+  EXPECT_EQ(state.cycleCounter, 2);
+  Feed(Sentence("GNGSA,A,3,02,05,,,,,,,,,,,1.5,0.8,1.2,1"));
+  Feed(Sentence("GNGSA,A,1,,,,,,,,,,,,,1.5,0.8,1.2,2"));
+  EXPECT_EQ(state.fix.fixMode, 3);
+  EXPECT_EQ(view.LastText(IDC_FIX_TYPE), u"3D");
+  EXPECT_EQ(state.cycleCounter, 1);
+
+  // Logging started and stopped in between changes nothing of the cycle.
+  state.logging = TRUE;
+  state.logging = FALSE;
+  Feed(Sentence("BDGSA,A,2,,,,,,,,,,,,,1.5,0.8,1.2,4"));
+  EXPECT_EQ(state.cycleCounter, 1);
+  EXPECT_EQ(state.fix.fixMode, 3);
+}
+
+TEST_F(InterpreterTest, CombinedTalkerCaptureSplitAtEveryByteGivesTheSameOutcome) {
+  const std::string capture = ReadTestData("gnss-santiago.nmea");
+  const Outcome whole = RunChunks({capture}, TRUE);
+  ASSERT_GT(whole.ops.size(), 50u);
+  ASSERT_STREQ(whole.fixTime.c_str(), "120020.00");
+  for (size_t at = 1; at < capture.size(); ++at) {
+    ASSERT_TRUE(RunChunks({capture.substr(0, at), capture.substr(at)}, TRUE) == whole) << "split at " << at;
+  }
+  // The original reading takes none of its sentences but the few $GP ones.
+  const Outcome original = RunChunks({capture});
+  EXPECT_EQ(original.latitude, 0.0);
+  EXPECT_EQ(original.maxSpeed, 0.0);
 }
 
 TEST_F(InterpreterTest, ChunkWithTwoAndAHalfSentencesKeepsTheHalf) {

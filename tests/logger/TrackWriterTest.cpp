@@ -175,6 +175,58 @@ TEST_F(TrackWriterTest, RecordLayoutIsExact) {
             "2099-12-31,23:59:59,5.5000000,0.2500000,45.3,0.0\r\n");
 }
 
+// South and west become a minus sign only with signedpos, from the letters
+// that came with the values; 0 is written without a sign either way.
+TEST_F(TrackWriterTest, SignedPositionsFollowTheHemisphereLetters) {
+  state.settings.interval = 1;
+  struct Place {
+    double latitude, longitude;
+    char ns, ew;
+  };
+  const Place places[] = {
+      {33.4489, 70.6693, 'S', 'W'},  // south-west
+      {35.6581233, 139.7414567, 'N', 'E'},
+      {0.0, 0.0, 'S', 'W'},  // on the equator and the meridian
+      {0.5, 0.0, 's', 'W'},  // only a capital letter counts
+      {12.0, 8.0, '\0', 'W'},  // no letter: no sign
+  };
+  std::string tracks[2];
+  for (BOOL signedpos : {FALSE, TRUE}) {
+    state.settings.signedpos = signedpos;
+    if (signedpos) {
+      Restart(1);
+    } else {
+      StartLog();
+    }
+    int second = 0;
+    for (const Place& place : places) {
+      state.fix.latitudeHemisphere = place.ns;
+      state.fix.longitudeHemisphere = place.ew;
+      char time[16];
+      std::snprintf(time, sizeof time, "0005%02d", second++);
+      Cycle(place.latitude, place.longitude, 20.0, 1, "070308", time);
+    }
+    tracks[signedpos] = Track();
+  }
+  EXPECT_EQ(tracks[FALSE],
+            "2008-03-07,00:05:00,33.4489000,70.6693000,45.3,20.0\r\n"
+            "2008-03-07,00:05:01,35.6581233,139.7414567,45.3,20.0\r\n"
+            "2008-03-07,00:05:02,0.0000000,0.0000000,45.3,20.0\r\n"
+            "2008-03-07,00:05:03,0.5000000,0.0000000,45.3,20.0\r\n"
+            "2008-03-07,00:05:04,12.0000000,8.0000000,45.3,20.0\r\n");
+  EXPECT_EQ(tracks[TRUE],
+            "2008-03-07,00:05:00,-33.4489000,-70.6693000,45.3,20.0\r\n"
+            "2008-03-07,00:05:01,35.6581233,139.7414567,45.3,20.0\r\n"
+            "2008-03-07,00:05:02,0.0000000,0.0000000,45.3,20.0\r\n"
+            "2008-03-07,00:05:03,0.5000000,0.0000000,45.3,20.0\r\n"
+            "2008-03-07,00:05:04,12.0000000,-8.0000000,45.3,20.0\r\n");
+  // The duplicate rule compares the values as read: the same numbers across
+  // the equator are not written again.
+  state.fix.latitudeHemisphere = 'N';
+  Cycle(12.0, 8.0, 20.0, 1, "070308", "000505");
+  EXPECT_EQ(Track(), tracks[TRUE]);
+}
+
 TEST_F(TrackWriterTest, IntervalCountsDueCyclesWithAFix) {
   state.settings.interval = 5;
   StartLog();
