@@ -4,11 +4,12 @@
 set -euo pipefail
 
 # gpsd and its clients read the relay through a pseudo-terminal in a test;
+# GPSBabel turns a track into GPX;
 # GTK 3 and X11 for the window, Xvfb for its test, IPA P Gothic and Mona for the captions;
 # the 32-bit Windows cross compiler and its binutils (windres, dlltool) for the
 # resource script and the device's own build; nlohmann's JSON reader for the
 # window trace; Python for the check of the host's shape.
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev gpsd gpsd-clients libgtk-3-dev libx11-dev
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev gpsd gpsd-clients gpsbabel libgtk-3-dev libx11-dev
   xvfb xauth fonts-ipafont-gothic fonts-mona g++-mingw-w64-i686 binutils-mingw-w64-i686
   nlohmann-json3-dev python3)
 

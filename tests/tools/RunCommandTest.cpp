@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <regex>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,8 +36,10 @@ int ProcessesUsing(const std::string& path) {
 }
 
 struct Record {
+  std::string time;  // YYYY-MM-DDThh:mm:ssZ
   double latitude;
   double longitude;
+  double altitude;
   double speed;
 };
 
@@ -46,12 +49,26 @@ std::vector<Record> Records(const std::string& file) {
   for (std::string line; std::getline(in, line);) {
     Record r{};
     char date[16], time[16];
-    if (std::sscanf(line.c_str(), "%10[^,],%8[^,],%lf,%lf,%*f,%lf", date, time, &r.latitude, &r.longitude,
-                    &r.speed) == 5) {
+    if (std::sscanf(line.c_str(), "%10[^,],%8[^,],%lf,%lf,%lf,%lf", date, time, &r.latitude, &r.longitude,
+                    &r.altitude, &r.speed) == 6) {
+      r.time = std::string(date) + "T" + time + "Z";
       records.push_back(r);
     }
   }
   return records;
+}
+
+// The track points of a GPX file as GPSBabel writes them (GPX 1.0, speed in m/s).
+std::vector<Record> TrackPoints(const std::string& gpx) {
+  static const std::regex point(
+      "<trkpt lat=\"([-0-9.]+)\" lon=\"([-0-9.]+)\">\\s*<ele>([-0-9.]+)</ele>\\s*<time>([^<]+)</time>\\s*"
+      "<speed>([0-9.]+)</speed>");
+  std::vector<Record> points;
+  for (std::sregex_iterator it(gpx.begin(), gpx.end(), point), end; it != end; ++it) {
+    const std::smatch& m = *it;
+    points.push_back({m[4], std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[5]) * 3.6});
+  }
+  return points;
 }
 
 class RunCommandTest : public ::testing::Test {
@@ -108,6 +125,46 @@ TEST_F(RunCommandTest, RunEndsByItselfWithTheSimulatedRoute) {
     const std::string name = entry.path().filename().string();
     if (!entry.is_regular_file() || entry.path() == track || name == "Wendra" || name == "Ravelink.Dll") continue;
     EXPECT_LT(entry.file_size(), 4096u) << entry.path();
+  }
+}
+
+// A fresh device as a user gets it, with a receiver of GPS and GLONASS south
+// and west of Greenwich: records carry the signs, and GPSBabel's GPX of the
+// track puts every point where the record says.
+TEST_F(RunCommandTest, AFreshDeviceLogsACombinedTalkerReceiverWithSignsThatGpsbabelKeeps) {
+  std::string output;
+  ASSERT_EQ(0, RunCommand({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:talker=gn,lat=-33.45,lon=-70.66,nofix=1",
+                           "--seconds", "20", "--ui", "headless"},
+                          &output, 90000))
+      << output;
+  const std::string track = TrackFile(output);
+  const std::vector<Record> records = Records(track);
+  ASSERT_GE(records.size(), 2u) << output;  // a record every five cycles, as the settings installed say
+  for (const Record& record : records) {
+    EXPECT_NEAR(-33.45, record.latitude, 0.01) << record.time;
+    EXPECT_NEAR(-70.66, record.longitude, 0.01) << record.time;
+  }
+
+  ASSERT_TRUE(*GPSBABEL_EXE) << "gpsbabel is not installed; tools/install-dependencies.sh installs it";
+  const std::string gpx = dir_.Path() + "/track.gpx";
+  ASSERT_EQ(0, RunCommand({GPSBABEL_EXE, "-t", "-i", std::string("xcsv,style=") + WENDRA_STYLE, "-f", track, "-o",
+                           "gpx", "-F", gpx},
+                          &output))
+      << output;
+  EXPECT_EQ("", output);  // no record it could not read
+  std::ifstream in(gpx);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t segment = text.find("<trkseg>");
+  EXPECT_NE(std::string::npos, segment) << text;
+  EXPECT_EQ(std::string::npos, text.find("<trkseg>", segment + 1)) << "one segment: " << text;
+  const std::vector<Record> points = TrackPoints(text);
+  ASSERT_EQ(records.size(), points.size()) << text;
+  for (size_t i = 0; i < points.size(); ++i) {
+    EXPECT_EQ(records[i].time, points[i].time);
+    EXPECT_NEAR(records[i].latitude, points[i].latitude, 1e-9) << records[i].time;
+    EXPECT_NEAR(records[i].longitude, points[i].longitude, 1e-9) << records[i].time;
+    EXPECT_NEAR(records[i].altitude, points[i].altitude, 1e-9) << records[i].time;
+    EXPECT_NEAR(records[i].speed, points[i].speed, 1e-4) << records[i].time;
   }
 }
 
