@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <set>
 
 #include "Utf.h"
 
@@ -145,6 +149,46 @@ bool IsDeviceName(std::u16string_view name) {
   }
   for (size_t i = 3; i + 1 < name.size(); ++i) {
     if (name[i] < u'0' || name[i] > u'9') return false;
+  }
+  return true;
+}
+
+bool MakePrivateDirectories(const std::string& path, bool* existed, std::string* error) {
+  *existed = false;
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string folder = path.substr(0, end);
+    if (!folder.empty() && folder.back() != '/') {
+      if (::mkdir(folder.c_str(), 0700) == 0) {
+        ::chmod(folder.c_str(), 0700);  // a umask may have taken the owner's bits too
+      } else if (errno != EEXIST) {
+        *error = "cannot create " + folder + ": " + std::strerror(errno);
+        return false;
+      } else if (end == std::string::npos || path.find_first_not_of('/', end) == std::string::npos) {
+        *existed = true;
+      }
+    }
+    if (end == std::string::npos) break;
+  }
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = path + " is not a directory";
+    return false;
+  }
+  return true;
+}
+
+bool PrepareDeviceRoot(const std::string& root, std::string* error) {
+  bool existed = false;
+  if (!MakePrivateDirectories(root, &existed, error)) return false;
+  struct stat st;
+  if (existed && ::stat(root.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+    static std::mutex warnedMutex;
+    static std::set<std::string> warned;
+    std::lock_guard<std::mutex> lock(warnedMutex);
+    if (warned.insert(root).second) {
+      std::fprintf(stderr, "the device root %s can be read or entered by other users; chmod 700 %s makes it yours alone\n",
+                   root.c_str(), root.c_str());
+    }
   }
   return true;
 }

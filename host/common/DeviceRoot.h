@@ -26,6 +26,16 @@ bool ResolveDevicePath(std::u16string_view path, std::string* hostPath, DWORD* e
 // The device path of a host path inside the root.
 bool ToDevicePath(const std::string& hostPath, std::u16string* devicePath);
 
+// Makes every folder of the path that is missing for its owner alone (0700,
+// whatever the umask); folders that exist stay as they are. existed tells
+// whether the path itself was there. False with the reason in error.
+bool MakePrivateDirectories(const std::string& path, bool* existed, std::string* error);
+
+// A device root holds a person's tracks: made as above. A root that exists
+// and that other users may read or enter is used as it is, with one line on
+// standard error (once per process) that says how to make it private.
+bool PrepareDeviceRoot(const std::string& root, std::string* error);
+
 // Device names have the form XXXn: ("COM7:").
 bool IsDeviceName(std::u16string_view name);
 

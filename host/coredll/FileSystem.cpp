@@ -278,7 +278,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const bool write = dwDesiredAccess & GENERIC_WRITE;
   int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
   if (!existed) flags |= O_CREAT | O_EXCL;
-  const int fd = ::open(path.c_str(), flags, 0644);
+  const int fd = ::open(path.c_str(), flags, 0600);  // a person's files: the owner's alone
   if (fd < 0) {
     SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
@@ -442,7 +442,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
       return Fail(S_ISDIR(target.st_mode) ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION);
     }
   }
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (out < 0) {
     const int err = errno;
     ::close(in);

@@ -1,8 +1,10 @@
 // The device's wide-character C runtime for UTF-16 text.
+#include <fcntl.h>
 #include <iconv.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -395,9 +397,22 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode) {
     errno = EINVAL;
     return nullptr;
   }
-  hostMode += "e";  // not inherited by programs this one starts
-  FILE* stream = std::fopen(hostPath.c_str(), hostMode.c_str());
-  if (!stream) return nullptr;
+  // Opened here rather than by fopen, so that a file it creates is the
+  // owner's alone (0600) whatever the umask; not inherited by programs this
+  // one starts.
+  const bool update = hostMode.find('+') != std::string::npos;
+  int flags = O_CLOEXEC | (update ? O_RDWR : hostMode[0] == 'r' ? O_RDONLY : O_WRONLY);
+  if (hostMode[0] == 'w') flags |= O_CREAT | O_TRUNC;
+  if (hostMode[0] == 'a') flags |= O_CREAT | O_APPEND;
+  const int fd = ::open(hostPath.c_str(), flags, 0600);
+  if (fd < 0) return nullptr;
+  FILE* stream = ::fdopen(fd, hostMode.c_str());
+  if (!stream) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return nullptr;
+  }
   const StreamText text = binary ? StreamText::Utf16 : hostMode[0] == 'r' ? TextOf(stream) : StreamText::Utf8;
   std::lock_guard<std::mutex> lock(streamMutex);
   streamTexts[stream] = text;

@@ -103,17 +103,6 @@ class DeviceSession : public DeviceService {
   const ProcessId process_;
 };
 
-bool MakeDirectory(const std::string& path, std::string* error) {
-  if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    *error = path + " is not a directory";
-    return false;
-  }
-  *error = "cannot create " + path + ": " + std::strerror(errno);
-  return false;
-}
-
 std::mutex bootMutex;
 bool booted = false;
 
@@ -129,7 +118,10 @@ std::shared_ptr<Device> Device::Create(const BootOptions& options, std::string* 
     *error = "no device root given";
     return nullptr;
   }
-  if (!MakeDirectory(options.root, error) || !MakeDirectory(options.root + "/Windows", error)) return nullptr;
+  bool existed = false;
+  if (!PrepareDeviceRoot(options.root, error) || !MakePrivateDirectories(options.root + "/Windows", &existed, error)) {
+    return nullptr;
+  }
   if (::access(options.root.c_str(), W_OK) != 0) {
     *error = "the device root " + options.root + " is not writable";
     return nullptr;

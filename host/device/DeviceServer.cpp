@@ -59,7 +59,9 @@ int BindSocket(const std::string& root, std::string* error) {
     name = "/proc/self/fd/" + std::to_string(dir) + "/cedevice.sock";
   }
   std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 64) == 0;
+  // Only the owner may connect, whatever the umask made of the socket file.
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::chmod(name.c_str(), 0600) == 0 && ::listen(fd, 64) == 0;
   const int err = errno;
   if (dir >= 0) ::close(dir);
   if (!bound) {
@@ -74,7 +76,7 @@ int BindSocket(const std::string& root, std::string* error) {
 
 int DeviceServer::LockRoot(const std::string& root, std::string* error) {
   const std::string lockPath = root + "/cedevice.lock";
-  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lockFd < 0) {
     *error = "cannot use the device root " + root + ": " + std::strerror(errno);
     return -1;

@@ -363,7 +363,7 @@ LONG RegistryStore::Commit(const Key& changed) {
   if (file_.empty() || changed.isVolatile) return ERROR_SUCCESS;
   const std::string text = Serialized(*root_);
   const std::string temp = file_ + ".new";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return static_cast<LONG>(ErrorFromErrno(errno));
   size_t written = 0;
   while (written < text.size()) {

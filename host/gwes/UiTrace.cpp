@@ -25,7 +25,7 @@ Trace& TheTrace() {
   static Trace* trace = [] {
     auto* t = new Trace;
     if (const char* path = std::getenv("CE_UI_TRACE"); path && *path) {
-      t->fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      t->fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
     return t;
   }();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -192,6 +193,53 @@ TEST_F(RunCommandTest, CtrlCEndsWendraThroughItsExitAndLeavesNothingRunning) {
   trace.assign(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>());
   EXPECT_NE(std::string::npos, trace.find("\"op\":\"destroy\"")) << "Wendra did not end through its Exit command";
   EXPECT_EQ(0, ProcessesUsing(Root()));
+}
+
+// A person's tracks are theirs alone: a device made under XDG_DATA_HOME is
+// owner-only down from the first folder made, and so is everything the
+// device and Wendra put in it, even under a umask that takes nothing away.
+// A root that others can enter is used as it is, with one line saying so.
+TEST_F(RunCommandTest, AMadeDeviceAndEverythingInItAreTheOwnersAlone) {
+  const std::string data = dir_.Path() + "/xdg";
+  const std::string out = dir_.Path() + "/run.out";
+  const mode_t umask = ::umask(0);
+  const pid_t run = Spawn({CEDEVICE_EXE, "run", "--gps", "sim:nofix=0", "--seconds", "4", "--ui", "headless"},
+                          {"XDG_DATA_HOME=" + data}, out, out);
+  ::umask(umask);
+  ASSERT_EQ(0, WaitExit(run, 60000));
+  std::ifstream in(out);
+  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string root = data + "/wendra/device";
+  ASSERT_NE(std::string::npos, output.find("device root: " + root)) << output;
+  EXPECT_EQ(std::string::npos, output.find("chmod")) << output;
+
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+  };
+  for (const std::string& folder : {data, data + "/wendra", root}) EXPECT_EQ(0700u, mode(folder)) << folder;
+  int files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().string();
+    if (entry.is_directory()) {
+      EXPECT_EQ(0700u, mode(path)) << path;
+    } else {
+      EXPECT_EQ(0u, mode(path) & 077) << path << " is open to others: " << std::oct << mode(path);
+      ++files;
+    }
+  }
+  EXPECT_GE(files, 5) << "the programs, the settings, the registry, the log";
+
+  // A root made by the user with other modes is used as it is, with a warning.
+  const std::string open = dir_.Path() + "/open";
+  ASSERT_EQ(0, ::mkdir(open.c_str(), 0755));
+  ::chmod(open.c_str(), 0755);
+  std::string said;
+  ASSERT_EQ(0, RunCommand({CEDEVICE_EXE, "install", "--root", open}, &said)) << said;
+  EXPECT_NE(std::string::npos, said.find("chmod 700 " + open)) << said;
+  EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n') - 1) << "one line besides the report: " << said;
+  EXPECT_EQ(0755u, mode(open));
 }
 
 TEST_F(RunCommandTest, BadArgumentsLeaveNoProcessAndNoDevice) {

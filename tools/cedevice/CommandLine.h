@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "coredll/RemoteDevice.h"
@@ -35,6 +36,10 @@ std::shared_ptr<cehost::RemoteDevice> ConnectTo(const std::string& root);
 // SIGPIPE is ignored, since programs may go away while answers are sent.
 void StopOnSignals(std::function<void()> stop);
 void BlockStopSignals();
+
+// Copies a built file into the device, for its owner alone; false with the
+// reason in failure.
+bool InstallFile(const std::string& from, const std::string& to, std::error_code& failure);
 
 // A command: answers the process's exit status.
 int Start(int argc, char** argv);

@@ -11,6 +11,15 @@ namespace cedevice {
 
 namespace fs = std::filesystem;
 
+bool InstallFile(const std::string& from, const std::string& to, std::error_code& failure) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, failure);
+  if (failure) return false;
+  // The owner's alone, as every file of the device; a program stays runnable.
+  const bool program = (fs::status(from, failure).permissions() & fs::perms::owner_exec) != fs::perms::none;
+  fs::permissions(to, program ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write, failure);
+  return !failure;
+}
+
 int Install(int argc, char** argv) {
   CommandLine line;
   std::string error;
@@ -20,13 +29,15 @@ int Install(int argc, char** argv) {
     return 2;
   }
   std::error_code failure;
-  fs::create_directories(root, failure);
+  const bool made = cehost::PrepareDeviceRoot(root, &error);
   cehost::SetDeviceRoot(root);
   std::string programDir;
   DWORD unmapped = ERROR_SUCCESS;  // every path here is a plain one under the root
-  if (failure || !cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped) ||
-      (fs::create_directories(programDir, failure), failure)) {
-    std::fprintf(stderr, "cedevice install: cannot create \\Program Files\\Wendra in %s\n", root.c_str());
+  bool existed = false;
+  if (!made || !cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped) ||
+      !cehost::MakePrivateDirectories(programDir, &existed, &error)) {
+    std::fprintf(stderr, "cedevice install: cannot create \\Program Files\\Wendra in %s: %s\n", root.c_str(),
+                 error.c_str());
     return 1;
   }
   struct Item {
@@ -47,8 +58,7 @@ int Install(int argc, char** argv) {
       std::fprintf(stderr, "cedevice install: %s has not been built\n", *item.built ? item.built : "Wendra");
       return 1;
     }
-    fs::copy_file(item.built, target, fs::copy_options::overwrite_existing, failure);
-    if (failure) {
+    if (!InstallFile(item.built, target, failure)) {
       std::fprintf(stderr, "cedevice install: cannot write %s: %s\n", target.c_str(), failure.message().c_str());
       return 1;
     }

@@ -115,7 +115,7 @@ pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::st
   sigset_t none;
   sigemptyset(&none);
   pthread_sigmask(SIG_SETMASK, &none, nullptr);
-  const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   if (fd >= 0) {
     ::dup2(fd, 1);
     ::dup2(fd, 2);
@@ -219,10 +219,10 @@ int Run(int argc, char** argv) {
 
   std::string root = line.Value("root", DefaultRoot());
   std::error_code failure;
-  fs::create_directories(root, failure);
+  const bool made = cehost::PrepareDeviceRoot(root, &error);
   const std::string probe = root + "/.cedevice-probe";
-  const int probeFd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (failure || probeFd < 0) {
+  const int probeFd = made ? ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+  if (probeFd < 0) {
     std::fprintf(stderr, "cedevice run: the device root %s cannot be written\n", root.c_str());
     return 1;
   }
@@ -240,13 +240,17 @@ int Run(int argc, char** argv) {
   cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra", &program, &unmapped);
   cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra.cfg", &settingsFile, &unmapped);
   if (!fs::exists(program)) {
-    fs::create_directories(programDir, failure);
+    bool existed = false;
+    if (!cehost::MakePrivateDirectories(programDir, &existed, &error)) {
+      std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
+      return 1;
+    }
     std::string driver;
     cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Ravelink.Dll", &driver, &unmapped);
-    fs::copy_file(CE_WENDRA_EXE, program, fs::copy_options::overwrite_existing, failure);
-    if (!failure) fs::copy_file(CE_RAVELINK_DLL, driver, fs::copy_options::overwrite_existing, failure);
-    if (!failure && !fs::exists(settingsFile)) {
+    if (InstallFile(CE_WENDRA_EXE, program, failure) && InstallFile(CE_RAVELINK_DLL, driver, failure) &&
+        !fs::exists(settingsFile)) {
       std::ofstream(settingsFile) << FirstRunSettings();
+      fs::permissions(settingsFile, fs::perms::owner_read | fs::perms::owner_write, failure);
     }
     if (failure) {
       std::fprintf(stderr, "cedevice run: cannot install Wendra into %s: %s\n", programDir.c_str(),

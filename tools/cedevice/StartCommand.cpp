@@ -13,6 +13,7 @@
 
 #include "CommandLine.h"
 #include "cehost/Device.h"
+#include "common/DeviceRoot.h"
 #include "device/DeviceClock.h"
 #include "device/DeviceServer.h"
 
@@ -59,8 +60,8 @@ int Start(int argc, char** argv) {
                  line.Value("clock").c_str());
     return 2;
   }
-  if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "cedevice start: cannot create the device root %s: %s\n", root.c_str(), std::strerror(errno));
+  if (!cehost::PrepareDeviceRoot(root, &error)) {
+    std::fprintf(stderr, "cedevice start: cannot create the device root: %s\n", error.c_str());
     return 1;
   }
   char resolved[PATH_MAX];
@@ -96,7 +97,7 @@ int Start(int argc, char** argv) {
     ::setsid();
     BlockStopSignals();
     const int null = ::open("/dev/null", O_RDONLY);
-    const int log = ::open((root + "/cedevice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int log = ::open((root + "/cedevice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (null >= 0) ::dup2(null, 0);
     if (log >= 0) {
       ::dup2(log, 1);
