@@ -153,23 +153,20 @@ bool IsDeviceName(std::u16string_view name) {
   return true;
 }
 
-bool MakePrivateDirectories(const std::string& path, bool* existed, std::string* error) {
-  *existed = false;
-  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+bool MakePrivateDirectories(const std::string& path, std::string* error, bool* existed) {
+  struct stat st;
+  const bool there = ::stat(path.c_str(), &st) == 0;
+  if (existed) *existed = there;
+  for (size_t end = path.find('/', 1); !there; end = path.find('/', end + 1)) {
     const std::string folder = path.substr(0, end);
-    if (!folder.empty() && folder.back() != '/') {
-      if (::mkdir(folder.c_str(), 0700) == 0) {
-        ::chmod(folder.c_str(), 0700);  // a umask may have taken the owner's bits too
-      } else if (errno != EEXIST) {
-        *error = "cannot create " + folder + ": " + std::strerror(errno);
-        return false;
-      } else if (end == std::string::npos || path.find_first_not_of('/', end) == std::string::npos) {
-        *existed = true;
-      }
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+      ::chmod(folder.c_str(), 0700);  // a umask may have taken the owner's bits too
+    } else if (errno != EEXIST) {
+      *error = "cannot create " + folder + ": " + std::strerror(errno);
+      return false;
     }
     if (end == std::string::npos) break;
   }
-  struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     *error = path + " is not a directory";
     return false;
@@ -179,7 +176,7 @@ bool MakePrivateDirectories(const std::string& path, bool* existed, std::string*
 
 bool PrepareDeviceRoot(const std::string& root, std::string* error) {
   bool existed = false;
-  if (!MakePrivateDirectories(root, &existed, error)) return false;
+  if (!MakePrivateDirectories(root, error, &existed)) return false;
   struct stat st;
   if (existed && ::stat(root.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
     static std::mutex warnedMutex;

@@ -27,9 +27,10 @@ bool ResolveDevicePath(std::u16string_view path, std::string* hostPath, DWORD* e
 bool ToDevicePath(const std::string& hostPath, std::u16string* devicePath);
 
 // Makes every folder of the path that is missing for its owner alone (0700,
-// whatever the umask); folders that exist stay as they are. existed tells
-// whether the path itself was there. False with the reason in error.
-bool MakePrivateDirectories(const std::string& path, bool* existed, std::string* error);
+// whatever the umask); folders that exist stay as they are. existed, when
+// asked, tells whether the path itself was there. False with the reason in
+// error.
+bool MakePrivateDirectories(const std::string& path, std::string* error, bool* existed = nullptr);
 
 // A device root holds a person's tracks: made as above. A root that exists
 // and that other users may read or enter is used as it is, with one line on

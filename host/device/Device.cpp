@@ -1,10 +1,7 @@
 #include "Device.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 
 #include "TestSource.h"
@@ -118,8 +115,7 @@ std::shared_ptr<Device> Device::Create(const BootOptions& options, std::string* 
     *error = "no device root given";
     return nullptr;
   }
-  bool existed = false;
-  if (!PrepareDeviceRoot(options.root, error) || !MakePrivateDirectories(options.root + "/Windows", &existed, error)) {
+  if (!PrepareDeviceRoot(options.root, error) || !MakePrivateDirectories(options.root + "/Windows", error)) {
     return nullptr;
   }
   if (::access(options.root.c_str(), W_OK) != 0) {

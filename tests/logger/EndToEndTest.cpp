@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "LoggerTestSupport.h"
@@ -75,16 +77,10 @@ void PrintTo(const Settings& s, std::ostream* out) {
 
 // The lines the reading takes as RMC: each sets the latitude text once.
 int RmcLines(const std::string& capture, BOOL anytalker) {
-  auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const std::regex rmc(anytalker ? "^\\$[A-Z]{2}RMC," : "^\\$GPRMC,");
+  std::istringstream lines(capture);
   int count = 0;
-  for (size_t at = 0; at < capture.size(); at = capture.find('\n', at) + 1) {
-    const std::string head = capture.substr(at, 7);
-    if (anytalker ? head[0] == '$' && upper(head[1]) && upper(head[2]) && head.compare(3, 4, "RMC,") == 0
-                  : head == "$GPRMC,") {
-      ++count;
-    }
-    if (capture.find('\n', at) == std::string::npos) break;
-  }
+  for (std::string line; std::getline(lines, line);) count += std::regex_search(line, rmc) ? 1 : 0;
   return count;
 }
 

@@ -33,9 +33,8 @@ int Install(int argc, char** argv) {
   cehost::SetDeviceRoot(root);
   std::string programDir;
   DWORD unmapped = ERROR_SUCCESS;  // every path here is a plain one under the root
-  bool existed = false;
   if (!made || !cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped) ||
-      !cehost::MakePrivateDirectories(programDir, &existed, &error)) {
+      !cehost::MakePrivateDirectories(programDir, &error)) {
     std::fprintf(stderr, "cedevice install: cannot create \\Program Files\\Wendra in %s: %s\n", root.c_str(),
                  error.c_str());
     return 1;

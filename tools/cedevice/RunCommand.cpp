@@ -240,8 +240,7 @@ int Run(int argc, char** argv) {
   cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra", &program, &unmapped);
   cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra.cfg", &settingsFile, &unmapped);
   if (!fs::exists(program)) {
-    bool existed = false;
-    if (!cehost::MakePrivateDirectories(programDir, &existed, &error)) {
+    if (!cehost::MakePrivateDirectories(programDir, &error)) {
       std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
       return 1;
     }
