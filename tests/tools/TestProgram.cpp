@@ -4,6 +4,7 @@
 //   blocking-read PORT READY     one read that waits for 64 bytes
 //   hold-mutex NAME READY        creates the named mutex and holds it; READY says new or exists
 //   reg-writer COUNT READY       sets values n0, n1, ... under HKLM\Test
+//   reg-churn KEY READY          steps through saved states under HKLM\KEY until a call fails
 #include <signal.h>
 #include <unistd.h>
 #include <windows.h>
@@ -92,6 +93,35 @@ int RegWriter(const char* count, const char* ready) {
   return 0;
 }
 
+// Step k: subkey K<k> made, its Name set to v<k>, Step set to k, K<k-1>
+// deleted; each call leaves one saved state. It goes on from the Step it
+// finds, first finishing a step that was cut off before its delete.
+int RegChurn(const char* keyName, const char* ready) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(keyName).c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return 1;
+  }
+  auto sub = [](DWORD k) { return u"K" + Wide(std::to_string(k).c_str()); };
+  DWORD step = 0, type = 0, size = sizeof step;
+  RegQueryValueExW(key, u"Step", nullptr, &type, reinterpret_cast<BYTE*>(&step), &size);  // none yet: 0
+  if (step > 1) RegDeleteKeyW(key, sub(step - 1).c_str());  // gone already, or now
+  Ready(ready, std::to_string(step));
+  for (DWORD k = step + 1;; ++k) {
+    HKEY made;
+    if (RegCreateKeyExW(key, sub(k).c_str(), 0, nullptr, 0, 0, nullptr, &made, nullptr) != ERROR_SUCCESS) return 0;
+    const std::u16string name = u"v" + Wide(std::to_string(k).c_str());
+    const LONG named = RegSetValueExW(made, u"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                                      static_cast<DWORD>((name.size() + 1) * sizeof(char16_t)));
+    RegCloseKey(made);
+    if (named != ERROR_SUCCESS ||
+        RegSetValueExW(key, u"Step", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&k), sizeof k) != ERROR_SUCCESS ||
+        (k > 1 && RegDeleteKeyW(key, sub(k - 1).c_str()) != ERROR_SUCCESS)) {
+      return 0;  // the device is gone
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,5 +137,6 @@ int main(int argc, char** argv) {
   if (command == "blocking-read") return BlockingRead(argv[2], argv[3]);
   if (command == "hold-mutex") return HoldMutex(argv[2], argv[3]);
   if (command == "reg-writer") return RegWriter(argv[2], argv[3]);
+  if (command == "reg-churn") return RegChurn(argv[2], argv[3]);
   return 2;
 }
