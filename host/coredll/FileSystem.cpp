@@ -108,15 +108,26 @@ class FileObject : public StreamObject {
     return TRUE;
   }
 
+  // A write the disk cannot take whole (ERROR_DISK_FULL) leaves nothing of
+  // itself past the file's old end: a reader never finds half of it.
   BOOL Write(const void* buffer, DWORD count, DWORD* done) override {
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    const off_t start = ::lseek(fd_, 0, SEEK_CUR);
+    struct stat before;
+    const bool known = start >= 0 && ::fstat(fd_, &before) == 0;
     DWORD total = 0;
     while (total < count) {
       const ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + total, count - total);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
+        const DWORD error = ErrorFromErrno(errno);
         *done = total;
-        return Fail(ErrorFromErrno(errno));
+        if (known && total > 0 && start + static_cast<off_t>(total) > before.st_size &&
+            ::ftruncate(fd_, before.st_size > start ? before.st_size : start) == 0) {
+          *done = before.st_size > start ? static_cast<DWORD>(before.st_size - start) : 0;
+          ::lseek(fd_, start + static_cast<off_t>(*done), SEEK_SET);
+        }
+        return Fail(error);
       }
       total += static_cast<DWORD>(n);
     }

@@ -1,11 +1,9 @@
+#include <FileSizeLimit.h>
 #include <TempDir.h>
 #include <TrackWriter.h>
 #include <cehost/Device.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <cstdio>
 #include <memory>
@@ -430,28 +428,6 @@ TEST_F(TrackWriterTest, FailedWriteOrFlushStopsTheLog) {
   expectErrorStop("lost fix");
 }
 
-// Files of this process cannot grow past the limit while it lives: a write
-// across it is cut short and the next one fails, as on a card that fills up.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{bytes, old_.rlim_max};
-    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, handler_);
-  }
-  bool Ok() const { return ok_; }
-
- private:
-  rlimit old_;
-  void (*handler_)(int);
-  bool ok_;
-};
-
 TEST_F(TrackWriterTest, FullCardLeavesWholeRecordsOnly) {
   state.settings.interval = 1;
   for (LONG writecache : {0, 1, 2}) {
@@ -467,7 +443,7 @@ TEST_F(TrackWriterTest, FullCardLeavesWholeRecordsOnly) {
     view.Clear();
     {
       // Records of 54 bytes: three fit, the fourth is cut after 38.
-      FileSizeLimit card(200);
+      cetest::FileSizeLimit card(200);
       ASSERT_TRUE(card.Ok());
       MovingCycles(1, 6);
     }
