@@ -5,6 +5,7 @@
 // another capture file to measure instead of both.
 #include <LoggerState.h>
 #include <NmeaInterpreter.h>
+#include <NullView.h>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,20 +16,6 @@
 #include <vector>
 
 namespace {
-
-class NullView : public LoggerView {
- public:
-  void SetControlText(int, LPCWSTR text) override { benchmark::DoNotOptimize(text); }
-  void EnableControl(int, BOOL) override {}
-  void ShowControl(int, BOOL) override {}
-  void RedrawStatusBox() override {}
-  void StartTimer(UINT, UINT) override {}
-  void StopTimer(UINT) override {}
-  void DefaultBeep() override {}
-  void ExclamationBeep() override {}
-  void EnterCompactTile() override {}
-  void ShowErrorBox(LPCWSTR) override {}
-};
 
 std::string Capture(int64_t which) {
   const char* chosen = std::getenv("WENDRA_BENCH_CAPTURE");
@@ -46,7 +33,7 @@ void InterpretCapture(benchmark::State& bench) {
     return;
   }
   const long sentences = std::count(capture.begin(), capture.end(), '\n');
-  NullView view;
+  cetest::NullView view;
   LoggerState state(view);
   state.settings.anytalker = bench.range(1) != 0;
   NmeaInterpreter interpreter;

@@ -9,28 +9,10 @@
 
 #include "logger/LoggerState.h"
 #include "logger/NmeaInterpreter.h"
-
-namespace {
-
-class NullView : public LoggerView {
- public:
-  void SetControlText(int, LPCWSTR text) override { shown += wcslen(text); }
-  void EnableControl(int, BOOL) override {}
-  void ShowControl(int, BOOL) override {}
-  void RedrawStatusBox() override {}
-  void StartTimer(UINT, UINT) override {}
-  void StopTimer(UINT) override {}
-  void DefaultBeep() override {}
-  void ExclamationBeep() override {}
-  void EnterCompactTile() override {}
-  void ShowErrorBox(LPCWSTR) override {}
-  size_t shown = 0;  // every text is read to its end
-};
-
-}  // namespace
+#include "tests/support/NullView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static NullView view;
+  static cetest::NullView view;
   for (BOOL anytalker : {FALSE, TRUE}) {
     LoggerState state(view);
     state.settings.anytalker = anytalker;

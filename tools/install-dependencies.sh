@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the main job need,
-# when they are missing.
+# and any named as arguments (fuzz/run.sh names clang), when they are missing.
 set -euo pipefail
 
 # gpsd and its clients read the relay through a pseudo-terminal in a test;
@@ -11,7 +11,7 @@ set -euo pipefail
 # window trace; Python for the check of the host's shape.
 packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev gpsd gpsd-clients gpsbabel libgtk-3-dev libx11-dev
   xvfb xauth fonts-ipafont-gothic fonts-mona g++-mingw-w64-i686 binutils-mingw-w64-i686
-  nlohmann-json3-dev python3)
+  nlohmann-json3-dev python3 "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -217,8 +217,45 @@ std::u16string Format(const WCHAR* format, va_list args) {
 // UTF-8.
 enum class StreamText { Utf16, Utf8, Ansi };
 
+// The streams _wfopen opened and not yet closed. Each is the C library's
+// stream on a file of its own, whose close forgets it here, so a stream
+// opened later at the same address is never read the old stream's way.
 std::mutex streamMutex;
 std::map<FILE*, StreamText> streamTexts;
+
+struct WideFile {
+  int fd;
+  FILE* stream = nullptr;
+};
+
+ssize_t ReadWideFile(void* cookie, char* buffer, size_t size) {
+  const ssize_t n = ::read(static_cast<WideFile*>(cookie)->fd, buffer, size);
+  return n < 0 ? -1 : n;
+}
+
+// The C library takes 0 for a failed write, the reason in errno.
+ssize_t WriteWideFile(void* cookie, const char* buffer, size_t size) {
+  const ssize_t n = ::write(static_cast<WideFile*>(cookie)->fd, buffer, size);
+  return n < 0 ? 0 : n;
+}
+
+int SeekWideFile(void* cookie, off64_t* offset, int whence) {
+  const off_t at = ::lseek(static_cast<WideFile*>(cookie)->fd, *offset, whence);
+  if (at < 0) return -1;
+  *offset = at;
+  return 0;
+}
+
+int CloseWideFile(void* cookie) {
+  auto* file = static_cast<WideFile*>(cookie);
+  {
+    std::lock_guard<std::mutex> lock(streamMutex);
+    streamTexts.erase(file->stream);
+  }
+  const int result = ::close(file->fd);
+  delete file;
+  return result;
+}
 
 // A Japanese device's ANSI code page, 932: Shift_JIS as Windows extends it.
 constexpr char kAnsiCodePage[] = "CP932";
@@ -406,13 +443,17 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode) {
   if (hostMode[0] == 'a') flags |= O_CREAT | O_APPEND;
   const int fd = ::open(hostPath.c_str(), flags, 0600);
   if (fd < 0) return nullptr;
-  FILE* stream = ::fdopen(fd, hostMode.c_str());
+  auto* file = new WideFile{fd};
+  FILE* stream = ::fopencookie(file, hostMode.c_str(),
+                               cookie_io_functions_t{ReadWideFile, WriteWideFile, SeekWideFile, CloseWideFile});
   if (!stream) {
     const int err = errno;
     ::close(fd);
+    delete file;
     errno = err;
     return nullptr;
   }
+  file->stream = stream;
   const StreamText text = binary ? StreamText::Utf16 : hostMode[0] == 'r' ? TextOf(stream) : StreamText::Utf8;
   std::lock_guard<std::mutex> lock(streamMutex);
   streamTexts[stream] = text;
@@ -429,10 +470,12 @@ WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
   }
   const iconv_t converter =
       text == StreamText::Ansi ? iconv_open("WCHAR_T", kAnsiCodePage) : reinterpret_cast<iconv_t>(-1);
+  // Asked once a call: a stream's position can cost a system call.
+  const bool atStart = std::ftell(stream) == 0;
   int length = 0;
   while (length < n - 1) {
     char32_t cp;
-    long start = std::ftell(stream);
+    long consumed = 0;  // bytes of a UTF-8 character, the only kind beyond U+FFFF
     if (text == StreamText::Utf16) {
       const int lo = std::getc(stream);
       if (lo == EOF) break;
@@ -442,11 +485,11 @@ WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
     } else {
       int b = std::getc(stream);
       if (b == EOF) break;
-      if (start == 0 && b == kMark[0] && text == StreamText::Utf8) {  // a byte-order mark at the start is skipped
+      // A byte-order mark at the start is skipped.
+      if (atStart && length == 0 && b == kMark[0] && text == StreamText::Utf8) {
         const int b1 = std::getc(stream);
         const int b2 = b1 == kMark[1] ? std::getc(stream) : EOF;
         if (b1 == kMark[1] && b2 == kMark[2]) {
-          start = std::ftell(stream);
           b = std::getc(stream);
           if (b == EOF) break;
         } else {
@@ -477,11 +520,12 @@ WCHAR* fgetws(WCHAR* buffer, int n, FILE* stream) {
         cp = cehost::DecodeUtf8(std::string_view(bytes, have), &used);
         // Bytes after an invalid sequence are read again as the next character.
         if (used < have) std::fseek(stream, static_cast<long>(used) - static_cast<long>(have), SEEK_CUR);
+        consumed = static_cast<long>(used);
       }
     }
     if (cp >= 0x10000) {
       if (length + 2 > n - 1) {  // the pair does not fit: leave it for the next call
-        std::fseek(stream, start, SEEK_SET);
+        std::fseek(stream, -consumed, SEEK_CUR);
         break;
       }
       buffer[length++] = static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));

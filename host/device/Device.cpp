@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "PortBinding.h"
 #include "TestSource.h"
 #include "cehost/ProcessDevice.h"
 #include "common/DeviceRoot.h"
@@ -133,13 +134,10 @@ std::shared_ptr<Device> Device::Create(const BootOptions& options, std::string* 
   device->manager_.PrepareActiveKeys();
   if (!options.clock.empty()) device->clock_.Set(clock);
   for (const auto& port : options.ports) {
-    const size_t eq = port.find('=');
-    const std::u16string name = ToUtf16(port.substr(0, eq));
-    if (eq == std::string::npos || !IsDeviceName(name)) {
-      *error = "a port is given as COMn:=BINDING, not '" + port + "'";
-      return nullptr;
-    }
-    auto source = MakePortSource(port.substr(eq + 1), device->clock_, error);
+    std::u16string name;
+    PortBinding binding;
+    if (!ParsePortOption(port, &name, &binding, error)) return nullptr;
+    auto source = MakePortSource(binding, device->clock_, error);
     if (!source) return nullptr;
     auto serial = std::make_shared<SerialPort>(std::move(source));
     if (!device->manager_.AddBuiltIn(name, serial, error)) return nullptr;

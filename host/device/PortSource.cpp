@@ -1,10 +1,9 @@
 #include "PortSource.h"
 
-#include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "PortBinding.h"
 #include "ReplaySource.h"
 #include "SimReceiver.h"
 #include "TestSource.h"
@@ -14,58 +13,38 @@
 
 namespace cehost {
 
-std::unique_ptr<PortSource> MakePortSource(const std::string& binding, DeviceClock& clock, std::string* error) {
-  if (binding == "test") return std::make_unique<TestSource>();
-  if (binding == "sim" || binding.rfind("sim:", 0) == 0) {
-    SimReceiver::Options options;
-    if (binding.size() > 4 && !SimReceiver::ParseOptions(binding.substr(4), &options, error)) return nullptr;
-    return std::make_unique<SimReceiver>(options, clock);
-  }
-  if (binding.rfind("replay:", 0) == 0) {
-    std::string file = binding.substr(7);
-    double speed = 1.0;
-    const size_t at = file.rfind('@');
-    if (at != std::string::npos) {
-      char* end = nullptr;
-      speed = std::strtod(file.c_str() + at + 1, &end);
-      if (at + 1 == file.size() || *end != '\0' || !std::isfinite(speed) || speed <= 0 || speed > 100000) {
-        *error = "replay: the speed after '@' must be a number above 0, not '" + file.substr(at + 1) + "'";
+std::unique_ptr<PortSource> MakePortSource(const PortBinding& binding, DeviceClock& clock, std::string* error) {
+  switch (binding.kind) {
+    case PortBinding::Kind::Test:
+      return std::make_unique<TestSource>();
+    case PortBinding::Kind::Sim:
+      return std::make_unique<SimReceiver>(binding.sim, clock);
+    case PortBinding::Kind::Replay: {
+      std::ifstream in(binding.path, std::ios::binary);
+      if (!in) {
+        *error = "replay: cannot read the capture '" + binding.path + "'";
         return nullptr;
       }
-      file.resize(at);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      return std::make_unique<ReplaySource>(bytes.str(), binding.speed);
     }
-    std::ifstream in(file, std::ios::binary);
-    if (file.empty() || !in) {
-      *error = "replay: cannot read the capture '" + file + "'";
-      return nullptr;
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return std::make_unique<ReplaySource>(bytes.str(), speed);
-  }
-  if (binding.rfind("tty:", 0) == 0) {
-    std::string device = binding.substr(4);
-    DWORD baud = CBR_4800;
-    const size_t at = device.rfind('@');
-    if (at != std::string::npos) {
-      char* end = nullptr;
-      const unsigned long number = std::strtoul(device.c_str() + at + 1, &end, 10);
-      if (*end != '\0' || !SupportedBaud(static_cast<DWORD>(number))) {
-        *error = "tty: the baud rate after '@' is not one a serial device takes: '" + device.substr(at + 1) + "'";
+    case PortBinding::Kind::Tty: {
+      struct stat st;
+      if (::stat(binding.path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        *error = "tty: '" + binding.path + "' is not a serial device";
         return nullptr;
       }
-      baud = static_cast<DWORD>(number);
-      device.resize(at);
+      return std::make_unique<TtySource>(binding.path, binding.baud);
     }
-    struct stat st;
-    if (device.empty() || ::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
-      *error = "tty: '" + device + "' is not a serial device";
-      return nullptr;
-    }
-    return std::make_unique<TtySource>(device, baud);
   }
-  *error = "unknown port binding '" + binding + "' (use sim, replay:FILE[@SPEED], tty:DEVICE[@BAUD] or test)";
   return nullptr;
+}
+
+std::unique_ptr<PortSource> MakePortSource(const std::string& text, DeviceClock& clock, std::string* error) {
+  PortBinding binding;
+  if (!ParsePortBinding(text, &binding, error)) return nullptr;
+  return MakePortSource(binding, clock, error);
 }
 
 }  // namespace cehost

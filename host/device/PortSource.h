@@ -36,10 +36,13 @@ class PortSource {
   virtual DWORD Failure(Operation) { return ERROR_SUCCESS; }
 };
 
-// Makes the source that a binding names: "sim[:options]",
-// "replay:FILE[@SPEED]", "tty:DEVICE[@BAUD]" or "test". A binding that
-// cannot be used is refused with a message.
+// Makes the source that a binding names (PortBinding.h). A capture that
+// cannot be read or a tty that is not a serial device is refused with a
+// message.
 class DeviceClock;
+struct PortBinding;
+std::unique_ptr<PortSource> MakePortSource(const PortBinding& binding, DeviceClock& clock, std::string* error);
+// The same from the binding's text.
 std::unique_ptr<PortSource> MakePortSource(const std::string& binding, DeviceClock& clock, std::string* error);
 
 }  // namespace cehost

@@ -91,6 +91,13 @@ void SimReceiver::Position(const Options& options, int movingSeconds, double* la
     const double rad = heading * kPi / 180.0;
     lat += step * std::cos(rad) / kMetresPerDegree;
     lon += step * std::sin(rad) / (kMetresPerDegree * std::cos(lat * kPi / 180.0));
+    // A route past a pole comes down the other side of it, and a longitude
+    // past 180 degrees goes on from -180: every position is one a receiver reports.
+    if (lat > 90.0 || lat < -90.0) {
+      lat = std::copysign(180.0, lat) - lat;
+      lon += 180.0;
+    }
+    if (lon > 180.0 || lon < -180.0) lon = std::remainder(lon, 360.0);
   }
   if (movingSeconds > 0) heading = 90.0 * (((movingSeconds - 1) / options.legSeconds) % 4) + 90.0;
   *latitude = lat;

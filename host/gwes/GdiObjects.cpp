@@ -156,6 +156,8 @@ bool DecodeIcon(const BYTE* data, size_t size, std::vector<std::shared_ptr<const
 
 void RegisterResources(const void* image, size_t size) {
   const BYTE* const base = static_cast<const BYTE*>(image);
+  // A program has one module, and its resources are this image alone.
+  Resources().clear();
   // The resource compiler made the image; one cut short registers what
   // precedes the cut.
   for (size_t at = 0; size - at >= 32;) {
@@ -360,6 +362,34 @@ HANDLE LoadImageW(HINSTANCE, LPCWSTR name, UINT type, int, int, UINT) {
   }
   return reinterpret_cast<HANDLE>(Insert(std::move(object)));
 }
+
+}  // extern "C"
+
+namespace {
+
+// Frees a loaded image of one kind. DeleteObject also takes the system's
+// brushes, which stay theirs: deleting one does nothing.
+BOOL DeleteImage(HANDLE handle, GdiObject::Kind kind) {
+  GdiTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  auto it = table.objects.find(reinterpret_cast<ULONG_PTR>(handle));
+  const bool stockBrush = it != table.objects.end() && it->second.kind == GdiObject::Kind::Brush &&
+                          kind == GdiObject::Kind::Bitmap;
+  if (it == table.objects.end() || (it->second.kind != kind && !stockBrush)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!stockBrush) table.objects.erase(it);
+  return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL DeleteObject(HGDIOBJ hObject) { return DeleteImage(hObject, GdiObject::Kind::Bitmap); }
+
+BOOL DestroyIcon(HICON hIcon) { return DeleteImage(hIcon, GdiObject::Kind::Icon); }
 
 HICON LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
   return static_cast<HICON>(LoadImageW(hInstance, lpIconName, IMAGE_ICON, 0, 0, 0));

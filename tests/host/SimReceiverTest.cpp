@@ -114,6 +114,33 @@ TEST(SimReceiverTest, ThePositionMovesAtTheGivenSpeedAlongASquare) {
   EXPECT_EQ("090.0", rmc[8]);
 }
 
+// A route the options send past 180 degrees east goes on from 180 west, and
+// one sent past a pole comes down its other side: a receiver reports no
+// other position.
+TEST(SimReceiverTest, TheRouteStaysOnTheGlobe) {
+  SimReceiver::Options options;
+  options.longitude = 179.9999;
+  options.latitude = 10.0;
+  options.speedKmh = 360;  // 100 m a second: past 180 within the first second
+  double lat, lon, course;
+  SimReceiver::Position(options, 2, &lat, &lon, &course);
+  EXPECT_LT(lon, -179.99);
+  EXPECT_NEAR(10.0, lat, 1e-6);
+
+  options = SimReceiver::Options{};
+  options.latitude = -89.0;
+  options.speedKmh = 2000;
+  options.legSeconds = 400;  // the second leg runs south 222 km, past the pole
+  options.noFixSeconds = 0;
+  SimReceiver::Position(options, 800, &lat, &lon, &course);
+  EXPECT_GE(lat, -90.0);
+  EXPECT_NEAR(-89.0, lat, 1.0);
+  EXPECT_LE(std::fabs(lon), 180.0);
+  const auto rmc = Fields(*Find(Sentences(SimReceiver::Burst(options, 800, kUtc)), "$GPRMC"));
+  EXPECT_EQ("89", rmc[3].substr(0, 2));
+  EXPECT_EQ("S", rmc[4]);
+}
+
 TEST(SimReceiverTest, OptionsChooseTheOrderAndAreChecked) {
   SimReceiver::Options options;
   std::string error;

@@ -178,7 +178,22 @@ TEST(WendraResourcesTest, ImagesAndIconAreTheScriptsFiles) {
     widths.push_back(entry[0]);
   }
   EXPECT_EQ((std::vector<int>{32, 16}), widths);
-  EXPECT_TRUE(LoadIconW(NULL, MAKEINTRESOURCEW(128)));
+  const HICON icon = LoadIconW(NULL, MAKEINTRESOURCEW(128));
+  EXPECT_TRUE(icon);
+
+  // Loaded images are freed once, each by its own call; the system's brushes stay.
+  const HBITMAP banner = LoadBitmapW(NULL, MAKEINTRESOURCEW(131));
+  EXPECT_FALSE(DestroyIcon(reinterpret_cast<HICON>(banner)));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  EXPECT_TRUE(DeleteObject(banner));
+  EXPECT_FALSE(DeleteObject(banner));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  EXPECT_FALSE(DeleteObject(icon));
+  EXPECT_TRUE(DestroyIcon(icon));
+  const HBRUSH face = GetSysColorBrush(COLOR_BTNFACE);
+  EXPECT_TRUE(DeleteObject(face));
+  EXPECT_EQ(face, GetSysColorBrush(COLOR_BTNFACE));
+  EXPECT_TRUE(DeleteObject(face));
 
   // What a program does not have, with the platform's reasons.
   EXPECT_FALSE(FindResourceW(NULL, MAKEINTRESOURCEW(103), RT_DIALOG));

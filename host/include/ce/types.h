@@ -59,6 +59,7 @@ typedef struct HICON__* HICON;
 typedef struct HBRUSH__* HBRUSH;
 typedef struct HBITMAP__* HBITMAP;
 typedef struct HDC__* HDC;
+typedef HANDLE HGDIOBJ;
 typedef struct HMENU__* HMENU;
 typedef DWORD COLORREF;
 typedef UINT_PTR WPARAM;

@@ -240,6 +240,10 @@ BOOL WINAPI MessageBeep(UINT uType);
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
 HBITMAP WINAPI LoadBitmapW(HINSTANCE hInstance, LPCWSTR lpBitmapName);
 HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad);
+// Bitmaps and icons loaded from resources are freed with these; the system's
+// brushes are its own and stay.
+BOOL WINAPI DeleteObject(HGDIOBJ hObject);
+BOOL WINAPI DestroyIcon(HICON hIcon);
 HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);

@@ -1,0 +1,27 @@
+// A logger view that shows nothing, for benchmarks and fuzz targets that
+// drive the logger's core without a window. Every text it is given is read
+// to its end, so a text without its terminator is found.
+#pragma once
+
+#include <string.h>
+
+#include <LoggerView.h>
+
+namespace cetest {
+
+class NullView : public LoggerView {
+ public:
+  void SetControlText(int, LPCWSTR text) override { shown += wcslen(text); }
+  void EnableControl(int, BOOL) override {}
+  void ShowControl(int, BOOL) override {}
+  void RedrawStatusBox() override {}
+  void StartTimer(UINT, UINT) override {}
+  void StopTimer(UINT) override {}
+  void DefaultBeep() override {}
+  void ExclamationBeep() override {}
+  void EnterCompactTile() override {}
+  void ShowErrorBox(LPCWSTR text) override { shown += wcslen(text); }
+  size_t shown = 0;
+};
+
+}  // namespace cetest
