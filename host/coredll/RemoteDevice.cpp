@@ -15,10 +15,14 @@ namespace cehost {
 
 namespace {
 
+// Every link this process makes has a number of its own: a link made after
+// another has ended may lie at the same address.
+std::atomic<uint64_t> links{0};
+
 // This thread's connection, closed when the thread ends.
 struct ThreadConnection {
   int fd = -1;
-  const RemoteDevice* device = nullptr;
+  uint64_t link = 0;
   FrameReceiver frames{-1};
   ~ThreadConnection() {
     if (fd >= 0) ::close(fd);
@@ -63,7 +67,11 @@ std::shared_ptr<RemoteDevice> RemoteDevice::Connect(const std::string& root) {
 }
 
 RemoteDevice::RemoteDevice(std::string root, int programFd, FrameReceiver programFrames)
-    : root_(std::move(root)), programFd_(programFd), programFrames_(std::move(programFrames)), absent_(AbsentDevice()) {}
+    : root_(std::move(root)),
+      link_(++links),
+      programFd_(programFd),
+      programFrames_(std::move(programFrames)),
+      absent_(AbsentDevice()) {}
 
 RemoteDevice::~RemoteDevice() { ::close(programFd_); }
 
@@ -103,10 +111,10 @@ FrameWriter RemoteDevice::Request(Op op) const {
 
 bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
   if (lost_) return false;
-  if (connection.device != this || connection.fd < 0) {
+  if (connection.link != link_ || connection.fd < 0) {
     if (connection.fd >= 0) ::close(connection.fd);
     connection.fd = ConnectSocket(root_);
-    connection.device = this;
+    connection.link = link_;
     connection.frames = FrameReceiver(connection.fd);
     if (connection.fd >= 0 && !Hello(connection.fd, connection.frames, Op::HelloThread)) {
       ::close(connection.fd);

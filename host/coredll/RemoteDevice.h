@@ -39,6 +39,7 @@ class RemoteDevice : public DeviceService, public std::enable_shared_from_this<R
   void Listen();
 
   const std::string root_;
+  const uint64_t link_;  // tells this link's thread connections from an earlier one's
   const int programFd_;
   FrameReceiver programFrames_;  // read by the listener alone
   std::atomic<bool> lost_{false};
