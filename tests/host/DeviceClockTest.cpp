@@ -4,7 +4,7 @@
 namespace cetest {
 namespace {
 
-using DeviceClockTest = DeviceTest;
+using DeviceClockTest = LinkedDeviceTest;
 
 long long Milliseconds(const SYSTEMTIME& t) {
   long long days = 0;  // days since 2000-01-01, enough for the times used here
@@ -15,7 +15,7 @@ long long Milliseconds(const SYSTEMTIME& t) {
   return ((days * 24 + t.wHour) * 60 + t.wMinute) * 60000LL + t.wSecond * 1000LL + t.wMilliseconds;
 }
 
-TEST_F(DeviceClockTest, TheBootClockSetsTheLocalTimeAndItsDayOfWeek) {
+TEST_P(DeviceClockTest, TheBootClockSetsTheLocalTimeAndItsDayOfWeek) {
   options_.clock = "2008-03-07T09:05:02";
   Boot();
   SYSTEMTIME now;
@@ -30,7 +30,7 @@ TEST_F(DeviceClockTest, TheBootClockSetsTheLocalTimeAndItsDayOfWeek) {
   EXPECT_LE(Milliseconds(now) - Milliseconds(SYSTEMTIME{2008, 3, 5, 7, 9, 5, 2, 0}), 60000);
 }
 
-TEST_F(DeviceClockTest, SetLocalTimeRunsOnFromTheValueSet) {
+TEST_P(DeviceClockTest, SetLocalTimeRunsOnFromTheValueSet) {
   Boot();
   const SYSTEMTIME set{2012, 2, 0, 29, 23, 59, 59, 900};  // the day of week is not looked at
   SetLastError(kSentinel);
@@ -56,7 +56,7 @@ TEST_F(DeviceClockTest, SetLocalTimeRunsOnFromTheValueSet) {
   }
 }
 
-TEST_F(DeviceClockTest, AClockTextThatIsNoTimeRefusesTheBoot) {
+TEST_P(DeviceClockTest, AClockTextThatIsNoTimeRefusesTheBoot) {
   for (const char* text : {"2008-02-30T00:00:00", "2008-03-07 09:05:02", "2008-03-07T09:05:02Z", "tomorrow",
                            "2008-3-7T9:5:2", "2008-03-07T24:00:00"}) {
     options_.clock = text;
@@ -66,6 +66,8 @@ TEST_F(DeviceClockTest, AClockTextThatIsNoTimeRefusesTheBoot) {
   options_.clock = "2000-02-29T23:59:59";
   Boot();
 }
+
+CETEST_ON_BOTH_LINKS(DeviceClockTest);
 
 }  // namespace
 }  // namespace cetest

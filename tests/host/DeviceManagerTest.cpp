@@ -7,7 +7,7 @@
 namespace cetest {
 namespace {
 
-class DeviceManagerTest : public DeviceTest {
+class DeviceManagerTest : public LinkedDeviceTest {
  protected:
   void SetUp() override {
     InstallDriver(dir_.Path(), RAVELINK_DLL);
@@ -31,7 +31,7 @@ class DeviceManagerTest : public DeviceTest {
 
 constexpr char16_t kRelayKey[] = u"Drivers\\BuiltIn\\Ravelink";
 
-TEST_F(DeviceManagerTest, ActiveKeysDescribeEachActivatedDevice) {
+TEST_P(DeviceManagerTest, ActiveKeysDescribeEachActivatedDevice) {
   WriteKey(kRelayKey, u"Ravelink.Dll", 6);
   HANDLE relay = ActivateDevice(kRelayKey, 0);
   ASSERT_NE(INVALID_HANDLE_VALUE, relay);
@@ -73,7 +73,7 @@ TEST_F(DeviceManagerTest, ActiveKeysDescribeEachActivatedDevice) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
 }
 
-TEST_F(DeviceManagerTest, ANameInUseIsRefused) {
+TEST_P(DeviceManagerTest, ANameInUseIsRefused) {
   WriteKey(u"Drivers\\Mine", u"Ravelink.Dll", 5);  // COM5: is the device's own port
   SetLastError(kSentinel);
   EXPECT_EQ(INVALID_HANDLE_VALUE, ActivateDevice(u"Drivers\\Mine", 0));
@@ -81,7 +81,7 @@ TEST_F(DeviceManagerTest, ANameInUseIsRefused) {
   EXPECT_TRUE(SubKeys(u"Drivers\\Active").empty());
 }
 
-TEST_F(DeviceManagerTest, AFailedActivationLeavesNoActiveKeyAndNoName) {
+TEST_P(DeviceManagerTest, AFailedActivationLeavesNoActiveKeyAndNoName) {
   WriteKey(kRelayKey, u"Missing.Dll", 6);
   SetLastError(kSentinel);
   EXPECT_EQ(INVALID_HANDLE_VALUE, ActivateDevice(kRelayKey, 0));
@@ -104,7 +104,7 @@ TEST_F(DeviceManagerTest, AFailedActivationLeavesNoActiveKeyAndNoName) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
 }
 
-TEST_F(DeviceManagerTest, OpeningADeviceThatDoesNotExistFails) {
+TEST_P(DeviceManagerTest, OpeningADeviceThatDoesNotExistFails) {
   for (const char16_t* name : {u"COM9:", u"GPS1:", u"COM6:"}) {
     SetLastError(kSentinel);
     EXPECT_EQ(INVALID_HANDLE_VALUE, OpenDevice(name));
@@ -115,7 +115,7 @@ TEST_F(DeviceManagerTest, OpeningADeviceThatDoesNotExistFails) {
   CloseHandle(port);
 }
 
-TEST_F(DeviceManagerTest, BuiltInKeysAreActivatedAtBoot) {
+TEST_P(DeviceManagerTest, BuiltInKeysAreActivatedAtBoot) {
   WriteKey(kRelayKey, u"Ravelink.Dll", 6);
   Reboot();
   HANDLE relay = OpenDevice(u"COM6:");
@@ -131,6 +131,8 @@ TEST_F(DeviceManagerTest, BuiltInKeysAreActivatedAtBoot) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
   EXPECT_TRUE(SubKeys(u"Drivers\\Active").empty());
 }
+
+CETEST_ON_BOTH_LINKS(DeviceManagerTest);
 
 }  // namespace
 }  // namespace cetest

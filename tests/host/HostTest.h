@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceProcess.h"
 #include "TempDir.h"
 #include "cehost/Device.h"
 
@@ -20,10 +21,10 @@ constexpr DWORD kSentinel = 0xDEADBEEF;
 
 class DeviceTest : public ::testing::Test {
  protected:
-  DeviceTest() { options_.root = dir_.Path(); }
+  explicit DeviceTest(Link link = Link::InProcess) : link_(link) { options_.root = dir_.Path(); }
 
   bool TryBoot() {
-    device_ = cehost::InProcessDevice::Boot(options_, &error_);
+    device_ = BootDevice(link_, options_, &error_);
     return device_ != nullptr;
   }
   void Boot() { ASSERT_TRUE(TryBoot()) << error_; }
@@ -34,10 +35,23 @@ class DeviceTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  const Link link_;
   cehost::BootOptions options_;
   std::string error_;
-  std::unique_ptr<cehost::InProcessDevice> device_;
+  std::unique_ptr<BootedDevice> device_;
 };
+
+// A test of device requests, run twice: with the device in the test's
+// process, and with it in a process of its own, every request then framed,
+// carried over the socket and answered as for any program.
+class LinkedDeviceTest : public DeviceTest, public ::testing::WithParamInterface<Link> {
+ protected:
+  LinkedDeviceTest() : DeviceTest(GetParam()) {}
+};
+
+#define CETEST_ON_BOTH_LINKS(Suite)                                                                   \
+  INSTANTIATE_TEST_SUITE_P(Links, Suite, ::testing::Values(Link::InProcess, Link::Socket),             \
+                           [](const ::testing::TestParamInfo<Link>& info) { return LinkName(info.param); })
 
 inline HKEY CreateKey(const char16_t* path) {
   HKEY key = nullptr;

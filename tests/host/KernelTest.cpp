@@ -80,9 +80,9 @@ TEST(KernelTest, AThreadThatHasEndedIsSignalledWithItsExitCode) {
   CloseHandle(go);
 }
 
-using NamedMutexTest = DeviceTest;
+using NamedMutexTest = LinkedDeviceTest;
 
-TEST_F(NamedMutexTest, AMutexLivesWhileAnyHandleToItIsOpen) {
+TEST_P(NamedMutexTest, AMutexLivesWhileAnyHandleToItIsOpen) {
   Boot();
   SetLastError(kSentinel);
   HANDLE first = CreateMutexW(nullptr, TRUE, u"Wendra");
@@ -113,6 +113,8 @@ TEST_F(NamedMutexTest, AMutexLivesWhileAnyHandleToItIsOpen) {
   EXPECT_FALSE(CloseHandle(fresh));
   EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
 }
+
+CETEST_ON_BOTH_LINKS(NamedMutexTest);
 
 }  // namespace
 }  // namespace cetest

@@ -5,7 +5,7 @@
 namespace cetest {
 namespace {
 
-using RegistryTest = DeviceTest;
+using RegistryTest = LinkedDeviceTest;
 
 const std::u16string kJapanese = u"東京タワー";
 const char16_t kQuotedName[] = u"say \"hi\" \\ bye";
@@ -16,7 +16,7 @@ std::vector<BYTE> Pattern(size_t size) {
   return bytes;
 }
 
-TEST_F(RegistryTest, ValuesSurviveARebootInAReadableRegedit4File) {
+TEST_P(RegistryTest, ValuesSurviveARebootInAReadableRegedit4File) {
   Boot();
   HKEY key = CreateKey(u"Software\\Wendra");
   SetText(key, u"Place", kJapanese);
@@ -53,7 +53,7 @@ TEST_F(RegistryTest, ValuesSurviveARebootInAReadableRegedit4File) {
   EXPECT_EQ(u"dflt", Query(u"Software\\Wendra", u"").Text());
 }
 
-TEST_F(RegistryTest, AFileWrittenByHandIsLoaded) {
+TEST_P(RegistryTest, AFileWrittenByHandIsLoaded) {
   dir_.Write("registry.reg",
              "REGEDIT4\r\n\r\n; kept by hand\r\n[HKEY_LOCAL_MACHINE\\Software\\Wendra]\r\n"
              "\"Index\"=dword:0000000a\r\n\"Raw\"=hex:01,02,\\\r\n  03\r\n\"Name\"=\"Wendra\"\r\n");
@@ -63,7 +63,7 @@ TEST_F(RegistryTest, AFileWrittenByHandIsLoaded) {
   EXPECT_EQ(u"Wendra", Query(u"Software\\Wendra", u"Name").Text());
 }
 
-TEST_F(RegistryTest, AMalformedFileRefusesTheBootNamingTheLine) {
+TEST_P(RegistryTest, AMalformedFileRefusesTheBootNamingTheLine) {
   const std::string broken = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"Good\"=dword:00000001\n\"Bad\"=dword:xyz\n";
   dir_.Write("registry.reg", broken);
   EXPECT_FALSE(TryBoot());
@@ -75,7 +75,7 @@ TEST_F(RegistryTest, AMalformedFileRefusesTheBootNamingTheLine) {
   EXPECT_NE(std::string::npos, error_.find("line 1")) << error_;
 }
 
-TEST_F(RegistryTest, QueryAnswersSizesAndLeavesTheLastErrorAlone) {
+TEST_P(RegistryTest, QueryAnswersSizesAndLeavesTheLastErrorAlone) {
   Boot();
   HKEY key = CreateKey(u"Software\\Wendra");
   SetText(key, u"Name", u"Wendra");  // 7 characters with the terminator: 14 bytes
@@ -111,7 +111,7 @@ TEST_F(RegistryTest, QueryAnswersSizesAndLeavesTheLastErrorAlone) {
   EXPECT_EQ(kSentinel, GetLastError());
 }
 
-TEST_F(RegistryTest, NamesCompareWithoutRegardToCaseAndKeepTheirCase) {
+TEST_P(RegistryTest, NamesCompareWithoutRegardToCaseAndKeepTheirCase) {
   Boot();
   HKEY key = CreateKey(u"Software\\Wendra");
   SetNumber(key, u"Index", 6);
@@ -134,7 +134,7 @@ TEST_F(RegistryTest, NamesCompareWithoutRegardToCaseAndKeepTheirCase) {
   EXPECT_EQ(std::vector<std::u16string>{u"Wendra"}, SubKeys(u"software"));
 }
 
-TEST_F(RegistryTest, CreateAnswersItsDispositionAndDeleteRemovesSubkeys) {
+TEST_P(RegistryTest, CreateAnswersItsDispositionAndDeleteRemovesSubkeys) {
   Boot();
   HKEY key;
   DWORD disposition = kSentinel;
@@ -156,6 +156,8 @@ TEST_F(RegistryTest, CreateAnswersItsDispositionAndDeleteRemovesSubkeys) {
   Reboot();
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Query(u"Software\\A\\B\\C", u"Deep").result);
 }
+
+CETEST_ON_BOTH_LINKS(RegistryTest);
 
 }  // namespace
 }  // namespace cetest

@@ -5,7 +5,7 @@
 namespace cetest {
 namespace {
 
-class SerialPortTest : public DeviceTest {
+class SerialPortTest : public LinkedDeviceTest {
  protected:
   void SetUp() override {
     options_.ports = {"COM5:=test"};
@@ -51,7 +51,7 @@ struct PendingRead {
   }
 };
 
-TEST_F(SerialPortTest, ReadTimeoutsDecideWhenAReadEnds) {
+TEST_P(SerialPortTest, ReadTimeoutsDecideWhenAReadEnds) {
   HANDLE port = Open();
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
 
@@ -90,7 +90,7 @@ TEST_F(SerialPortTest, ReadTimeoutsDecideWhenAReadEnds) {
   CloseHandle(port);
 }
 
-TEST_F(SerialPortTest, AHugeTotalTimeoutStillWaits) {
+TEST_P(SerialPortTest, AHugeTotalTimeoutStillWaits) {
   HANDLE port = Open();
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   SetTimeouts(port, 0, MAXDWORD, 0);  // MAXDWORD ms for each of 4096 bytes
@@ -104,7 +104,7 @@ TEST_F(SerialPortTest, AHugeTotalTimeoutStillWaits) {
   CloseHandle(port);
 }
 
-TEST_F(SerialPortTest, AFullInputQueueLosesAndCountsWhatArrives) {
+TEST_P(SerialPortTest, AFullInputQueueLosesAndCountsWhatArrives) {
   HANDLE port = Open();
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   Gps().Feed(std::string(4000, 'a'));
@@ -126,7 +126,7 @@ TEST_F(SerialPortTest, AFullInputQueueLosesAndCountsWhatArrives) {
   CloseHandle(port);
 }
 
-TEST_F(SerialPortTest, OneOpenReadsAndWritesWhileOthersOnlyControl) {
+TEST_P(SerialPortTest, OneOpenReadsAndWritesWhileOthersOnlyControl) {
   HANDLE port = Open();
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   for (DWORD access : {GENERIC_READ, GENERIC_WRITE}) {
@@ -157,7 +157,7 @@ TEST_F(SerialPortTest, OneOpenReadsAndWritesWhileOthersOnlyControl) {
   CloseHandle(control);
 }
 
-TEST_F(SerialPortTest, BytesAreDroppedWhileNoClientHoldsThePortOpen) {
+TEST_P(SerialPortTest, BytesAreDroppedWhileNoClientHoldsThePortOpen) {
   Gps().Feed("before the first open");
   HANDLE control = Open(0);
   Gps().Feed("only a control open");
@@ -175,7 +175,7 @@ TEST_F(SerialPortTest, BytesAreDroppedWhileNoClientHoldsThePortOpen) {
   CloseHandle(control);
 }
 
-TEST_F(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
+TEST_P(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
   HANDLE port = Open();
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   DWORD mask = kSentinel;
@@ -212,7 +212,7 @@ TEST_F(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
   CloseHandle(port);
 }
 
-TEST_F(SerialPortTest, PurgeAndFailuresReachTheCaller) {
+TEST_P(SerialPortTest, PurgeAndFailuresReachTheCaller) {
   HANDLE port = Open();
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   SetTimeouts(port, MAXDWORD, 0, 0);
@@ -243,6 +243,8 @@ TEST_F(SerialPortTest, PurgeAndFailuresReachTheCaller) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, Open());
   EXPECT_EQ(ERROR_DEVICE_REMOVED, GetLastError());
 }
+
+CETEST_ON_BOTH_LINKS(SerialPortTest);
 
 }  // namespace
 }  // namespace cetest

@@ -5,6 +5,8 @@
 //   hold-mutex NAME READY        creates the named mutex and holds it; READY says new or exists
 //   reg-writer COUNT READY       sets values n0, n1, ... under HKLM\Test
 //   reg-churn KEY READY          steps through saved states under HKLM\KEY until a call fails
+//   hold-open DEVICE READY       opens DEVICE, then waits for SIGTERM and ends with it open
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 #include <windows.h>
@@ -122,6 +124,20 @@ int RegChurn(const char* keyName, const char* ready) {
   }
 }
 
+int HoldOpen(const char* name, const char* ready) {
+  // Taken here alone: blocked before the link's threads start, so they inherit it.
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &term, nullptr);
+  HANDLE device = CreateFileW(Wide(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return 1;
+  Ready(ready, "open");
+  int signal;
+  sigwait(&term, &signal);
+  return 0;  // the handle stays open: the device closes it as the program ends
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,5 +154,6 @@ int main(int argc, char** argv) {
   if (command == "hold-mutex") return HoldMutex(argv[2], argv[3]);
   if (command == "reg-writer") return RegWriter(argv[2], argv[3]);
   if (command == "reg-churn") return RegChurn(argv[2], argv[3]);
+  if (command == "hold-open") return HoldOpen(argv[2], argv[3]);
   return 2;
 }
