@@ -1,6 +1,7 @@
 // The window system's own promises: messages sent across threads are handled
 // on the window's thread; control updates from another thread never wait for
 // it; the shell's execute call fails with the platform's errors.
+#include <DeviceProcess.h>
 #include <ServedDevice.h>
 #include <TempDir.h>
 #include <cehost/Device.h>
@@ -61,21 +62,40 @@ INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_USER;
 }
 
-class WindowSystemTest : public ::testing::Test {
+// Run with the device in the test's process, and in a process of its own
+// reached through the socket.
+class WindowSystemTest : public ::testing::TestWithParam<cetest::Link> {
  protected:
-  void SetUp() override {
+  void SetUp() override { Boot(GetParam()); }
+  void Boot(cetest::Link link) {
     setenv("CE_UI", "headless", 1);
     cehost::BootOptions options;
     options.root = dir_.Path();
     std::string error;
-    device_ = cehost::InProcessDevice::Boot(options, &error);
+    device_ = cetest::BootDevice(link, options, &error);
     ASSERT_TRUE(device_) << error;
   }
   cetest::TempDir dir_;
-  std::unique_ptr<cehost::InProcessDevice> device_;
+  std::unique_ptr<cetest::BootedDevice> device_;
 };
 
-TEST_F(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
+// A window of this program as other programs reach it: through the device
+// process, which carries their messages here.
+class WindowDeliveryTest : public WindowSystemTest {
+ protected:
+  void SetUp() override { Boot(cetest::Link::Socket); }
+  // What a cedevice command, another program of the device, prints.
+  std::string Cedevice(const std::string& command, const std::vector<std::string>& arguments = {},
+                       int status = 0) {
+    std::vector<std::string> argv = {CEDEVICE_EXE, command, "--root", dir_.Path()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::string output;
+    EXPECT_EQ(status, cetest::RunCommand(argv, &output)) << output;
+    return output;
+  }
+};
+
+TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   std::promise<HWND> created;
   HANDLE release = CreateEventW(NULL, TRUE, FALSE, NULL);
   std::atomic<DWORD> windowThread{0};
@@ -130,7 +150,7 @@ TEST_F(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   CloseHandle(release);
 }
 
-TEST_F(WindowSystemTest, ShellExecuteFailsWithThePlatformsErrors) {
+TEST_P(WindowSystemTest, ShellExecuteFailsWithThePlatformsErrors) {
   const std::string windows = dir_.Path() + "/Windows/";
   std::ofstream(windows + "plain.txt") << "not a program\n";
   std::ofstream(windows + "noformat.exe") << "not a program either\n";
@@ -171,6 +191,41 @@ TEST_F(WindowSystemTest, ShellExecuteFailsWithThePlatformsErrors) {
     if (line.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(line, "a b");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, WindowSystemTest, ::testing::Values(cetest::Link::InProcess, cetest::Link::Socket),
+                         [](const ::testing::TestParamInfo<cetest::Link>& info) { return cetest::LinkName(info.param); });
+
+TEST_F(WindowDeliveryTest, AnotherProgramsMessageIsHandledOnTheWindowsThreadAndAnswered) {
+  std::promise<HWND> created;
+  std::atomic<DWORD> windowThread{0};
+  std::thread owner([&] {
+    windowThread = GetCurrentThreadId();
+    HWND dialog =
+        CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
+    created.set_value(dialog);
+    MSG msg;
+    while (IsWindow(dialog) && GetMessageW(&msg, NULL, 0, 0)) {
+      DispatchMessageW(&msg);
+      if (msg.message == WM_USER + 1) DestroyWindow(dialog);
+    }
+  });
+  HWND dialog = created.get_future().get();
+  ASSERT_NE(dialog, HWND(NULL));
+
+  char listed[32];
+  std::snprintf(listed, sizeof listed, "0x%08lx test\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(dialog)));
+  EXPECT_EQ(listed, Cedevice("windows"));
+  // The answer comes back whole: the title's length, as the window's own thread gave it.
+  EXPECT_EQ("4\n", Cedevice("send", {"test", "WM_GETTEXTLENGTH", "0", "0"}));
+  const LRESULT local = SendMessageW(dialog, WM_USER, 0, 0);
+  handledOn = 0;
+  EXPECT_EQ(std::to_string(local) + "\n", Cedevice("send", {"test", "WM_USER", "0", "0"}));
+  EXPECT_EQ(handledOn, windowThread);
+
+  ASSERT_TRUE(PostMessageW(dialog, WM_USER + 1, 0, 0));
+  owner.join();
+  Cedevice("send", {"test", "WM_USER", "0", "0"}, 1);  // no window is titled so any more
 }
 
 }  // namespace
