@@ -1,14 +1,16 @@
-// Answers from the device, as a program's stub reads them after its
-// request: whatever the answer says, a stub writes only into what its
-// caller gave (the bytes a read or a control call has room for, the
-// pointers it passed), and never reads past the answer. The first bytes
-// pick the request and the caller's buffer sizes; the rest is the answer
-// after its operation.
+// Answers as the asking side reads them: the device's answers to a
+// program's requests, as the program's stub takes them, and a program's
+// answers to the device's deliveries. Whatever an answer says, it is
+// written only into what the caller gave (the bytes a read or a control
+// call has room for, the pointers it passed), and never read past. The
+// first bytes pick the request and the caller's buffer sizes; the rest is
+// the answer after its operation.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/RequestCodec.h"
@@ -37,8 +39,8 @@ struct Held<const void*> : Held<std::nullptr_t> {};
 template <>
 struct Held<const BYTE*> : Held<std::nullptr_t> {};
 
-template <Op op, typename R, typename... P>
-void ReadAnswer(R (DeviceService::*)(P...), FrameReader& answer, const uint8_t*) {
+template <Op op, typename Service, typename R, typename... P>
+void ReadAnswer(R (Service::*)(P...), FrameReader& answer, const uint8_t*) {
   std::tuple<Held<P>...> held;
   std::apply(
       [&](auto&... h) {
@@ -84,26 +86,35 @@ void ReadAnswer<Op::IoControlDevice>(BOOL (DeviceService::*)(DWORD, DWORD, void*
 
 using Taker = void (*)(FrameReader&, const uint8_t*);
 
-constexpr Taker kTakers[] = {
-#define CEHOST_ANSWER_TAKER(name, result, parameters, arguments) \
-  [](FrameReader& answer, const uint8_t* sizes) { ReadAnswer<Op::name>(&DeviceService::name, answer, sizes); },
+// Each request's, then each delivery's.
+constexpr std::pair<Op, Taker> kTakers[] = {
+#define CEHOST_ANSWER_TAKER(name, result, parameters, arguments, ...)                                          \
+  {Op::name, [](FrameReader& answer, const uint8_t* sizes) {                                                   \
+     ReadAnswer<Op::name>(&DeviceService::name, answer, sizes);                                                \
+   }},
     CEHOST_REQUESTS(CEHOST_ANSWER_TAKER)
 #undef CEHOST_ANSWER_TAKER
+#define CEHOST_DELIVERY_TAKER(name, result, parameters, arguments)                                             \
+  {Op::name, [](FrameReader& answer, const uint8_t* sizes) {                                                   \
+     ReadAnswer<Op::name>(&cehost::ProgramService::name, answer, sizes);                                       \
+   }},
+    CEHOST_DELIVERIES(CEHOST_DELIVERY_TAKER)
+#undef CEHOST_DELIVERY_TAKER
 };
-constexpr size_t kRequests = sizeof kTakers / sizeof kTakers[0];
+constexpr size_t kKinds = sizeof kTakers / sizeof kTakers[0];
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
-  const size_t request = data[0] % kRequests;
-  const uint32_t op = static_cast<uint32_t>(Op::HelloThread) + 1 + static_cast<uint32_t>(request);
+  const auto& [kind, take] = kTakers[data[0] % kKinds];
+  const uint32_t op = static_cast<uint32_t>(kind);
   std::string body(reinterpret_cast<const char*>(&op), sizeof op);
   body.append(reinterpret_cast<const char*>(data + 3), size - 3);
-  // As the stub takes it: the operation, the last error, then the rest.
+  // As the asker takes it: the operation, the last error, then the rest.
   FrameReader answer(std::move(body));
   uint32_t error;
-  if (answer.Operation() != static_cast<Op>(op) || !answer.U32(&error)) return 0;
-  kTakers[request](answer, data + 1);
+  if (answer.Operation() != kind || !answer.U32(&error)) return 0;
+  take(answer, data + 1);
   return 0;
 }

@@ -1,100 +1,83 @@
-// Frames from a program, as the device process receives them, decoded and
-// answered: a frame is refused or served, never read past, and the buffers a
-// device call is given are exactly as large as the sizes it is told.
+// Frames on the device's socket as the side they reach decodes and answers
+// them: a program's requests as the device dispatches them, and the
+// device's deliveries as a program serves them. A frame is refused or
+// served, never read past, and every call is given buffers exactly as large
+// as the sizes it is told.
 #include <cstdint>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
 
 #include "common/Protocol.h"
+#include "common/RequestCodec.h"
 #include "device/RequestDispatch.h"
 
 namespace {
 
-// A device whose calls touch every byte they are told they have.
+// Reads every byte of a buffer it is given, and writes every byte of one it
+// may write; each buffer's size is the parameter after it.
+template <size_t I, typename Args>
+void Touch(const Args& args) {
+  using T = std::tuple_element_t<I, Args>;
+  if constexpr (std::is_same_v<T, void*>) {
+    if (std::get<I>(args)) std::memset(std::get<I>(args), 0xA5, std::get<I + 1>(args));
+  } else if constexpr (std::is_same_v<T, const void*> || std::is_same_v<T, const BYTE*>) {
+    const auto* bytes = static_cast<const volatile BYTE*>(std::get<I>(args));
+    for (DWORD i = 0; bytes && i < std::get<I + 1>(args); ++i) static_cast<void>(bytes[i]);
+  } else if constexpr (std::is_same_v<T, std::u16string*>) {
+    *std::get<I>(args) = u"Touched";
+  } else if constexpr (std::is_same_v<T, std::vector<BYTE>*>) {
+    std::get<I>(args)->assign(5, 0x5A);
+  } else if constexpr (std::is_pointer_v<T> && !std::is_const_v<std::remove_pointer_t<T>>) {
+    // DWORD, LRESULT or SYSTEMTIME: a count larger than any buffer, so the
+    // answer's bounds are tried too.
+    if (std::get<I>(args)) std::memset(std::get<I>(args), 0x7F, sizeof *std::get<I>(args));
+  }
+}
+
+template <typename R, typename Args, size_t... I>
+R TouchAll(const Args& args, std::index_sequence<I...>) {
+  (Touch<I>(args), ...);
+  if constexpr (std::is_same_v<R, std::vector<DWORD>>) {
+    return {0x10, 0x14};
+  } else if constexpr (!std::is_void_v<R>) {
+    return R(1);
+  }
+}
+
+template <typename R, typename... A>
+R Answer(A... args) {
+  return TouchAll<R>(std::make_tuple(args...), std::index_sequence_for<A...>());
+}
+
 class TouchingDevice : public cehost::DeviceService {
  public:
-  LONG RegOpenKey(const std::u16string&) override { return ERROR_SUCCESS; }
-  LONG RegCreateKey(const std::u16string&, DWORD* disposition) override {
-    *disposition = REG_CREATED_NEW_KEY;
-    return ERROR_SUCCESS;
-  }
-  LONG RegQueryValue(const std::u16string&, const std::u16string& name, DWORD* type, std::vector<BYTE>* data) override {
-    *type = REG_BINARY;
-    data->assign(name.size(), 0x5A);
-    return ERROR_SUCCESS;
-  }
-  LONG RegSetValue(const std::u16string&, const std::u16string&, DWORD, const BYTE* data, DWORD size) override {
-    return Touch(data, size) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-  }
-  LONG RegDeleteValue(const std::u16string&, const std::u16string&) override { return ERROR_SUCCESS; }
-  LONG RegDeleteKey(const std::u16string&) override { return ERROR_SUCCESS; }
-  LONG RegEnumKey(const std::u16string&, DWORD index, std::u16string* name) override {
-    if (index > 2) return ERROR_NO_MORE_ITEMS;
-    *name = u"Key";
-    return ERROR_SUCCESS;
-  }
-  LONG RegEnumValue(const std::u16string&, DWORD index, std::u16string* name, DWORD* type,
-                    std::vector<BYTE>* data) override {
-    if (index > 2) return ERROR_NO_MORE_ITEMS;
-    *name = u"Value";
-    *type = REG_DWORD;
-    data->assign(4, 1);
-    return ERROR_SUCCESS;
-  }
-  DWORD ActivateDevice(const std::u16string&, DWORD) override { return 7; }
-  BOOL DeactivateDevice(DWORD) override { return TRUE; }
-  DWORD OpenDevice(const std::u16string&, DWORD, DWORD) override { return 9; }
-  BOOL CloseDevice(DWORD) override { return TRUE; }
-  BOOL ReadDevice(DWORD, void* buffer, DWORD count, DWORD* done) override {
-    if (count) std::memset(buffer, 0xA5, count);  // an empty read may come without a buffer
-    *done = count / 2;
-    return TRUE;
-  }
-  BOOL WriteDevice(DWORD, const void* buffer, DWORD count, DWORD* done) override {
-    *done = Touch(buffer, count) ? count : 0;
-    return TRUE;
-  }
-  DWORD SeekDevice(DWORD, LONG, DWORD) override { return 0xFFFFFFFFu; }
-  BOOL IoControlDevice(DWORD, DWORD, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) override {
-    if (in) Touch(in, inSize);
-    if (out && outSize) std::memset(out, 0x3C, outSize);
-    if (returned) *returned = outSize;
-    return TRUE;
-  }
-  DWORD CreateMutex(const std::u16string&, BOOL) override { return 3; }
-  BOOL ReleaseMutex(DWORD) override { return TRUE; }
-  BOOL CloseMutex(DWORD) override { return TRUE; }
-  DWORD CreateTopWindow(const std::u16string&) override { return 0x10; }
-  BOOL DestroyTopWindow(DWORD) override { return TRUE; }
-  BOOL SetWindowTitle(DWORD, const std::u16string&) override { return TRUE; }
-  BOOL GetWindowTitle(DWORD, std::u16string* title) override {
-    *title = u"Title";
-    return TRUE;
-  }
-  std::vector<DWORD> ListWindows() override { return {0x10, 0x14}; }
-  BOOL PlaceWindow(DWORD, DWORD) override { return TRUE; }
-  BOOL SetForegroundWindow(DWORD) override { return TRUE; }
-  BOOL SendWindowMessage(DWORD, UINT, WPARAM, LPARAM, LRESULT* result) override {
-    *result = 1;
-    return TRUE;
-  }
-  void GetLocalTime(SYSTEMTIME* time) override { *time = SYSTEMTIME{2008, 3, 5, 7, 9, 5, 2, 0}; }
-  BOOL SetLocalTime(const SYSTEMTIME&) override { return TRUE; }
+#define TOUCH_REQUEST(name, result, parameters, arguments, ...) \
+  result name parameters override { return Answer<result> arguments; }
+  CEHOST_REQUESTS(TOUCH_REQUEST)
+#undef TOUCH_REQUEST
+};
 
- private:
-  static bool Touch(const void* data, DWORD size) {
-    unsigned sum = 0;
-    for (DWORD i = 0; i < size; ++i) sum += static_cast<const BYTE*>(data)[i];
-    return sum != 0xFFFFFFFFu;
-  }
+class TouchingProgram : public cehost::ProgramService {
+ public:
+#define TOUCH_DELIVERY(name, result, parameters, arguments) \
+  result name parameters override { return Answer<result> arguments; }
+  CEHOST_DELIVERIES(TOUCH_DELIVERY)
+#undef TOUCH_DELIVERY
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TouchingDevice device;
-  cehost::FrameReader request(std::string(reinterpret_cast<const char*>(data), size));
+  static TouchingProgram program;
+  cehost::FrameReader frame(std::string(reinterpret_cast<const char*>(data), size));
   std::string reply;
-  bool shutdown = false;
-  cehost::DispatchRequest(device, request, &reply, &shutdown);
+  if (frame.Operation() > cehost::Op::Shutdown) {
+    cehost::codec::ServeDelivery(program, frame, &reply);
+  } else {
+    bool shutdown = false;
+    cehost::DispatchRequest(device, frame, &reply, &shutdown);
+  }
   return 0;
 }

@@ -29,9 +29,20 @@ class DeviceService {
  public:
   virtual ~DeviceService() = default;
 
-#define CEHOST_DECLARE_REQUEST(name, result, parameters, arguments) virtual result name parameters = 0;
+#define CEHOST_DECLARE_REQUEST(name, result, parameters, arguments, ...) virtual result name parameters = 0;
   CEHOST_REQUESTS(CEHOST_DECLARE_REQUEST)
 #undef CEHOST_DECLARE_REQUEST
+};
+
+// One pure method per delivery of common/Requests.h: what the device asks of
+// a program.
+class ProgramService {
+ public:
+  virtual ~ProgramService() = default;
+
+#define CEHOST_DECLARE_DELIVERY(name, result, parameters, arguments) virtual result name parameters = 0;
+  CEHOST_DELIVERIES(CEHOST_DECLARE_DELIVERY)
+#undef CEHOST_DECLARE_DELIVERY
 };
 
 }  // namespace cehost

@@ -2,6 +2,12 @@
 // Unix socket. A frame is a 32-bit length, then that many bytes: a 32-bit
 // operation and its fields, little-endian. Every read is bounded, so a short
 // or garbled frame is refused, never read past.
+//
+// The first field of every frame after the hellos, both ways, is the last
+// error of the thread that sends it: a request carries the program's, which
+// the device's call starts with; an answer carries the one the call left,
+// which the caller's thread then has. Deliveries from the device and their
+// answers carry theirs the same way.
 #pragma once
 
 #include <windows.h>
@@ -20,16 +26,17 @@ enum class Op : uint32_t {
   HelloProcess = 1,
   HelloThread,
   // The requests of common/Requests.h, in its order.
-#define CEHOST_REQUEST_OP(name, result, parameters, arguments) name,
+#define CEHOST_REQUEST_OP(name, result, parameters, arguments, ...) name,
   CEHOST_REQUESTS(CEHOST_REQUEST_OP)
 #undef CEHOST_REQUEST_OP
   // Ends the device process.
   Shutdown,
-  // From the device to a program, on its process connection; the program
-  // answers each with a frame of the same operation.
-  DeliverMessage = 100,
-  // Another program made one of the program's windows the foreground window.
-  ForegroundWindow,
+  // The deliveries of common/Requests.h, in its order, from the device to a
+  // program on its process connection; the program answers each with a
+  // frame of the same operation.
+#define CEHOST_DELIVERY_OP(name, result, parameters, arguments) name,
+  CEHOST_DELIVERIES(CEHOST_DELIVERY_OP)
+#undef CEHOST_DELIVERY_OP
 };
 
 // The largest frame either side accepts.

@@ -1,7 +1,10 @@
-// How the requests of common/Requests.h travel, made from their signatures:
-// a program's stub writes a request with PutRequest and reads its answer with
-// TakeAnswer; the device reads and answers it with Serve. Every request and
-// answer also carries the last error first, as Protocol.h says.
+// How the requests and deliveries of common/Requests.h travel, made from
+// their signatures: the asking side writes a frame with PutRequest and reads
+// its answer with TakeAnswer; the asked side reads and answers it with Serve
+// (the device for a request, the program for a delivery). Every frame, both
+// ways, carries the sending thread's last error first, as Protocol.h says:
+// the asked side starts the call with the asker's, and the asker ends with
+// the one the call left.
 //
 // A parameter's type says how it travels: a text, a 32- or 64-bit number, a
 // record, or a buffer with its size in the next parameter goes in the request;
@@ -185,15 +188,23 @@ struct Result<std::vector<DWORD>> {
 // --- a request made from its signature --------------------------------------------
 
 template <Op op>
-struct Request;  // the DeviceService method behind each operation
+struct Request;  // the DeviceService or ProgramService method behind each operation
 
-#define CEHOST_REQUEST_METHOD(name, result, parameters, arguments) \
+#define CEHOST_REQUEST_METHOD(name, result, parameters, arguments, ...) \
   template <>                                                       \
   struct Request<Op::name> {                                        \
     static constexpr auto kMethod = &DeviceService::name;           \
   };
 CEHOST_REQUESTS(CEHOST_REQUEST_METHOD)
 #undef CEHOST_REQUEST_METHOD
+
+#define CEHOST_DELIVERY_METHOD(name, result, parameters, arguments) \
+  template <>                                                        \
+  struct Request<Op::name> {                                         \
+    static constexpr auto kMethod = &ProgramService::name;           \
+  };
+CEHOST_DELIVERIES(CEHOST_DELIVERY_METHOD)
+#undef CEHOST_DELIVERY_METHOD
 
 template <size_t I, typename... P>
 constexpr bool FollowsBuffer() {
@@ -206,8 +217,8 @@ constexpr bool FollowsBuffer() {
 
 template <typename Method>
 struct Signature;
-template <typename R, typename... P>
-struct Signature<R (DeviceService::*)(P...)> {
+template <typename Service, typename R, typename... P>
+struct Signature<R (Service::*)(P...)> {
   using ResultType = R;
   using Stored = std::tuple<typename Param<P>::Stored...>;
 
@@ -260,7 +271,7 @@ struct Signature<R (DeviceService::*)(P...)> {
     }
   }
   template <size_t... I>
-  static R Call(DeviceService& service, R (DeviceService::*method)(P...), [[maybe_unused]] Stored* stored,
+  static R Call(Service& service, R (Service::*method)(P...), [[maybe_unused]] Stored* stored,
                 std::index_sequence<I...>) {
     return (service.*method)(Param<P>::Arg(std::get<I>(*stored))...);
   }
@@ -300,8 +311,8 @@ bool TakeAnswer(FrameReader& frame, const Args& args, R* result) {
 // Reads the request after its last error, makes the call and writes the
 // answer: the last error the call left, its result, its outputs. False for a
 // request that is not well formed.
-template <Op op>
-bool Serve(DeviceService& service, FrameReader& request, std::string* reply) {
+template <Op op, typename Service>
+bool Serve(Service& service, FrameReader& request, std::string* reply) {
   using Sig = SignatureOf<op>;
   using R = typename Sig::ResultType;
   constexpr auto indexes = std::make_index_sequence<std::tuple_size_v<typename Sig::Stored>>();
@@ -340,7 +351,7 @@ inline bool TakeAnswer<Op::ReadDevice>(FrameReader& frame, const std::tuple<DWOR
 }
 
 template <>
-inline bool Serve<Op::ReadDevice>(DeviceService& service, FrameReader& request, std::string* reply) {
+inline bool Serve<Op::ReadDevice, DeviceService>(DeviceService& service, FrameReader& request, std::string* reply) {
   uint32_t file, count;
   if (!request.U32(&file) || !request.U32(&count) || !request.Done() || count > kMaxTransfer) return false;
   std::vector<BYTE> data(count);
@@ -382,7 +393,8 @@ inline bool TakeAnswer<Op::IoControlDevice>(FrameReader& frame, const IoControlA
 }
 
 template <>
-inline bool Serve<Op::IoControlDevice>(DeviceService& service, FrameReader& request, std::string* reply) {
+inline bool Serve<Op::IoControlDevice, DeviceService>(DeviceService& service, FrameReader& request,
+                                                     std::string* reply) {
   uint32_t file, code;
   bool inPresent, outPresent, returnedPresent;
   uint32_t inSize, outSize, returnedSize;
@@ -404,6 +416,26 @@ inline bool Serve<Op::IoControlDevice>(DeviceService& service, FrameReader& requ
   answer.U32(static_cast<uint32_t>(ok)).Bytes(out.data(), outPresent ? outSize : 0).U32(count);
   *reply = answer.Frame();
   return true;
+}
+
+// --- deliveries, as a program serves them ------------------------------------------
+
+// Starts the call with the device's last error, makes it on the program's
+// service and writes the answer; false for a frame that is not a
+// well-formed delivery, which ends the program's link.
+inline bool ServeDelivery(ProgramService& service, FrameReader& delivery, std::string* reply) {
+  uint32_t lastError;
+  if (!delivery.U32(&lastError)) return false;
+  SetLastError(lastError);
+  switch (delivery.Operation()) {
+#define CEHOST_SERVE_DELIVERY(name, result, parameters, arguments) \
+  case Op::name:                                                    \
+    return Serve<Op::name>(service, delivery, reply);
+    CEHOST_DELIVERIES(CEHOST_SERVE_DELIVERY)
+#undef CEHOST_SERVE_DELIVERY
+    default:
+      return false;
+  }
 }
 
 }  // namespace codec

@@ -1,6 +1,7 @@
 #include "DeviceLink.h"
 
 #include <mutex>
+#include <tuple>
 
 #include "RemoteDevice.h"
 #include "common/DeviceRoot.h"
@@ -9,56 +10,28 @@ namespace cehost {
 
 namespace {
 
-// The answers of a device that cannot be reached.
+// The answers of a device that cannot be reached, as the list gives them.
 class Unreachable : public DeviceService {
  public:
-  LONG RegOpenKey(const std::u16string&) override { return ERROR_FILE_NOT_FOUND; }
-  LONG RegCreateKey(const std::u16string&, DWORD*) override { return ERROR_ACCESS_DENIED; }
-  LONG RegQueryValue(const std::u16string&, const std::u16string&, DWORD*, std::vector<BYTE>*) override {
-    return ERROR_FILE_NOT_FOUND;
+#define CEHOST_ABSENT_REQUEST(name, result, parameters, arguments, absent) \
+  result name parameters override {                                       \
+    static_cast<void>(std::forward_as_tuple arguments);                   \
+    return absent;                                                        \
   }
-  LONG RegSetValue(const std::u16string&, const std::u16string&, DWORD, const BYTE*, DWORD) override {
-    return ERROR_ACCESS_DENIED;
-  }
-  LONG RegDeleteValue(const std::u16string&, const std::u16string&) override { return ERROR_FILE_NOT_FOUND; }
-  LONG RegDeleteKey(const std::u16string&) override { return ERROR_FILE_NOT_FOUND; }
-  LONG RegEnumKey(const std::u16string&, DWORD, std::u16string*) override { return ERROR_FILE_NOT_FOUND; }
-  LONG RegEnumValue(const std::u16string&, DWORD, std::u16string*, DWORD*, std::vector<BYTE>*) override {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  DWORD ActivateDevice(const std::u16string&, DWORD) override { return Refuse(ERROR_FILE_NOT_FOUND); }
-  BOOL DeactivateDevice(DWORD) override { return Refuse(ERROR_INVALID_HANDLE); }
-  DWORD OpenDevice(const std::u16string&, DWORD, DWORD) override { return Refuse(ERROR_FILE_NOT_FOUND); }
-  BOOL CloseDevice(DWORD) override { return Refuse(ERROR_INVALID_HANDLE); }
-  BOOL ReadDevice(DWORD, void*, DWORD, DWORD*) override { return Refuse(ERROR_INVALID_HANDLE); }
-  BOOL WriteDevice(DWORD, const void*, DWORD, DWORD*) override { return Refuse(ERROR_INVALID_HANDLE); }
-  DWORD SeekDevice(DWORD, LONG, DWORD) override {
-    Refuse(ERROR_INVALID_HANDLE);
-    return 0xFFFFFFFFu;
-  }
-  BOOL IoControlDevice(DWORD, DWORD, void*, DWORD, void*, DWORD, DWORD*) override {
-    return Refuse(ERROR_INVALID_HANDLE);
-  }
-  DWORD CreateMutex(const std::u16string&, BOOL) override { return Refuse(ERROR_GEN_FAILURE); }
-  BOOL ReleaseMutex(DWORD) override { return Refuse(ERROR_INVALID_HANDLE); }
-  BOOL CloseMutex(DWORD) override { return Refuse(ERROR_INVALID_HANDLE); }
-  DWORD CreateTopWindow(const std::u16string&) override { return Refuse(ERROR_GEN_FAILURE); }
-  BOOL DestroyTopWindow(DWORD) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
-  BOOL SetWindowTitle(DWORD, const std::u16string&) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
-  BOOL GetWindowTitle(DWORD, std::u16string*) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
-  std::vector<DWORD> ListWindows() override { return {}; }
-  BOOL PlaceWindow(DWORD, DWORD) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
-  BOOL SetForegroundWindow(DWORD) override { return Refuse(ERROR_INVALID_WINDOW_HANDLE); }
-  BOOL SendWindowMessage(DWORD, UINT, WPARAM, LPARAM, LRESULT*) override {
-    return Refuse(ERROR_INVALID_WINDOW_HANDLE);
-  }
-  void GetLocalTime(SYSTEMTIME* time) override { *time = SYSTEMTIME{2003, 1, 3, 1, 0, 0, 0, 0}; }
-  BOOL SetLocalTime(const SYSTEMTIME&) override { return Refuse(ERROR_GEN_FAILURE); }
+  CEHOST_REQUESTS(CEHOST_ABSENT_REQUEST)
+#undef CEHOST_ABSENT_REQUEST
 
  private:
-  static DWORD Refuse(DWORD error) {
+  // The time of a device whose clock cannot be read.
+  static constexpr SYSTEMTIME kAbsentTime{2003, 1, 3, 1, 0, 0, 0, 0};
+
+  static DWORD Refuse(DWORD error, DWORD result = 0) {
     SetLastError(error);
-    return 0;
+    return result;
+  }
+  template <typename T>
+  static void Fill(T* output, const T& value) {
+    *output = value;
   }
 };
 

@@ -75,28 +75,30 @@ RemoteDevice::RemoteDevice(std::string root, int programFd, FrameReceiver progra
 
 RemoteDevice::~RemoteDevice() { ::close(programFd_); }
 
+namespace {
+
+// The program's side of the deliveries: its own windows.
+class LocalWindows : public ProgramService {
+ public:
+  BOOL DeliverMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
+    return DeliverToLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)), message, wParam, lParam,
+                                result);
+  }
+  BOOL ForegroundWindow(DWORD window) override {
+    return ForegroundLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)));
+  }
+};
+
+}  // namespace
+
 void RemoteDevice::Listen() {
+  LocalWindows windows;
   std::string body;
   while (programFrames_.Receive(&body)) {
-    FrameReader message(body);
-    uint32_t window, code;
-    uint64_t wParam, lParam;
-    LRESULT result = 0;
-    BOOL ok;
-    if (message.Operation() == Op::DeliverMessage && message.U32(&window) && message.U32(&code) &&
-        message.U64(&wParam) && message.U64(&lParam) && message.Done()) {
-      ++answersOwed;
-      ok = DeliverToLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)), code,
-                                static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam), &result);
-    } else if (message.Operation() == Op::ForegroundWindow && message.U32(&window) && message.Done()) {
-      ++answersOwed;
-      ok = ForegroundLocalWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)));
-    } else {
-      break;
-    }
-    FrameWriter answer(message.Operation());
-    answer.U32(ok).U32(GetLastError()).U64(static_cast<uint64_t>(result));
-    const bool sent = SendFrame(programFd_, answer.Frame());
+    FrameReader delivery(std::move(body));
+    std::string answer;
+    ++answersOwed;
+    const bool sent = codec::ServeDelivery(windows, delivery, &answer) && SendFrame(programFd_, answer);
     --answersOwed;
     if (!sent) break;
   }
@@ -184,7 +186,7 @@ R RemoteDevice::Relay(A&... args) {
   return (absent_.get()->*codec::Request<op>::kMethod)(args...);
 }
 
-#define CEHOST_REMOTE_REQUEST(name, result, parameters, arguments) \
+#define CEHOST_REMOTE_REQUEST(name, result, parameters, arguments, ...) \
   result RemoteDevice::name parameters { return Relay<Op::name, result> arguments; }
 CEHOST_REQUESTS(CEHOST_REMOTE_REQUEST)
 #undef CEHOST_REMOTE_REQUEST

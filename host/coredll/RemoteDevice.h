@@ -19,7 +19,7 @@ class RemoteDevice : public DeviceService, public std::enable_shared_from_this<R
   static std::shared_ptr<RemoteDevice> Connect(const std::string& root);
   ~RemoteDevice() override;
 
-#define CEHOST_REMOTE_REQUEST(name, result, parameters, arguments) result name parameters override;
+#define CEHOST_REMOTE_REQUEST(name, result, parameters, arguments, ...) result name parameters override;
   CEHOST_REQUESTS(CEHOST_REMOTE_REQUEST)
 #undef CEHOST_REMOTE_REQUEST
 

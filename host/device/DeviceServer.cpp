@@ -1,6 +1,7 @@
 #include "DeviceServer.h"
 
 #include "RequestDispatch.h"
+#include "common/RequestCodec.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,11 +26,9 @@ struct DeviceServer::Program {
   std::mutex mutex;
   std::condition_variable answered;
   bool waiting = false;
-  Op asked = Op::DeliverMessage;  // what the answer being waited for answers
+  Op asked = Op::Shutdown;  // the delivery the answer being waited for answers
   bool gone = false;
-  BOOL ok = FALSE;
-  LRESULT result = 0;
-  DWORD error = ERROR_SUCCESS;
+  std::string answer;
 };
 
 namespace {
@@ -73,6 +72,26 @@ int BindSocket(const std::string& root, std::string* error) {
 }
 
 }  // namespace
+
+template <Op op, typename... A>
+BOOL DeviceServer::Deliver(ProcessId pid, A... args) {
+  const auto call = std::forward_as_tuple(args...);
+  FrameWriter frame(op);
+  frame.U32(GetLastError());
+  codec::PutRequest<op>(frame, call);
+  std::string body;
+  if (Ask(pid, frame, &body)) {
+    FrameReader answer(std::move(body));
+    uint32_t error;
+    BOOL ok;
+    if (answer.U32(&error) && codec::TakeAnswer<op>(answer, call, &ok) && answer.Done()) {
+      SetLastError(error);
+      return ok;
+    }
+  }
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return FALSE;
+}
 
 int DeviceServer::LockRoot(const std::string& root, std::string* error) {
   const std::string lockPath = root + "/cedevice.lock";
@@ -198,35 +217,21 @@ void DeviceServer::ServeProgram(ProcessId pid, int fd, FrameReceiver& frames) {
   }
   WindowDirectory::Delivery delivery;
   delivery.send = [this, pid](DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    FrameWriter frame(Op::DeliverMessage);
-    frame.U32(window).U32(message).U64(wParam).U64(static_cast<uint64_t>(lParam));
-    return Ask(pid, frame, result);
+    return Deliver<Op::DeliverMessage>(pid, window, message, wParam, lParam, result);
   };
   // The device's order has the window on top already; what the program answers changes nothing here.
-  delivery.foreground = [this, pid](DWORD window) {
-    FrameWriter frame(Op::ForegroundWindow);
-    frame.U32(window);
-    LRESULT ignored;
-    Ask(pid, frame, &ignored);
-  };
+  delivery.foreground = [this, pid](DWORD window) { Deliver<Op::ForegroundWindow>(pid, window); };
   device_->Windows().SetDelivery(pid, std::move(delivery));
   FrameWriter welcome(Op::HelloProcess);
   welcome.U32(ERROR_SUCCESS);
   std::string body;
   if (SendFrame(fd, welcome.Frame())) {
-    // The program sends nothing on its own connection but answers.
+    // The program sends nothing on its own connection but answers, each to
+    // the delivery asked; the asker reads it.
     while (frames.Receive(&body)) {
-      FrameReader answer(body);
-      uint32_t ok, error;
-      uint64_t result;
       std::lock_guard<std::mutex> lock(program->mutex);
-      if (!program->waiting || answer.Operation() != program->asked || !answer.U32(&ok) ||
-          !answer.U32(&error) || !answer.U64(&result) || !answer.Done()) {
-        break;
-      }
-      program->ok = ok != 0;
-      program->error = error;
-      program->result = static_cast<LRESULT>(result);
+      if (!program->waiting || FrameReader(body).Operation() != program->asked) break;
+      program->answer = std::move(body);
       program->waiting = false;
       program->answered.notify_all();
     }
@@ -245,39 +250,30 @@ void DeviceServer::EndProgram(ProcessId pid) {
   programs_.erase(pid);
 }
 
-BOOL DeviceServer::Ask(ProcessId pid, FrameWriter& frame, LRESULT* result) {
+bool DeviceServer::Ask(ProcessId pid, FrameWriter& frame, std::string* answer) {
   std::shared_ptr<Program> program;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = programs_.find(pid);
     if (it != programs_.end()) program = it->second;
   }
-  if (!program) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!program) return false;
   std::lock_guard<std::mutex> one(program->sending);
   std::unique_lock<std::mutex> lock(program->mutex);
-  if (program->gone) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (program->gone) return false;
   program->waiting = true;
   program->asked = frame.Operation();
   if (!SendFrame(program->fd, frame.Frame())) {
     program->waiting = false;
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+    return false;
   }
   program->answered.wait(lock, [&] { return !program->waiting || program->gone; });
   if (program->waiting) {  // the program ended before it answered
     program->waiting = false;
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+    return false;
   }
-  SetLastError(program->error);
-  *result = program->result;
-  return program->ok;
+  *answer = std::move(program->answer);
+  return true;
 }
 
 }  // namespace cehost

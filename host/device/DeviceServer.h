@@ -37,8 +37,14 @@ class DeviceServer {
   DeviceServer(std::shared_ptr<Device> device, int lockFd, int listenFd, int wakeFd);
   void Serve(int fd);
   void ServeProgram(ProcessId pid, int fd, FrameReceiver& frames);
-  // Sends the frame on the program's own connection and waits for its answer.
-  BOOL Ask(ProcessId pid, FrameWriter& frame, LRESULT* result);
+  // A delivery of common/Requests.h to the program: sent on its own
+  // connection, answered there; FALSE with ERROR_INVALID_WINDOW_HANDLE when
+  // the program is gone or its answer is not one.
+  template <Op op, typename... A>
+  BOOL Deliver(ProcessId pid, A... args);
+  // Sends the frame on the program's own connection and waits for its
+  // answer; false when the program is gone before it answered.
+  bool Ask(ProcessId pid, FrameWriter& frame, std::string* answer);
   void EndProgram(ProcessId pid);
 
   std::shared_ptr<Device> device_;

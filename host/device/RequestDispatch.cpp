@@ -11,7 +11,7 @@ bool DispatchRequest(DeviceService& service, FrameReader& request, std::string* 
   if (!request.U32(&lastError)) return false;
   SetLastError(lastError);
   switch (request.Operation()) {
-#define CEHOST_SERVE_REQUEST(name, result, parameters, arguments) \
+#define CEHOST_SERVE_REQUEST(name, result, parameters, arguments, ...) \
   case Op::name:                                                   \
     return codec::Serve<Op::name>(service, request, reply);
     CEHOST_REQUESTS(CEHOST_SERVE_REQUEST)

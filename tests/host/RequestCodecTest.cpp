@@ -20,7 +20,7 @@ using cehost::Op;
 // Answers every request with its result type's zero.
 class QuietDevice : public cehost::DeviceService {
  public:
-#define QUIET_REQUEST(name, result, parameters, arguments) \
+#define QUIET_REQUEST(name, result, parameters, arguments, ...) \
   result name parameters override {                      \
     static_cast<void>(std::forward_as_tuple arguments);   \
     return result();                                      \
