@@ -16,7 +16,16 @@ and prints CPU seconds per hour and wakeups per second for every process and
 thread, and the whole device against gpsd + gpxlogger. CPU is the kernel's
 count of time on a CPU (/proc/PID/task/TID/schedstat); a wakeup is a
 voluntary context switch (/proc/PID/task/TID/status). Figures move from run
-to run and machine to machine; the ratios of one run are what count.
+to run and machine to machine; the ratios of one run are what count:
+
+  poller     Wendra's polling thread / the poll floor's poller
+  answerer   the device thread that answers it / the poll floor's answerer
+  whole      the whole device logging / (poll floor + gpsd + gpxlogger)
+
+each at most 1.25. The polling thread and the device thread that answers it
+are the threads of Wendra and of the device process that wake most often
+(ten times a second). The whole measurement runs --repeat times (3); the
+median of each ratio is printed last.
 """
 
 import argparse
@@ -25,6 +34,7 @@ import re
 import shutil
 import signal
 import socket
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -173,10 +183,146 @@ def free_port():
         return s.getsockname()[1]
 
 
+def measure(args, cedevice, floor, tools, work, started, out):
+    """One run of every measurement; answers the run's three ratios."""
+    # The peer's input first: the bursts the built-in receiver sends.
+    bursts = capture_bursts(cedevice, work, 20)
+    if len(bursts) < 20:
+        sys.exit("device-load: the built-in receiver sent too few bursts")
+
+    # 1. The device with no program, then Wendra with its tap open and nothing coming.
+    device = Device(cedevice, f"{work}/idle", "sim")
+    try:
+        device.run("install", stdout=subprocess.DEVNULL)
+        time.sleep(args.warmup)
+        sample = Sample({"device process (no program)": device.process.pid})
+        time.sleep(args.seconds)
+        report("Idle device: no program connected", sample.finish(), out)
+
+        wendra = subprocess.Popen([f"{device.root}/Program Files/Wendra/Wendra"],
+                                  env={**os.environ, "CEDEVICE_ROOT": device.root, "CE_UI": "headless"},
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(wendra)
+        time.sleep(args.warmup)
+        sample = Sample({"Wendra": wendra.pid, "device process": device.process.pid})
+        time.sleep(args.seconds)
+        report("Idle Wendra: tap port open, no data", sample.finish(), out)
+        subprocess.run([cedevice, "send", "--root", device.root, "Wendra@kelbrun<*+~#$>", "WM_COMMAND",
+                        "1003", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            wendra.wait(10)
+        except subprocess.TimeoutExpired:
+            stop(wendra)
+    finally:
+        device.stop()
+
+    # 2. The whole device, logging the built-in receiver.
+    root = f"{work}/run"
+    run = subprocess.Popen([cedevice, "run", "--root", root, "--ui", "headless", "--seconds",
+                            str(args.warmup + args.seconds + 5)],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started.append(run)
+
+    def parts():
+        found = {}
+        for child in children(run.pid):
+            argv = command_line(child)
+            if argv and argv[0].endswith(b"/Wendra"):
+                found["Wendra"] = child
+            elif b"cat" in argv:
+                found["relay client (cedevice cat)"] = child
+        return found
+
+    wait_for(lambda: len(parts()) == 2, 20, "the start of Wendra and the relay client")
+    time.sleep(args.warmup)
+    sample = Sample({"device process (cedevice run)": run.pid, **parts()})
+    time.sleep(args.seconds)
+    whole_threads = sample.finish()
+    whole = report("Whole device: cedevice run on the built-in receiver, logging", whole_threads, out)
+    run.wait(args.warmup + 60)
+
+    # 3. gpsd + gpxlogger on the same bursts through a pseudo-terminal.
+    master, slave = os.openpty()
+    tty = os.ttyname(slave)
+    port = str(free_port())
+    gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock", tty],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started.append(gpsd)
+    def listening():
+        with socket.socket() as s:
+            return s.connect_ex(("127.0.0.1", int(port))) == 0
+
+    wait_for(listening, 10, "gpsd's start")
+    gpxlogger = subprocess.Popen([tools["gpxlogger"], "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started.append(gpxlogger)
+
+    fed = 0
+
+    def feed(seconds):
+        nonlocal fed
+        end = time.monotonic() + seconds
+        next_burst = time.monotonic()
+        while next_burst < end:
+            os.write(master, bursts[fed % len(bursts)])
+            fed += 1
+            next_burst += 1.0
+            time.sleep(max(0.0, next_burst - time.monotonic()))
+
+    feed(args.warmup)
+    sample = Sample({"gpsd": gpsd.pid, "gpxlogger": gpxlogger.pid})
+    feed(args.seconds)
+    peer = report("Peer: gpsd + gpxlogger on the same bursts", sample.finish(), out)
+    for process in (gpxlogger, gpsd):
+        stop(process)
+    os.close(master)
+    os.close(slave)
+
+    # 4. The floor of the design's poll.
+    poll_floor = subprocess.Popen([floor])
+    started.append(poll_floor)
+    wait_for(lambda: len(children(poll_floor.pid)) == 1, 10, "the poll floor's start")
+    time.sleep(args.warmup)
+    sample = Sample({"poll floor": poll_floor.pid, "poll floor (answering)": children(poll_floor.pid)[0]})
+    time.sleep(args.seconds)
+    least_threads = sample.finish()
+    least = report("Poll floor: 10 Hz, one question to another process, nothing else", least_threads, out)
+    stop(poll_floor)
+
+    device_cpu = sum(cpu for cpu, _ in whole.values())
+    device_wakeups = sum(w for _, w in whole.values())
+    peer_cpu = sum(cpu for cpu, _ in peer.values())
+    peer_wakeups = sum(w for _, w in peer.values())
+    floor_cpu = sum(cpu for cpu, _ in least.values())
+    floor_wakeups = sum(w for _, w in least.values())
+    print("\nWhole device against gpsd + gpxlogger (this run)", file=out)
+    print(f"  whole device      {device_cpu:9.2f} CPU s/h {device_wakeups:8.1f} wakeups/s", file=out)
+    print(f"  gpsd + gpxlogger  {peer_cpu:9.2f} CPU s/h {peer_wakeups:8.1f} wakeups/s", file=out)
+    print(f"  poll floor        {floor_cpu:9.2f} CPU s/h {floor_wakeups:8.1f} wakeups/s", file=out)
+
+    def busiest(threads):
+        """The thread that wakes most often: the one that polls, or answers the poll."""
+        return max(threads, key=lambda t: t[2])
+
+    poller = busiest(whole_threads["Wendra"])
+    answerer = busiest(whole_threads["device process (cedevice run)"])
+    ratios = {
+        "poller": poller[1] / max(least_threads["poll floor"][0][1], 1e-9),
+        "answerer": answerer[1] / max(least_threads["poll floor (answering)"][0][1], 1e-9),
+        "whole": device_cpu / max(floor_cpu + peer_cpu, 1e-9),
+    }
+    print("\nAgainst the poll floor (this run; at most 1.25 each)", file=out)
+    print(f"  poller    {poller[0]:<24} {ratios['poller']:6.2f}", file=out)
+    print(f"  answerer  {answerer[0]:<24} {ratios['answerer']:6.2f}", file=out)
+    print(f"  whole     device / (floor + gpsd + gpxlogger) {ratios['whole']:6.2f}", file=out)
+    return ratios
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seconds", type=int, default=60, help="length of each measurement (60)")
     parser.add_argument("--warmup", type=int, default=15, help="seconds before each measurement (15)")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of the whole measurement (3)")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "default"),
                         help="the build directory (build/default)")
     args = parser.parse_args()
@@ -193,131 +339,25 @@ def main():
             sys.exit(f"device-load: {tool} is missing; tools/install-dependencies.sh installs it")
 
     out = sys.stdout
-    work = tempfile.mkdtemp(prefix="device-load.")
-    started = []
-    try:
-        print(f"device-load: {args.warmup} s warm-up, then {args.seconds} s each; work in {work}", file=out)
-        print(f"machine: {os.cpu_count()} CPUs, {os.uname().release}", file=out)
-
-        # The peer's input first: the bursts the built-in receiver sends.
-        bursts = capture_bursts(cedevice, work, 20)
-        if len(bursts) < 20:
-            sys.exit("device-load: the built-in receiver sent too few bursts")
-
-        # 1. The device with no program, then Wendra with its tap open and nothing coming.
-        device = Device(cedevice, f"{work}/idle", "sim")
+    runs = []
+    for run in range(1, args.repeat + 1):
+        work = tempfile.mkdtemp(prefix="device-load.")
+        started = []
         try:
-            device.run("install", stdout=subprocess.DEVNULL)
-            time.sleep(args.warmup)
-            sample = Sample({"device process (no program)": device.process.pid})
-            time.sleep(args.seconds)
-            report("Idle device: no program connected", sample.finish(), out)
-
-            wendra = subprocess.Popen([f"{device.root}/Program Files/Wendra/Wendra"],
-                                      env={**os.environ, "CEDEVICE_ROOT": device.root, "CE_UI": "headless"},
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            started.append(wendra)
-            time.sleep(args.warmup)
-            sample = Sample({"Wendra": wendra.pid, "device process": device.process.pid})
-            time.sleep(args.seconds)
-            report("Idle Wendra: tap port open, no data", sample.finish(), out)
-            subprocess.run([cedevice, "send", "--root", device.root, "Wendra@kelbrun<*+~#$>", "WM_COMMAND",
-                            "1003", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            try:
-                wendra.wait(10)
-            except subprocess.TimeoutExpired:
-                stop(wendra)
+            print(f"\n=== run {run} of {args.repeat}: {args.warmup} s warm-up, then {args.seconds} s each; "
+                  f"work in {work}", file=out)
+            print(f"machine: {os.cpu_count()} CPUs, {os.uname().release}", file=out)
+            runs.append(measure(args, cedevice, floor, tools, work, started, out))
         finally:
-            device.stop()
+            for process in started:
+                stop(process)
+            shutil.rmtree(work, ignore_errors=True)
 
-        # 2. The whole device, logging the built-in receiver.
-        root = f"{work}/run"
-        run = subprocess.Popen([cedevice, "run", "--root", root, "--ui", "headless", "--seconds",
-                                str(args.warmup + args.seconds + 5)],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        started.append(run)
-
-        def parts():
-            found = {}
-            for child in children(run.pid):
-                argv = command_line(child)
-                if argv and argv[0].endswith(b"/Wendra"):
-                    found["Wendra"] = child
-                elif b"cat" in argv:
-                    found["relay client (cedevice cat)"] = child
-            return found
-
-        wait_for(lambda: len(parts()) == 2, 20, "the start of Wendra and the relay client")
-        time.sleep(args.warmup)
-        sample = Sample({"device process (cedevice run)": run.pid, **parts()})
-        time.sleep(args.seconds)
-        whole = report("Whole device: cedevice run on the built-in receiver, logging", sample.finish(), out)
-        run.wait(args.warmup + 60)
-
-        # 3. gpsd + gpxlogger on the same bursts through a pseudo-terminal.
-        master, slave = os.openpty()
-        tty = os.ttyname(slave)
-        port = str(free_port())
-        gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock", tty],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        started.append(gpsd)
-        def listening():
-            with socket.socket() as s:
-                return s.connect_ex(("127.0.0.1", int(port))) == 0
-
-        wait_for(listening, 10, "gpsd's start")
-        gpxlogger = subprocess.Popen([tools["gpxlogger"], "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        started.append(gpxlogger)
-
-        fed = 0
-
-        def feed(seconds):
-            nonlocal fed
-            end = time.monotonic() + seconds
-            next_burst = time.monotonic()
-            while next_burst < end:
-                os.write(master, bursts[fed % len(bursts)])
-                fed += 1
-                next_burst += 1.0
-                time.sleep(max(0.0, next_burst - time.monotonic()))
-
-        feed(args.warmup)
-        sample = Sample({"gpsd": gpsd.pid, "gpxlogger": gpxlogger.pid})
-        feed(args.seconds)
-        peer = report("Peer: gpsd + gpxlogger on the same bursts", sample.finish(), out)
-        for process in (gpxlogger, gpsd):
-            stop(process)
-        os.close(master)
-        os.close(slave)
-
-        # 4. The floor of the design's poll.
-        poll_floor = subprocess.Popen([floor])
-        started.append(poll_floor)
-        wait_for(lambda: len(children(poll_floor.pid)) == 1, 10, "the poll floor's start")
-        time.sleep(args.warmup)
-        sample = Sample({"poll floor": poll_floor.pid, "poll floor (answering)": children(poll_floor.pid)[0]})
-        time.sleep(args.seconds)
-        least = report("Poll floor: 10 Hz, one question to another process, nothing else", sample.finish(), out)
-        stop(poll_floor)
-
-        device_cpu = sum(cpu for cpu, _ in whole.values())
-        device_wakeups = sum(w for _, w in whole.values())
-        peer_cpu = sum(cpu for cpu, _ in peer.values())
-        peer_wakeups = sum(w for _, w in peer.values())
-        print("\nWhole device against gpsd + gpxlogger (this run)", file=out)
-        print(f"  whole device      {device_cpu:9.2f} CPU s/h {device_wakeups:8.1f} wakeups/s", file=out)
-        print(f"  gpsd + gpxlogger  {peer_cpu:9.2f} CPU s/h {peer_wakeups:8.1f} wakeups/s", file=out)
-        floor_cpu = sum(cpu for cpu, _ in least.values())
-        floor_wakeups = sum(w for _, w in least.values())
-        print(f"  ratio             {device_cpu / max(peer_cpu, 1e-9):9.2f}          "
-              f"{device_wakeups / max(peer_wakeups, 1e-9):8.1f}", file=out)
-        print(f"  poll floor        {floor_cpu:9.2f} CPU s/h {floor_wakeups:8.1f} wakeups/s "
-              f"({floor_cpu / max(peer_cpu, 1e-9):.2f} of the peer's CPU)", file=out)
-    finally:
-        for process in started:
-            stop(process)
-        shutil.rmtree(work, ignore_errors=True)
+    print(f"\nRatios against the poll floor, {args.repeat} run(s); the median counts (target: at most 1.25)", file=out)
+    print(f"  {'':<10}" + "".join(f"{'run ' + str(i + 1):>8}" for i in range(len(runs))) + f"{'median':>9}", file=out)
+    for name in ("poller", "answerer", "whole"):
+        values = [r[name] for r in runs]
+        print(f"  {name:<10}" + "".join(f"{v:8.2f}" for v in values) + f"{statistics.median(values):9.2f}", file=out)
 
 
 if __name__ == "__main__":
