@@ -184,10 +184,11 @@ void DeviceServer::Serve(int fd) {
         std::lock_guard<std::mutex> lock(mutex_);
         known = programs_.count(pid) != 0;
       }
-      // A thread's connection serves a program that announced itself first.
+      // A thread's connection serves a program that announced itself first;
+      // another is told so, then closed.
       FrameWriter welcome(Op::HelloThread);
       welcome.U32(known ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
-      if (known && SendFrame(fd, welcome.Frame())) {
+      if (SendFrame(fd, welcome.Frame()) && known) {
         auto service = device_->ServiceFor(pid);
         while (frames.Receive(&body)) {
           FrameReader request(body);

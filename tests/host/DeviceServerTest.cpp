@@ -2,8 +2,11 @@
 // own meet it: each program announces itself once, and when a program ends,
 // however it ends, every driver it left open hears of it before its close.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "HostTest.h"
@@ -66,6 +69,36 @@ TEST_F(DeviceServerTest, AProgramAnnouncesItselfOnce) {
   GetLocalTime(&now);
   EXPECT_GE(now.wYear, 2000);
   EXPECT_EQ(kSentinel, GetLastError());
+}
+
+// A thread's connection serves only a program that announced itself: one
+// from another process that did not is refused.
+TEST_F(DeviceServerTest, AThreadOfAProgramThatNeverAnnouncedItselfIsRefused) {
+  Boot();
+  cehost::FrameWriter hello(cehost::Op::HelloThread);
+  hello.U32(kSentinel);
+  const std::string frame = hello.Frame();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = cehost::SocketPath(dir_.Path());
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  // The child makes system calls only: its welcome's status becomes its exit status.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) {
+      ::_exit(100);
+    }
+    unsigned char welcome[12];
+    size_t got = 0;
+    for (ssize_t n; got < sizeof welcome && (n = ::read(fd, welcome + got, sizeof welcome - got)) > 0;) got += n;
+    if (got < sizeof welcome) ::_exit(101);
+    ::_exit(welcome[8] == ERROR_ACCESS_DENIED ? 0 : welcome[8] == ERROR_SUCCESS ? 102 : 103);
+  }
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(0, WaitExit(child, 10000)) << "100: no connection, 101: no welcome, 102: welcomed";
 }
 
 }  // namespace
