@@ -62,6 +62,45 @@ INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_USER;
 }
 
+// A window thread of the program: creates the test's dialog, first waits for
+// release when it is given (busy with something else, as a window thread
+// waiting for a worker is), then handles messages until WM_USER + 1 ends
+// the dialog.
+class DialogThread {
+ public:
+  explicit DialogThread(HANDLE release = NULL) {
+    std::promise<HWND> created;
+    owner_ = std::thread([this, &created, release] {
+      id = GetCurrentThreadId();
+      HWND made =
+          CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
+      created.set_value(made);
+      if (release) WaitForSingleObject(release, INFINITE);
+      MSG msg;
+      while (IsWindow(made) && GetMessageW(&msg, NULL, 0, 0)) {
+        DispatchMessageW(&msg);
+        if (msg.message == WM_USER + 1) DestroyWindow(made);
+      }
+    });
+    dialog = created.get_future().get();
+  }
+  ~DialogThread() {
+    if (owner_.joinable()) End();
+  }
+  // Ends the dialog from this thread and waits for its thread.
+  bool End() {
+    const bool posted = PostMessageW(dialog, WM_USER + 1, 0, 0);
+    owner_.join();
+    return posted;
+  }
+
+  std::atomic<DWORD> id{0};
+  HWND dialog = NULL;
+
+ private:
+  std::thread owner_;
+};
+
 // Run with the device in the test's process, and in a process of its own
 // reached through the socket.
 class WindowSystemTest : public ::testing::TestWithParam<cetest::Link> {
@@ -96,23 +135,9 @@ class WindowDeliveryTest : public WindowSystemTest {
 };
 
 TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
-  std::promise<HWND> created;
   HANDLE release = CreateEventW(NULL, TRUE, FALSE, NULL);
-  std::atomic<DWORD> windowThread{0};
-  std::thread owner([&] {
-    windowThread = GetCurrentThreadId();
-    HWND dialog =
-        CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
-    created.set_value(dialog);
-    // Busy with something else, as a window thread waiting for a worker is.
-    WaitForSingleObject(release, INFINITE);
-    MSG msg;
-    while (IsWindow(dialog) && GetMessageW(&msg, NULL, 0, 0)) {
-      DispatchMessageW(&msg);
-      if (msg.message == WM_USER + 1) DestroyWindow(dialog);
-    }
-  });
-  HWND dialog = created.get_future().get();
+  DialogThread window(release);
+  const HWND dialog = window.dialog;
   ASSERT_NE(dialog, HWND(NULL));
   HWND text = GetDlgItem(dialog, 100);
   // Geometry in pixels: 7/4 across, 3/2 down, inside a one-pixel border.
@@ -143,9 +168,8 @@ TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   SetEvent(release);
   answer.get();
-  EXPECT_EQ(handledOn, windowThread);
-  ASSERT_TRUE(PostMessageW(dialog, WM_USER + 1, 0, 0));
-  owner.join();
+  EXPECT_EQ(handledOn, window.id);
+  ASSERT_TRUE(window.End());
   EXPECT_FALSE(IsWindow(dialog));
   CloseHandle(release);
 }
@@ -197,20 +221,8 @@ INSTANTIATE_TEST_SUITE_P(Links, WindowSystemTest, ::testing::Values(cetest::Link
                          [](const ::testing::TestParamInfo<cetest::Link>& info) { return cetest::LinkName(info.param); });
 
 TEST_F(WindowDeliveryTest, AnotherProgramsMessageIsHandledOnTheWindowsThreadAndAnswered) {
-  std::promise<HWND> created;
-  std::atomic<DWORD> windowThread{0};
-  std::thread owner([&] {
-    windowThread = GetCurrentThreadId();
-    HWND dialog =
-        CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
-    created.set_value(dialog);
-    MSG msg;
-    while (IsWindow(dialog) && GetMessageW(&msg, NULL, 0, 0)) {
-      DispatchMessageW(&msg);
-      if (msg.message == WM_USER + 1) DestroyWindow(dialog);
-    }
-  });
-  HWND dialog = created.get_future().get();
+  DialogThread window;
+  const HWND dialog = window.dialog;
   ASSERT_NE(dialog, HWND(NULL));
 
   char listed[32];
@@ -221,10 +233,9 @@ TEST_F(WindowDeliveryTest, AnotherProgramsMessageIsHandledOnTheWindowsThreadAndA
   const LRESULT local = SendMessageW(dialog, WM_USER, 0, 0);
   handledOn = 0;
   EXPECT_EQ(std::to_string(local) + "\n", Cedevice("send", {"test", "WM_USER", "0", "0"}));
-  EXPECT_EQ(handledOn, windowThread);
+  EXPECT_EQ(handledOn, window.id);
 
-  ASSERT_TRUE(PostMessageW(dialog, WM_USER + 1, 0, 0));
-  owner.join();
+  ASSERT_TRUE(window.End());
   Cedevice("send", {"test", "WM_USER", "0", "0"}, 1);  // no window is titled so any more
 }
 
