@@ -88,9 +88,16 @@ BOOL DeviceServer::Deliver(ProcessId pid, A... args) {
       SetLastError(error);
       return ok;
     }
+    Drop(pid);  // an answer that is not one ends the program's link, as any malformed frame does
   }
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return FALSE;
+}
+
+void DeviceServer::Drop(ProcessId pid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = programs_.find(pid);
+  if (it != programs_.end()) ::shutdown(it->second->fd, SHUT_RDWR);
 }
 
 int DeviceServer::LockRoot(const std::string& root, std::string* error) {

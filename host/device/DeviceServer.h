@@ -45,6 +45,8 @@ class DeviceServer {
   // Sends the frame on the program's own connection and waits for its
   // answer; false when the program is gone before it answered.
   bool Ask(ProcessId pid, FrameWriter& frame, std::string* answer);
+  // Ends the program's own connection, which ends the program for the device.
+  void Drop(ProcessId pid);
   void EndProgram(ProcessId pid);
 
   std::shared_ptr<Device> device_;
