@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body(reinterpret_cast<const char*>(&op), sizeof op);
   body.append(reinterpret_cast<const char*>(data + 3), size - 3);
   // As the asker takes it: the operation, the last error, then the rest.
-  FrameReader answer(std::move(body));
+  FrameReader answer(body);
   uint32_t error;
   if (answer.Operation() != kind || !answer.U32(&error)) return 0;
   take(answer, data + 1);

@@ -71,8 +71,9 @@ class TouchingProgram : public cehost::ProgramService {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TouchingDevice device;
   static TouchingProgram program;
-  cehost::FrameReader frame(std::string(reinterpret_cast<const char*>(data), size));
-  std::string reply;
+  // Read in place, so a read past the frame is a read past the input.
+  cehost::FrameReader frame(reinterpret_cast<const char*>(data), size);
+  cehost::FrameWriter reply(cehost::Op::HelloThread);
   if (frame.Operation() > cehost::Op::Shutdown) {
     cehost::codec::ServeDelivery(program, frame, &reply);
   } else {

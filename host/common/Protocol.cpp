@@ -29,8 +29,10 @@ uint32_t FrameLength(const char* header) {
 
 }  // namespace
 
-FrameWriter::FrameWriter(Op op) : op_(op) {
-  frame_.reserve(kUsualFrame);  // one allocation for most frames
+void FrameWriter::Reset(Op op) {
+  op_ = op;
+  if (frame_.capacity() > kKeptRoom) std::string().swap(frame_);  // after a large transfer
+  if (frame_.capacity() < kUsualFrame) frame_.reserve(kUsualFrame);  // one allocation for most frames
   frame_.assign(4, '\0');
   U32(static_cast<uint32_t>(op));
 }
@@ -75,17 +77,17 @@ const std::string& FrameWriter::Frame() {
   return frame_;
 }
 
-FrameReader::FrameReader(std::string body) : body_(std::move(body)) {
+FrameReader::FrameReader(const char* body, size_t size) : body_(body), size_(size) {
   uint32_t op = 0;
   if (U32(&op)) op_ = static_cast<Op>(op);
 }
 
 bool FrameReader::Take(void* out, size_t size) {
-  if (!ok_ || body_.size() - pos_ < size) {
+  if (!ok_ || size_ - pos_ < size) {
     ok_ = false;
     return false;
   }
-  std::memcpy(out, body_.data() + pos_, size);
+  std::memcpy(out, body_ + pos_, size);
   pos_ += size;
   return true;
 }
@@ -106,7 +108,7 @@ bool FrameReader::U64(uint64_t* value) {
 
 bool FrameReader::Text(std::u16string* text) {
   uint32_t length;
-  if (!U32(&length) || length > (body_.size() - pos_) / 2) return ok_ = false;
+  if (!U32(&length) || length > (size_ - pos_) / 2) return ok_ = false;
   text->resize(length);
   for (uint32_t i = 0; i < length; ++i) {
     const auto lo = static_cast<unsigned char>(body_[pos_++]);
@@ -116,22 +118,29 @@ bool FrameReader::Text(std::u16string* text) {
   return true;
 }
 
-bool FrameReader::Bytes(std::vector<BYTE>* data) {
-  uint32_t size;
-  if (!U32(&size) || size > body_.size() - pos_) return ok_ = false;
-  data->assign(body_.begin() + static_cast<long>(pos_), body_.begin() + static_cast<long>(pos_ + size));
-  pos_ += size;
+bool FrameReader::Bytes(const BYTE** data, uint32_t* size) {
+  if (!U32(size) || *size > size_ - pos_) return ok_ = false;
+  *data = reinterpret_cast<const BYTE*>(body_ + pos_);
+  pos_ += *size;
   return true;
 }
 
-bool FrameReader::Optional(bool* present, uint32_t* size, std::vector<BYTE>* data, bool withBytes) {
+bool FrameReader::Bytes(std::vector<BYTE>* data) {
+  const BYTE* bytes;
+  uint32_t size;
+  if (!Bytes(&bytes, &size)) return false;
+  data->assign(bytes, bytes + size);
+  return true;
+}
+
+bool FrameReader::Optional(bool* present, uint32_t* size, const BYTE** data, bool withBytes) {
   uint32_t flag;
   if (!U32(&flag) || flag > 1 || !U32(size) || *size > kMaxTransfer) return ok_ = false;
   *present = flag == 1;
-  data->clear();
+  *data = nullptr;
   if (*present && withBytes && *size) {
-    if (*size > body_.size() - pos_) return ok_ = false;
-    data->assign(body_.begin() + static_cast<long>(pos_), body_.begin() + static_cast<long>(pos_ + *size));
+    if (*size > size_ - pos_) return ok_ = false;
+    *data = reinterpret_cast<const BYTE*>(body_ + pos_);
     pos_ += *size;
   }
   return true;
@@ -160,6 +169,7 @@ bool FrameReceiver::Receive(std::string* body, bool handOff) {
       const uint32_t size = FrameLength(in_.data());
       if (size < 4 || size > kMaxFrame) return false;
       if (held_ - 4 >= size) {
+        if (size <= kKeptRoom && body->capacity() > kKeptRoom) std::string().swap(*body);  // after a large transfer
         body->assign(in_.data() + 4, size);
         held_ -= 4 + size;
         if (held_ > 0) {

@@ -44,9 +44,13 @@ constexpr uint32_t kMaxFrame = 16u << 20;
 // The largest buffer a single read, write or control request may carry.
 constexpr uint32_t kMaxTransfer = kMaxFrame - 4096;
 
+// A frame being written. Reset starts another in the same storage, so a
+// connection that answers frame after frame allocates nothing once its
+// largest frame has been written.
 class FrameWriter {
  public:
-  explicit FrameWriter(Op op);
+  explicit FrameWriter(Op op) { Reset(op); }
+  void Reset(Op op);
   Op Operation() const { return op_; }
   FrameWriter& U32(uint32_t value);
   FrameWriter& U64(uint64_t value);
@@ -58,28 +62,36 @@ class FrameWriter {
   const std::string& Frame();  // with its length in front
 
  private:
-  Op op_;
+  Op op_ = Op::HelloProcess;
   std::string frame_;
 };
 
+// Reads a frame's body in place: the body must outlive the reader, and a
+// temporary is refused at compile time.
 class FrameReader {
  public:
-  explicit FrameReader(std::string body);
+  FrameReader() = default;  // an empty body, to be assigned
+  explicit FrameReader(const std::string& body) : FrameReader(body.data(), body.size()) {}
+  explicit FrameReader(std::string&& body) = delete;
+  FrameReader(const char* body, size_t size);
   Op Operation() const { return op_; }
   bool U32(uint32_t* value);
   bool U64(uint64_t* value);
   bool Text(std::u16string* text);
   bool Bytes(std::vector<BYTE>* data);
-  // present, declared size, and bytes (when present and sent).
-  bool Optional(bool* present, uint32_t* size, std::vector<BYTE>* data, bool withBytes);
+  // The bytes in place: valid while the body is.
+  bool Bytes(const BYTE** data, uint32_t* size);
+  // present, declared size, and bytes in place (when present and sent).
+  bool Optional(bool* present, uint32_t* size, const BYTE** data, bool withBytes);
   // True when every byte was used: a frame with bytes left over is refused.
-  bool Done() const { return ok_ && pos_ == body_.size(); }
+  bool Done() const { return ok_ && pos_ == size_; }
   bool Ok() const { return ok_; }
 
  private:
   bool Take(void* out, size_t size);
 
-  std::string body_;
+  const char* body_ = "";
+  size_t size_ = 0;
   size_t pos_ = 0;
   bool ok_ = true;
   Op op_ = Op::HelloProcess;

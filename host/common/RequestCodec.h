@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <tuple>
 #include <type_traits>
@@ -94,9 +95,10 @@ struct Param<LPARAM> : ValueParam<LPARAM> {
 // A record travels as its bytes, and only at its exact size.
 template <typename Record>
 bool TakeRecord(FrameReader& frame, Record* record) {
-  std::vector<BYTE> bytes;
-  if (!frame.Bytes(&bytes) || bytes.size() != sizeof(Record)) return false;
-  std::memcpy(record, bytes.data(), sizeof(Record));
+  const BYTE* bytes;
+  uint32_t size;
+  if (!frame.Bytes(&bytes, &size) || size != sizeof(Record)) return false;
+  std::memcpy(record, bytes, sizeof(Record));
   return true;
 }
 
@@ -312,25 +314,52 @@ bool TakeAnswer(FrameReader& frame, const Args& args, R* result) {
 // answer: the last error the call left, its result, its outputs. False for a
 // request that is not well formed.
 template <Op op, typename Service>
-bool Serve(Service& service, FrameReader& request, std::string* reply) {
+bool Serve(Service& service, FrameReader& request, FrameWriter* answer) {
   using Sig = SignatureOf<op>;
   using R = typename Sig::ResultType;
   constexpr auto indexes = std::make_index_sequence<std::tuple_size_v<typename Sig::Stored>>();
   typename Sig::Stored stored{};
   if (!Sig::TakeInputs(request, &stored, indexes) || !request.Done()) return false;
-  FrameWriter answer(op);
   if constexpr (std::is_void_v<R>) {
     Sig::Call(service, Request<op>::kMethod, &stored, indexes);
-    answer.U32(GetLastError());
+    answer->Reset(op);
+    answer->U32(GetLastError());
   } else {
     const R result = Sig::Call(service, Request<op>::kMethod, &stored, indexes);
-    answer.U32(GetLastError());  // taken before anything else can change it
-    Result<R>::Put(answer, result);
+    answer->Reset(op);
+    answer->U32(GetLastError());  // taken before anything else can change it
+    Result<R>::Put(*answer, result);
   }
-  Sig::AnswerOutputs(answer, &stored, indexes);
-  *reply = answer.Frame();
+  Sig::AnswerOutputs(*answer, &stored, indexes);
   return true;
 }
+
+// A copy of a buffer a request carries, or room for what a call fills in:
+// on the stack when it is as small as a control record or a burst of
+// sentences, so the requests of a poll allocate nothing. Room starts zeroed,
+// so a driver that claims bytes it never wrote sends zeros, not the device's
+// memory.
+class CallBuffer {
+ public:
+  BYTE* Room(uint32_t size) {
+    BYTE* room = small_.data();
+    if (size > small_.size()) {
+      large_.resize(size);
+      room = large_.data();
+    }
+    std::memset(room, 0, size);
+    return room;
+  }
+  BYTE* Copy(const BYTE* bytes, uint32_t size) {
+    BYTE* room = Room(size);
+    if (size) std::memcpy(room, bytes, size);
+    return room;
+  }
+
+ private:
+  std::array<BYTE, 1024> small_;
+  std::vector<BYTE> large_;
+};
 
 // --- ReadDevice: the count goes out, only the bytes read come back ----------------
 
@@ -342,26 +371,27 @@ inline void PutRequest<Op::ReadDevice>(FrameWriter& frame, const std::tuple<DWOR
 template <>
 inline bool TakeAnswer<Op::ReadDevice>(FrameReader& frame, const std::tuple<DWORD&, void*&, DWORD&, DWORD*&>& args,
                                        BOOL* ok) {
-  std::vector<BYTE> data;
-  const DWORD count = std::get<2>(args);
-  if (!Result<BOOL>::Take(frame, ok) || !frame.Bytes(&data) || data.size() > count) return false;
-  if (!data.empty()) std::memcpy(std::get<1>(args), data.data(), data.size());
-  *std::get<3>(args) = static_cast<DWORD>(data.size());
+  const BYTE* data;
+  uint32_t size;
+  if (!Result<BOOL>::Take(frame, ok) || !frame.Bytes(&data, &size) || size > std::get<2>(args)) return false;
+  if (size) std::memcpy(std::get<1>(args), data, size);
+  *std::get<3>(args) = size;
   return true;
 }
 
 template <>
-inline bool Serve<Op::ReadDevice, DeviceService>(DeviceService& service, FrameReader& request, std::string* reply) {
+inline bool Serve<Op::ReadDevice, DeviceService>(DeviceService& service, FrameReader& request,
+                                                 FrameWriter* answer) {
   uint32_t file, count;
   if (!request.U32(&file) || !request.U32(&count) || !request.Done() || count > kMaxTransfer) return false;
-  std::vector<BYTE> data(count);
+  CallBuffer buffer;
+  BYTE* data = buffer.Room(count);
   DWORD done = 0;
-  const BOOL ok = service.ReadDevice(file, data.data(), count, &done);
-  FrameWriter answer(Op::ReadDevice);
-  answer.U32(GetLastError());
+  const BOOL ok = service.ReadDevice(file, data, count, &done);
+  answer->Reset(Op::ReadDevice);
+  answer->U32(GetLastError());
   // A driver that claims more than it was given room for sends no more than that.
-  answer.U32(static_cast<uint32_t>(ok)).Bytes(data.data(), ok ? std::min(done, count) : 0);
-  *reply = answer.Frame();
+  answer->U32(static_cast<uint32_t>(ok)).Bytes(data, ok ? std::min(done, count) : 0);
   return true;
 }
 
@@ -381,40 +411,41 @@ inline void PutRequest<Op::IoControlDevice>(FrameWriter& frame, const IoControlA
 template <>
 inline bool TakeAnswer<Op::IoControlDevice>(FrameReader& frame, const IoControlArgs& args, BOOL* ok) {
   const auto& [file, code, in, inSize, out, outSize, returned] = args;
-  std::vector<BYTE> data;
-  uint32_t count;
-  if (!Result<BOOL>::Take(frame, ok) || !frame.Bytes(&data) || !frame.U32(&count) ||
-      data.size() != (out ? outSize : 0)) {
+  const BYTE* data;
+  uint32_t size, count;
+  if (!Result<BOOL>::Take(frame, ok) || !frame.Bytes(&data, &size) || !frame.U32(&count) ||
+      size != (out ? outSize : 0)) {
     return false;
   }
-  if (out && !data.empty()) std::memcpy(out, data.data(), data.size());
+  if (size) std::memcpy(out, data, size);
   if (returned) *returned = count;
   return true;
 }
 
 template <>
 inline bool Serve<Op::IoControlDevice, DeviceService>(DeviceService& service, FrameReader& request,
-                                                     std::string* reply) {
+                                                     FrameWriter* answer) {
   uint32_t file, code;
   bool inPresent, outPresent, returnedPresent;
   uint32_t inSize, outSize, returnedSize;
-  std::vector<BYTE> in, out, returned;
+  const BYTE *in, *out, *returned;
   if (!request.U32(&file) || !request.U32(&code) || !request.Optional(&inPresent, &inSize, &in, true) ||
       !request.Optional(&outPresent, &outSize, &out, true) ||
       !request.Optional(&returnedPresent, &returnedSize, &returned, true) || !request.Done() ||
-      (inPresent && in.size() != inSize) || (outPresent && out.size() != outSize) ||
-      (returnedPresent && returned.size() != sizeof(DWORD))) {
+      (returnedPresent && returnedSize != sizeof(DWORD))) {
     return false;
   }
+  // The driver may write to either buffer; it gets copies.
+  CallBuffer inCopy, outCopy;
+  BYTE* inBuffer = inPresent ? inCopy.Copy(in, inSize) : nullptr;
+  BYTE* outBuffer = outPresent ? outCopy.Copy(out, outSize) : nullptr;
   DWORD count = 0;
-  if (returnedPresent) std::memcpy(&count, returned.data(), sizeof count);
-  const BOOL ok = service.IoControlDevice(file, code, inPresent ? in.data() : nullptr, inSize,
-                                          outPresent ? out.data() : nullptr, outSize,
+  if (returnedPresent) std::memcpy(&count, returned, sizeof count);
+  const BOOL ok = service.IoControlDevice(file, code, inBuffer, inSize, outBuffer, outSize,
                                           returnedPresent ? &count : nullptr);
-  FrameWriter answer(Op::IoControlDevice);
-  answer.U32(GetLastError());
-  answer.U32(static_cast<uint32_t>(ok)).Bytes(out.data(), outPresent ? outSize : 0).U32(count);
-  *reply = answer.Frame();
+  answer->Reset(Op::IoControlDevice);
+  answer->U32(GetLastError());
+  answer->U32(static_cast<uint32_t>(ok)).Bytes(outBuffer, outPresent ? outSize : 0).U32(count);
   return true;
 }
 
@@ -423,14 +454,14 @@ inline bool Serve<Op::IoControlDevice, DeviceService>(DeviceService& service, Fr
 // Starts the call with the device's last error, makes it on the program's
 // service and writes the answer; false for a frame that is not a
 // well-formed delivery, which ends the program's link.
-inline bool ServeDelivery(ProgramService& service, FrameReader& delivery, std::string* reply) {
+inline bool ServeDelivery(ProgramService& service, FrameReader& delivery, FrameWriter* answer) {
   uint32_t lastError;
   if (!delivery.U32(&lastError)) return false;
   SetLastError(lastError);
   switch (delivery.Operation()) {
 #define CEHOST_SERVE_DELIVERY(name, result, parameters, arguments) \
   case Op::name:                                                    \
-    return Serve<Op::name>(service, delivery, reply);
+    return Serve<Op::name>(service, delivery, answer);
     CEHOST_DELIVERIES(CEHOST_SERVE_DELIVERY)
 #undef CEHOST_SERVE_DELIVERY
     default:

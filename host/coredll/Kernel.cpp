@@ -9,7 +9,10 @@ namespace cehost {
 
 namespace {
 
-thread_local DWORD lastError = ERROR_SUCCESS;
+// Read and set by every platform call. This library is loaded with the
+// program, never opened later, so its thread-locals may take the
+// initial-exec model and skip the lookup a shared library's otherwise costs.
+__attribute__((tls_model("initial-exec"))) thread_local DWORD lastError = ERROR_SUCCESS;
 
 struct HandleTable {
   std::mutex mutex;

@@ -19,11 +19,15 @@ namespace {
 // another has ended may lie at the same address.
 std::atomic<uint64_t> links{0};
 
-// This thread's connection, closed when the thread ends.
+// This thread's connection, closed when the thread ends. A thread makes one
+// call at a time, so its request and its answer keep their storage from call
+// to call.
 struct ThreadConnection {
   int fd = -1;
   uint64_t link = 0;
   FrameReceiver frames{-1};
+  FrameWriter request{Op::HelloThread};
+  std::string answer;
   ~ThreadConnection() {
     if (fd >= 0) ::close(fd);
   }
@@ -94,19 +98,20 @@ class LocalWindows : public ProgramService {
 void RemoteDevice::Listen() {
   LocalWindows windows;
   std::string body;
+  FrameWriter answer(Op::HelloProcess);  // every answer is written in its storage
   while (programFrames_.Receive(&body)) {
-    FrameReader delivery(std::move(body));
-    std::string answer;
+    FrameReader delivery(body);
     ++answersOwed;
-    const bool sent = codec::ServeDelivery(windows, delivery, &answer) && SendFrame(programFd_, answer);
+    const bool sent = codec::ServeDelivery(windows, delivery, &answer) && SendFrame(programFd_, answer.Frame());
     --answersOwed;
     if (!sent) break;
   }
   lost_ = true;
 }
 
-FrameWriter RemoteDevice::Request(Op op) const {
-  FrameWriter request(op);
+FrameWriter& RemoteDevice::Request(Op op) const {
+  FrameWriter& request = connection.request;
+  request.Reset(op);
   request.U32(GetLastError());
   return request;
 }
@@ -127,19 +132,15 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
       return false;
     }
   }
-  std::string body;
-  const std::string& frame = request.Frame();
-  Op op;
-  std::memcpy(&op, frame.data() + 4, sizeof op);
-  if (!SendFrame(connection.fd, frame) || !connection.frames.Receive(&body, true)) {
+  if (!SendFrame(connection.fd, request.Frame()) || !connection.frames.Receive(&connection.answer, true)) {
     ::close(connection.fd);
     connection.fd = -1;
     lost_ = true;
     return false;
   }
-  *answer = FrameReader(std::move(body));
+  *answer = FrameReader(connection.answer);
   uint32_t error;
-  if (answer->Operation() != op || !answer->U32(&error)) {
+  if (answer->Operation() != request.Operation() || !answer->U32(&error)) {
     lost_ = true;
     return false;
   }
@@ -172,9 +173,9 @@ R RemoteDevice::Relay(A&... args) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return R();
   }
-  FrameWriter request = Request(op);
+  FrameWriter& request = Request(op);
   codec::PutRequest<op>(request, call);
-  FrameReader answer("");
+  FrameReader answer;
   if (Call(request, &answer)) {
     if constexpr (std::is_void_v<R>) {
       if (codec::TakeAnswer<op>(answer, call, static_cast<R*>(nullptr))) return;
@@ -192,8 +193,8 @@ CEHOST_REQUESTS(CEHOST_REMOTE_REQUEST)
 #undef CEHOST_REMOTE_REQUEST
 
 bool RemoteDevice::Shutdown() {
-  FrameWriter request = Request(Op::Shutdown);
-  FrameReader answer("");
+  FrameWriter& request = Request(Op::Shutdown);
+  FrameReader answer;
   return Call(request, &answer);
 }
 

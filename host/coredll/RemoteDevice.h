@@ -28,9 +28,11 @@ class RemoteDevice : public DeviceService, public std::enable_shared_from_this<R
 
  private:
   RemoteDevice(std::string root, int programFd, FrameReceiver programFrames);
-  FrameWriter Request(Op op) const;
-  // Sends the request on this thread's connection and reads the answer; the
-  // answer's last error becomes this thread's. False when the device is gone.
+  // This thread's request frame, started with its last error.
+  FrameWriter& Request(Op op) const;
+  // Sends the request on this thread's connection and reads the answer, which
+  // stays valid until the thread's next request; the answer's last error
+  // becomes this thread's. False when the device is gone.
   bool Call(FrameWriter& request, FrameReader* answer);
   // A request made as common/Requests.h defines it; the answers of a device
   // that cannot be reached when the device is gone.

@@ -3,6 +3,7 @@
 #include <pkfuncs.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "DriverLibrary.h"
@@ -47,7 +48,10 @@ void SetText(RegistryStore& registry, const std::u16string& key, const std::u16s
 }  // namespace
 
 // An activated device. Calls into its driver are counted, so that its
-// deactivation waits until no thread is inside the driver any more.
+// deactivation waits until no thread is inside the driver any more. A call
+// counts itself before it looks at removed, and Remove sets removed before it
+// looks at the count; both are sequentially consistent, so one of them always
+// sees the other, and a call costs no lock.
 struct DeviceManager::Record {
   DWORD id = 0;
   std::u16string name;
@@ -56,10 +60,10 @@ struct DeviceManager::Record {
   std::shared_ptr<DriverLibrary> library;
   std::shared_ptr<StreamDevice> device;
 
-  std::mutex mutex;
+  std::atomic<int> calls{0};
+  std::atomic<bool> removed{false};
+  std::mutex mutex;  // Remove's wait for the last call
   std::condition_variable idle;
-  int calls = 0;
-  bool removed = false;
 };
 
 struct DeviceManager::OpenFile {
@@ -71,18 +75,25 @@ struct DeviceManager::OpenFile {
 class DeviceManager::CallGuard {
  public:
   explicit CallGuard(Record& record) : record_(record) {
-    std::lock_guard<std::mutex> lock(record_.mutex);
-    entered_ = !record_.removed;
-    if (entered_) ++record_.calls;
+    record_.calls.fetch_add(1);
+    entered_ = !record_.removed.load();
+    if (!entered_) Leave();
   }
   ~CallGuard() {
-    if (!entered_) return;
-    std::lock_guard<std::mutex> lock(record_.mutex);
-    if (--record_.calls == 0) record_.idle.notify_all();
+    if (entered_) Leave();
   }
   bool Entered() const { return entered_; }
 
  private:
+  void Leave() {
+    if (record_.calls.fetch_sub(1) == 1 && record_.removed.load()) {
+      // Under Remove's lock, so the wakeup cannot fall between its look at
+      // the count and its wait.
+      std::lock_guard<std::mutex> lock(record_.mutex);
+      record_.idle.notify_all();
+    }
+  }
+
   Record& record_;
   bool entered_;
 };
@@ -231,7 +242,7 @@ void DeviceManager::Remove(const std::shared_ptr<Record>& record) {
   {
     std::unique_lock<std::mutex> lock(record->mutex);
     record->removed = true;
-    record->idle.wait(lock, [&] { return record->calls == 0; });
+    record->idle.wait(lock, [&] { return record->calls.load() == 0; });
   }
   if (record->device) record->device->Deinit();
   if (!record->activeKey.empty()) registry_.DeleteKey(record->activeKey);

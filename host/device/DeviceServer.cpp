@@ -81,7 +81,7 @@ BOOL DeviceServer::Deliver(ProcessId pid, A... args) {
   codec::PutRequest<op>(frame, call);
   std::string body;
   if (Ask(pid, frame, &body)) {
-    FrameReader answer(std::move(body));
+    FrameReader answer(body);
     uint32_t error;
     BOOL ok;
     if (answer.U32(&error) && codec::TakeAnswer<op>(answer, call, &ok) && answer.Done()) {
@@ -197,13 +197,13 @@ void DeviceServer::Serve(int fd) {
       welcome.U32(known ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
       if (SendFrame(fd, welcome.Frame()) && known) {
         auto service = device_->ServiceFor(pid);
+        FrameWriter answer(Op::HelloThread);  // every answer is written in its storage
         while (frames.Receive(&body)) {
           FrameReader request(body);
-          std::string reply;
           bool shutdown = false;
-          if (!DispatchRequest(*service, request, &reply, &shutdown)) break;
+          if (!DispatchRequest(*service, request, &answer, &shutdown)) break;
           if (shutdown) Stop();
-          if (!SendFrame(fd, reply)) break;
+          if (!SendFrame(fd, answer.Frame())) break;
         }
       }
     }

@@ -29,6 +29,9 @@ class QuietDevice : public cehost::DeviceService {
 #undef QUIET_REQUEST
 };
 
+// A written frame's body, read in place.
+FrameReader BodyOf(const std::string& frame) { return FrameReader(frame.data() + 4, frame.size() - 4); }
+
 // The answer to a request made from the arguments, as the program's stub
 // would read it; the last error the device left goes to lastError.
 template <Op op, typename R, typename... A>
@@ -37,11 +40,11 @@ R RoundTrip(cehost::DeviceService& device, DWORD* lastError, A... args) {
   FrameWriter request(op);
   request.U32(ERROR_SUCCESS);
   cehost::codec::PutRequest<op>(request, call);
-  FrameReader served(request.Frame().substr(4));
-  std::string reply;
+  FrameReader served = BodyOf(request.Frame());
+  FrameWriter reply(Op::HelloThread);
   bool shutdown = false;
   EXPECT_TRUE(cehost::DispatchRequest(device, served, &reply, &shutdown));
-  FrameReader answer(reply.substr(4));
+  FrameReader answer = BodyOf(reply.Frame());
   EXPECT_EQ(answer.Operation(), op);
   EXPECT_TRUE(answer.U32(lastError));
   R result{};
@@ -121,11 +124,11 @@ TEST(RequestCodecTest, ParametersTravelInOrderAndOutputsComeBackAfterTheResult) 
   FrameWriter request(Op::GetLocalTime);
   request.U32(ERROR_SUCCESS);
   cehost::codec::PutRequest<Op::GetLocalTime>(request, call);
-  FrameReader served(request.Frame().substr(4));
-  std::string reply;
+  FrameReader served = BodyOf(request.Frame());
+  FrameWriter reply(Op::HelloThread);
   bool shutdown = false;
   ASSERT_TRUE(cehost::DispatchRequest(device, served, &reply, &shutdown));
-  FrameReader answer(reply.substr(4));
+  FrameReader answer = BodyOf(reply.Frame());
   ASSERT_TRUE(answer.U32(&error));
   ASSERT_TRUE(cehost::codec::TakeAnswer<Op::GetLocalTime>(answer, call, static_cast<void*>(nullptr)));
   EXPECT_EQ(time.wYear, 2008);
@@ -153,10 +156,10 @@ TEST(RequestCodecTest, AReadNeverAnswersMoreBytesThanItAskedRoomFor) {
 
 TEST(RequestCodecTest, ARequestWithFieldsMissingOrLeftOverIsRefused) {
   QuietDevice device;
-  std::string reply;
+  FrameWriter reply(Op::HelloThread);
   bool shutdown = false;
   auto refused = [&](FrameWriter& request) {
-    FrameReader served(request.Frame().substr(4));
+    FrameReader served = BodyOf(request.Frame());
     return !cehost::DispatchRequest(device, served, &reply, &shutdown);
   };
   FrameWriter noIndex(Op::RegEnumValue);
