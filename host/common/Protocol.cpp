@@ -82,23 +82,6 @@ FrameReader::FrameReader(const char* body, size_t size) : body_(body), size_(siz
   if (U32(&op)) op_ = static_cast<Op>(op);
 }
 
-bool FrameReader::Take(void* out, size_t size) {
-  if (!ok_ || size_ - pos_ < size) {
-    ok_ = false;
-    return false;
-  }
-  std::memcpy(out, body_ + pos_, size);
-  pos_ += size;
-  return true;
-}
-
-bool FrameReader::U32(uint32_t* value) {
-  unsigned char bytes[4];
-  if (!Take(bytes, 4)) return false;
-  *value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-  return true;
-}
-
 bool FrameReader::U64(uint64_t* value) {
   uint32_t low, high;
   if (!U32(&low) || !U32(&high)) return false;

@@ -75,7 +75,14 @@ class FrameReader {
   explicit FrameReader(std::string&& body) = delete;
   FrameReader(const char* body, size_t size);
   Op Operation() const { return op_; }
-  bool U32(uint32_t* value);
+  // Inline: a request is mostly these fields.
+  bool U32(uint32_t* value) {
+    if (!ok_ || size_ - pos_ < 4) return ok_ = false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(body_ + pos_);
+    *value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    pos_ += 4;
+    return true;
+  }
   bool U64(uint64_t* value);
   bool Text(std::u16string* text);
   bool Bytes(std::vector<BYTE>* data);
@@ -88,8 +95,6 @@ class FrameReader {
   bool Ok() const { return ok_; }
 
  private:
-  bool Take(void* out, size_t size);
-
   const char* body_ = "";
   size_t size_ = 0;
   size_t pos_ = 0;
