@@ -33,9 +33,7 @@ TEST_P(DeviceClockTest, TheBootClockSetsTheLocalTimeAndItsDayOfWeek) {
 TEST_P(DeviceClockTest, SetLocalTimeRunsOnFromTheValueSet) {
   Boot();
   const SYSTEMTIME set{2012, 2, 0, 29, 23, 59, 59, 900};  // the day of week is not looked at
-  SetLastError(kSentinel);
-  ASSERT_TRUE(SetLocalTime(&set));
-  EXPECT_EQ(kSentinel, GetLastError());
+  ASSERT_TRUE(QUIETLY(SetLocalTime(&set)));
   SYSTEMTIME first;
   GetLocalTime(&first);
   EXPECT_GE(Milliseconds(first), Milliseconds(set));
@@ -44,7 +42,7 @@ TEST_P(DeviceClockTest, SetLocalTimeRunsOnFromTheValueSet) {
   EXPECT_GT(Milliseconds(later), Milliseconds(first));
   EXPECT_LT(Milliseconds(later) - Milliseconds(set), 60000);
   const SYSTEMTIME monday{2012, 3, 0, 5, 0, 0, 0, 0};
-  ASSERT_TRUE(SetLocalTime(&monday));
+  ASSERT_TRUE(QUIETLY(SetLocalTime(&monday)));
   GetLocalTime(&later);
   EXPECT_EQ(1, later.wDayOfWeek);
 

@@ -17,19 +17,19 @@ class SerialPortTest : public LinkedDeviceTest {
   }
   static void SetTimeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
     COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+    ASSERT_TRUE(QUIETLY(SetCommTimeouts(port, &timeouts)));
   }
   static std::string Read(HANDLE port, DWORD count) {
     std::string bytes(count, '\0');
     DWORD done = kSentinel;
-    EXPECT_TRUE(ReadFile(port, bytes.data(), count, &done, nullptr));
+    EXPECT_TRUE(QUIETLY(ReadFile(port, bytes.data(), count, &done, nullptr)));
     bytes.resize(done == kSentinel ? 0 : done);
     return bytes;
   }
   static DWORD Waiting(HANDLE port) {
     COMSTAT status;
     std::memset(&status, 0xAB, sizeof status);
-    EXPECT_TRUE(ClearCommError(port, nullptr, &status));
+    EXPECT_TRUE(QUIETLY(ClearCommError(port, nullptr, &status)));
     return status.cbInQue;
   }
 };
@@ -114,11 +114,11 @@ TEST_P(SerialPortTest, AFullInputQueueLosesAndCountsWhatArrives) {
   DWORD errors = kSentinel;
   COMSTAT status;
   std::memset(&status, 0xAB, sizeof status);
-  EXPECT_TRUE(ClearCommError(port, &errors, &status));
+  EXPECT_TRUE(QUIETLY(ClearCommError(port, &errors, &status)));
   EXPECT_EQ(CE_RXOVER, errors);
   EXPECT_EQ(4096u, status.cbInQue);
   errors = kSentinel;
-  EXPECT_TRUE(ClearCommError(port, &errors, nullptr));
+  EXPECT_TRUE(QUIETLY(ClearCommError(port, &errors, nullptr)));
   EXPECT_EQ(0u, errors);  // reported once
 
   SetTimeouts(port, MAXDWORD, 0, 0);
@@ -136,11 +136,11 @@ TEST_P(SerialPortTest, OneOpenReadsAndWritesWhileOthersOnlyControl) {
   }
   HANDLE control = Open(0);
   ASSERT_NE(INVALID_HANDLE_VALUE, control);
-  EXPECT_TRUE(EscapeCommFunction(control, SETDTR));
+  EXPECT_TRUE(QUIETLY(EscapeCommFunction(control, SETDTR)));
   EXPECT_TRUE(Gps().Dtr());
   DCB dcb;
   std::memset(&dcb, 0xAB, sizeof dcb);
-  EXPECT_TRUE(GetCommState(control, &dcb));
+  EXPECT_TRUE(QUIETLY(GetCommState(control, &dcb)));
   EXPECT_EQ(sizeof(DCB), dcb.DCBlength);
   EXPECT_EQ(4800u, dcb.BaudRate);
   char byte;
@@ -150,7 +150,7 @@ TEST_P(SerialPortTest, OneOpenReadsAndWritesWhileOthersOnlyControl) {
   EXPECT_EQ(ERROR_INVALID_ACCESS, GetLastError());
   EXPECT_EQ(0u, done);
 
-  EXPECT_TRUE(CloseHandle(port));
+  EXPECT_TRUE(QUIETLY(CloseHandle(port)));
   HANDLE next = Open(GENERIC_READ);
   EXPECT_NE(INVALID_HANDLE_VALUE, next);
   CloseHandle(next);
@@ -183,12 +183,12 @@ TEST_P(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
   EXPECT_FALSE(WaitCommEvent(port, &mask, nullptr));  // no mask set: it would wait for nothing
   EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 
-  EXPECT_TRUE(SetCommMask(port, EV_RXCHAR));
-  EXPECT_TRUE(GetCommMask(port, &mask));
+  EXPECT_TRUE(QUIETLY(SetCommMask(port, EV_RXCHAR)));
+  EXPECT_TRUE(QUIETLY(GetCommMask(port, &mask)));
   EXPECT_EQ(EV_RXCHAR, mask);
   Gps().Feed("$");
   mask = kSentinel;
-  EXPECT_TRUE(WaitCommEvent(port, &mask, nullptr));
+  EXPECT_TRUE(QUIETLY(WaitCommEvent(port, &mask, nullptr)));
   EXPECT_EQ(EV_RXCHAR, mask);
 
   struct Wait {
@@ -202,7 +202,7 @@ TEST_P(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
   HANDLE waiter = CreateThread(nullptr, 0, Wait::Run, &wait, 0, nullptr);
   // A SetCommMask ends a wait in progress; repeat it until the waiter has started waiting.
   do {
-    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+    ASSERT_TRUE(QUIETLY(SetCommMask(port, EV_RXCHAR)));
   } while (WaitForSingleObject(waiter, 10) == static_cast<DWORD>(WAIT_TIMEOUT));
   DWORD result = 0;
   EXPECT_TRUE(GetExitCodeThread(waiter, &result));
@@ -217,7 +217,7 @@ TEST_P(SerialPortTest, PurgeAndFailuresReachTheCaller) {
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   SetTimeouts(port, MAXDWORD, 0, 0);
   Gps().Feed("stale");
-  EXPECT_TRUE(PurgeComm(port, PURGE_RXCLEAR));
+  EXPECT_TRUE(QUIETLY(PurgeComm(port, PURGE_RXCLEAR)));
   EXPECT_EQ(0u, Waiting(port));
   Gps().Feed("new");
   EXPECT_EQ("new", Read(port, 10));
@@ -229,7 +229,7 @@ TEST_P(SerialPortTest, PurgeAndFailuresReachTheCaller) {
   EXPECT_FALSE(ReadFile(port, &byte, 1, &done, nullptr));
   EXPECT_EQ(ERROR_GEN_FAILURE, GetLastError());
   Gps().Fail(cehost::TestPort::Operation::Read, ERROR_SUCCESS);
-  EXPECT_TRUE(ReadFile(port, &byte, 1, &done, nullptr));
+  EXPECT_TRUE(QUIETLY(ReadFile(port, &byte, 1, &done, nullptr)));
 
   Gps().Fail(cehost::TestPort::Operation::Write, ERROR_BROKEN_PIPE);
   SetLastError(kSentinel);
