@@ -53,46 +53,34 @@ class LinkedDeviceTest : public DeviceTest, public ::testing::WithParamInterface
   INSTANTIATE_TEST_SUITE_P(Links, Suite, ::testing::Values(Link::InProcess, Link::Socket),             \
                            [](const ::testing::TestParamInfo<Link>& info) { return LinkName(info.param); })
 
-// A registry call made with the sentinel in the last error: it answers its
-// error code and leaves the last error alone, on either link.
-template <typename Call>
-LONG RegistryCall(Call call) {
-  SetLastError(kSentinel);
-  const LONG result = call();
-  EXPECT_EQ(kSentinel, GetLastError()) << "a registry call changed the last error";
-  return result;
-}
-
-// A call that answers BOOL or a handle, made with the sentinel in the last
-// error, which a call that succeeds leaves alone, on either link.
+// A call made with the sentinel in the last error, which it must leave
+// alone, on either link: a registry call always (it answers its error code),
+// a call that answers BOOL or a handle when it succeeds.
 template <typename Call>
 auto LeavingTheLastError(Call call) {
   SetLastError(kSentinel);
   const auto result = call();
-  EXPECT_EQ(kSentinel, GetLastError()) << "a call that succeeded changed the last error";
+  EXPECT_EQ(kSentinel, GetLastError()) << "the call changed the last error";
   return result;
 }
 #define QUIETLY(call) ::cetest::LeavingTheLastError([&] { return call; })
 
 inline HKEY CreateKey(const char16_t* path) {
   HKEY key = nullptr;
-  EXPECT_EQ(ERROR_SUCCESS, RegistryCall([&] {
-              return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, 0, nullptr, &key, nullptr);
-            }));
+  EXPECT_EQ(ERROR_SUCCESS,
+            QUIETLY(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, 0, nullptr, &key, nullptr)));
   return key;
 }
 
 inline void SetText(HKEY key, const char16_t* name, const std::u16string& text) {
-  EXPECT_EQ(ERROR_SUCCESS, RegistryCall([&] {
-              return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                    static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-            }));
+  const auto size = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
+  EXPECT_EQ(ERROR_SUCCESS,
+            QUIETLY(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), size)));
 }
 
 inline void SetNumber(HKEY key, const char16_t* name, DWORD number) {
-  EXPECT_EQ(ERROR_SUCCESS, RegistryCall([&] {
-              return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
-            }));
+  EXPECT_EQ(ERROR_SUCCESS,
+            QUIETLY(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4)));
 }
 
 struct Value {
@@ -116,11 +104,10 @@ struct Value {
 inline Value Query(HKEY key, const char16_t* name) {
   Value value;
   DWORD size = 0;
-  value.result = RegistryCall([&] { return RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size); });
+  value.result = QUIETLY(RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size));
   if (value.result != ERROR_SUCCESS) return value;
   value.data.resize(size);
-  value.result = RegistryCall(
-      [&] { return RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size); });
+  value.result = QUIETLY(RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size));
   value.data.resize(size);
   return value;
 }
@@ -128,28 +115,25 @@ inline Value Query(HKEY key, const char16_t* name) {
 inline Value Query(const char16_t* path, const char16_t* name) {
   HKEY key;
   Value value;
-  value.result = RegistryCall([&] { return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, 0, &key); });
+  value.result = QUIETLY(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, 0, &key));
   if (value.result != ERROR_SUCCESS) return value;
   value = Query(key, name);
-  RegistryCall([&] { return RegCloseKey(key); });
+  QUIETLY(RegCloseKey(key));
   return value;
 }
 
 inline std::vector<std::u16string> SubKeys(const char16_t* path) {
   std::vector<std::u16string> names;
   HKEY key;
-  if (RegistryCall([&] { return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, 0, &key); }) != ERROR_SUCCESS) {
-    return names;
-  }
+  if (QUIETLY(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, 0, &key)) != ERROR_SUCCESS) return names;
   WCHAR name[MAX_PATH];
   DWORD size = MAX_PATH;
-  for (DWORD i = 0; RegistryCall([&] {
-                      return RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-                    }) == ERROR_SUCCESS;
+  for (DWORD i = 0;
+       QUIETLY(RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr)) == ERROR_SUCCESS;
        ++i, size = MAX_PATH) {
     names.emplace_back(name);
   }
-  RegistryCall([&] { return RegCloseKey(key); });
+  QUIETLY(RegCloseKey(key));
   return names;
 }
 
