@@ -33,7 +33,7 @@ void InterpretCapture(benchmark::State& bench) {
     return;
   }
   const long sentences = std::count(capture.begin(), capture.end(), '\n');
-  cetest::NullView view;
+  NullView view;
   LoggerState state(view);
   state.settings.anytalker = bench.range(1) != 0;
   NmeaInterpreter interpreter;

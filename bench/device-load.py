@@ -43,6 +43,15 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def wendra_names():
+    """Wendra's main window title and its Exit button's id, from the logger's headers."""
+    with open(os.path.join(HERE, "..", "logger", "LoggerApp.h")) as f:
+        suffix = re.search(r'INSTANCE_SUFFIX\[\] = TEXT\("([^"]*)"\)', f.read()).group(1)
+    with open(os.path.join(HERE, "..", "logger", "resource.h")) as f:
+        exit_id = re.search(r"#define IDC_EXIT (\d+)", f.read()).group(1)
+    return "Wendra" + suffix, exit_id
+
+
 def thread_counts(pid):
     """{tid: (name, cpu_ns, voluntary_switches)} of a live process."""
     counts = {}
@@ -207,8 +216,9 @@ def measure(args, cedevice, floor, tools, work, started, out):
         sample = Sample({"Wendra": wendra.pid, "device process": device.process.pid})
         time.sleep(args.seconds)
         report("Idle Wendra: tap port open, no data", sample.finish(), out)
-        subprocess.run([cedevice, "send", "--root", device.root, "Wendra@kelbrun<*+~#$>", "WM_COMMAND",
-                        "1003", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        title, exit_id = wendra_names()
+        subprocess.run([cedevice, "send", "--root", device.root, title, "WM_COMMAND", exit_id, "0"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             wendra.wait(10)
         except subprocess.TimeoutExpired:

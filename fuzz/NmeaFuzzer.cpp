@@ -9,10 +9,10 @@
 
 #include "logger/LoggerState.h"
 #include "logger/NmeaInterpreter.h"
-#include "tests/support/NullView.h"
+#include "logger/NullView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static cetest::NullView view;
+  static NullView view;
   for (BOOL anytalker : {FALSE, TRUE}) {
     LoggerState state(view);
     state.settings.anytalker = anytalker;

@@ -15,7 +15,7 @@
 #include "cehost/Device.h"
 #include "logger/LoggerSettings.h"
 #include "logger/LoggerState.h"
-#include "tests/support/NullView.h"
+#include "logger/NullView.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -44,7 +44,7 @@ bool Within(LONG value, LONG low, LONG high) { return value >= low && value <= h
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Device device;
-  static cetest::NullView view;
+  static NullView view;
   device.root.Write("Program Files/Wendra/Wendra.cfg", std::string(reinterpret_cast<const char*>(data), size));
   auto state = std::make_unique<LoggerState>(view);
   wcscpy(state->appDir, TEXT("\\Program Files\\Wendra\\"));

@@ -6,7 +6,6 @@
 
 namespace {
 
-const WCHAR INSTANCE_SUFFIX[] = TEXT("@kelbrun<*+~#$>");
 // A title is read as at most 79 characters and a terminator.
 constexpr int TITLE_CHARS = 80;
 // WM_LBUTTONUP at the client point 255, 255.

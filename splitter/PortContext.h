@@ -9,8 +9,9 @@ class SourcePort;
 constexpr DWORD TAP_BUFFER_SIZE = 1200;
 
 struct PortContext {
-  // Relay instance: the tap instance's record; tap instance: empty. Every
-  // entry point tells the two kinds apart by this field alone.
+  // Relay instance: the tap instance's record; tap instance: empty. The
+  // stream entry points tell the two kinds apart by this field; COM_Deinit
+  // by sourcePort, which a relay holds from its Init to its Deinit.
   PortContext* tapLink;
   LPWSTR activeKeyPath;
   SourcePort* sourcePort;  // relay instance only

@@ -330,70 +330,51 @@ BOOL DeviceManager::Close(ProcessId owner, DWORD file) {
   return open->record->device->Close(open->context);
 }
 
-BOOL DeviceManager::Read(ProcessId owner, DWORD file, void* buffer, DWORD count, DWORD* done) {
-  *done = 0;
+// Calls the driver of an open file with its open context, counted in. A
+// file that is not the caller's answers failure with ERROR_INVALID_HANDLE; a
+// device taken away meanwhile, with ERROR_DEVICE_REMOVED.
+template <typename R, typename Call>
+R DeviceManager::WithFile(ProcessId owner, DWORD file, R failure, Call call) {
   auto open = FindFile(owner, file);
   if (!open) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return failure;
   }
   CallGuard guard(*open->record);
   if (!guard.Entered()) {
     SetLastError(ERROR_DEVICE_REMOVED);
-    return FALSE;
+    return failure;
   }
-  const DWORD answer = open->record->device->Read(open->context, buffer, count);
-  if (answer == 0xFFFFFFFFu) return FALSE;
-  *done = answer;
-  return TRUE;
+  return call(*open->record->device, open->context);
+}
+
+BOOL DeviceManager::Read(ProcessId owner, DWORD file, void* buffer, DWORD count, DWORD* done) {
+  *done = WithFile(owner, file, kFailedCount,
+                   [&](StreamDevice& device, DWORD_PTR context) { return device.Read(context, buffer, count); });
+  if (*done != kFailedCount) return TRUE;
+  *done = 0;
+  return FALSE;
 }
 
 BOOL DeviceManager::Write(ProcessId owner, DWORD file, const void* buffer, DWORD count, DWORD* done) {
+  *done = WithFile(owner, file, kFailedCount,
+                   [&](StreamDevice& device, DWORD_PTR context) { return device.Write(context, buffer, count); });
+  if (*done != kFailedCount) return TRUE;
   *done = 0;
-  auto open = FindFile(owner, file);
-  if (!open) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  CallGuard guard(*open->record);
-  if (!guard.Entered()) {
-    SetLastError(ERROR_DEVICE_REMOVED);
-    return FALSE;
-  }
-  const DWORD answer = open->record->device->Write(open->context, buffer, count);
-  if (answer == 0xFFFFFFFFu) return FALSE;
-  *done = answer;
-  return TRUE;
+  return FALSE;
 }
 
 DWORD DeviceManager::Seek(ProcessId owner, DWORD file, LONG amount, DWORD method) {
-  auto open = FindFile(owner, file);
-  if (!open) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0xFFFFFFFFu;
-  }
-  CallGuard guard(*open->record);
-  if (!guard.Entered()) {
-    SetLastError(ERROR_DEVICE_REMOVED);
-    return 0xFFFFFFFFu;
-  }
-  return open->record->device->Seek(open->context, amount, method);
+  return WithFile(owner, file, kFailedCount,
+                  [&](StreamDevice& device, DWORD_PTR context) { return device.Seek(context, amount, method); });
 }
 
 BOOL DeviceManager::IoControl(ProcessId owner, DWORD file, DWORD code, void* in, DWORD inSize, void* out,
                               DWORD outSize, DWORD* returned) {
-  auto open = FindFile(owner, file);
-  if (!open) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  CallGuard guard(*open->record);
-  if (!guard.Entered()) {
-    SetLastError(ERROR_DEVICE_REMOVED);
-    return FALSE;
-  }
-  return open->record->device->IOControl(open->context, code, static_cast<BYTE*>(in), inSize,
-                                         static_cast<BYTE*>(out), outSize, returned);
+  return WithFile(owner, file, BOOL{FALSE}, [&](StreamDevice& device, DWORD_PTR context) {
+    return device.IOControl(context, code, static_cast<BYTE*>(in), inSize, static_cast<BYTE*>(out), outSize,
+                            returned);
+  });
 }
 
 void DeviceManager::ProcessExited(ProcessId process) {

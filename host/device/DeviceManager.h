@@ -67,6 +67,8 @@ class DeviceManager {
   class CallGuard;
 
   std::shared_ptr<OpenFile> FindFile(ProcessId owner, DWORD file) const;
+  template <typename R, typename Call>
+  R WithFile(ProcessId owner, DWORD file, R failure, Call call);
   std::shared_ptr<DriverLibrary> LoadLibrary(const std::u16string& dll, const std::u16string& prefix);
   void Remove(const std::shared_ptr<Record>& record);
 

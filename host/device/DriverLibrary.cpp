@@ -68,8 +68,6 @@ std::shared_ptr<DriverLibrary> DriverLibrary::Load(const std::string& hostPath, 
   }
   std::shared_ptr<DriverLibrary> loaded(new DriverLibrary);
   loaded->library_ = library;
-  loaded->devicePath_ = devicePath;
-  loaded->prefix_ = prefix;
   loaded->entries_ = std::make_unique<EntryPoints>();
   const std::string name = ToUtf8(prefix) + "_";
   auto find = [&](const char* entry) { return ::dlsym(library, (name + entry).c_str()); };

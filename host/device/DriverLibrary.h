@@ -26,9 +26,6 @@ class DriverLibrary {
   // answered 0.
   std::unique_ptr<StreamDevice> Init(const std::u16string& activeKey);
 
-  const std::u16string& DevicePath() const { return devicePath_; }
-  const std::u16string& Prefix() const { return prefix_; }
-
  private:
   class Instance;
   struct EntryPoints;
@@ -37,8 +34,6 @@ class DriverLibrary {
 
   void* library_ = nullptr;
   HMODULE module_ = nullptr;
-  std::u16string devicePath_;
-  std::u16string prefix_;
   std::unique_ptr<EntryPoints> entries_;
 };
 

@@ -6,13 +6,16 @@
 
 namespace cehost {
 
+// What Read, Write and Seek answer for a failure, with the reason in the last error.
+constexpr DWORD kFailedCount = 0xFFFFFFFF;
+
 class StreamDevice {
  public:
   virtual ~StreamDevice() = default;
   // Open context, or 0 when the open is refused.
   virtual DWORD_PTR Open(DWORD access, DWORD share) = 0;
   virtual BOOL Close(DWORD_PTR openContext) = 0;
-  // Count done, or 0xFFFFFFFF for a failure with the reason in the last error.
+  // Count done, or kFailedCount.
   virtual DWORD Read(DWORD_PTR openContext, void* buffer, DWORD count) = 0;
   virtual DWORD Write(DWORD_PTR openContext, const void* buffer, DWORD count) = 0;
   virtual DWORD Seek(DWORD_PTR openContext, LONG amount, DWORD method) = 0;

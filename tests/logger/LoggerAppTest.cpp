@@ -11,7 +11,7 @@
 namespace loggertest {
 namespace {
 
-const std::u16string kTitle = u"Wendra@kelbrun<*+~#$>";
+const std::u16string kTitle = WindowTitle(u"Wendra");
 
 LRESULT Press(HWND window, int id) { return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
@@ -99,7 +99,7 @@ TEST(LoggerAppTest, InstallsTheDriverWhenItsFileIsMissing) {
   EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == 1012; }),
             0)
       << "the receive loop polls the tap";
-  Press(FindTitle(kTitle), 1003);
+  Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
@@ -121,7 +121,7 @@ TEST(LoggerAppTest, DriverFilePresentWritesNothingAndTheMissingTapIsReported) {
   }
   EXPECT_GE(box, 0);
   EXPECT_GT(tile, box) << "the tile still comes up after the message";
-  Press(FindTitle(kTitle), 1003);
+  Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
@@ -169,8 +169,8 @@ TEST(LoggerAppTest, SecondStartHandsOver) {
     }
     EXPECT_EQ(Count(trace, "place", mark), restore ? 1 : 0);
 
-    Press(window, 1003);
-    Press(FindTitle(u"Other@kelbrun<*+~#$>"), 1003);
+    Press(window, IDC_EXIT);
+    Press(FindTitle(WindowTitle(u"Other")), IDC_EXIT);
     EXPECT_EQ(cetest::WaitExit(first, 10000), 0);
     EXPECT_EQ(cetest::WaitExit(other, 10000), 0);
   }
@@ -189,7 +189,7 @@ TEST(LoggerAppTest, ApplicationNamesOf64And65Characters) {
     const size_t mark = ReadTrace(device.Trace(name, 0)).size();
     EXPECT_EQ(cetest::WaitExit(device.Start(name, 1), 10000), 0);
     EXPECT_EQ(Count(ReadTrace(device.Trace(name, 0)), "beep", mark), length == 64 ? 1 : 0);
-    Press(FindTitle(std::u16string(name.begin(), name.end()) + u"@kelbrun<*+~#$>"), 1003);
+    Press(FindTitle(WindowTitle(std::u16string(name.begin(), name.end()))), IDC_EXIT);
     EXPECT_EQ(cetest::WaitExit(first, 10000), 0);
   }
 }
@@ -204,7 +204,7 @@ TEST(LoggerAppTest, AnotherNameIsAnotherApplication) {
   const pid_t kelbrun = device.Start("Kelbrun");
   EXPECT_TRUE(WaitForPlace(device.Trace("Wendra"), 1, 100, 58, 50));
   EXPECT_TRUE(WaitForPlace(device.Trace("Kelbrun"), 7, 100, 58, 50));
-  HWND first = FindTitle(kTitle), second = FindTitle(u"Kelbrun@kelbrun<*+~#$>");
+  HWND first = FindTitle(kTitle), second = FindTitle(WindowTitle(u"Kelbrun"));
   EXPECT_TRUE(first && second && first != second);
 
   // The device's commands see and drive them as well.
@@ -222,7 +222,7 @@ TEST(LoggerAppTest, AnotherNameIsAnotherApplication) {
                              10000),
             0);
   EXPECT_EQ(cetest::WaitExit(kelbrun, 10000), 0);
-  Press(first, 1003);
+  Press(first, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 

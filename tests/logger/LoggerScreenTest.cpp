@@ -24,7 +24,7 @@
 namespace loggertest {
 namespace {
 
-const std::u16string kTitle = u"Wendra@kelbrun<*+~#$>";
+const std::u16string kTitle = WindowTitle(u"Wendra");
 
 struct Pixel {
   int r, g, b;
@@ -160,7 +160,7 @@ TEST_F(LoggerScreenTest, TileAndFullWindowOnTheDisplay) {
     EXPECT_EQ(screen.Count(8, 10, 311, 230, kYellow), 0) << "no lamp is on without data";
     screen.Save("full");
 
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
     EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
   }
 }
@@ -299,7 +299,7 @@ TEST_F(LoggerScreenTest, ReadOutsShowTheirWidestTextsWhole) {
     screen.Save("read-outs-" + std::to_string(++number));
     for (const TextBox& box : kTextBoxes) EXPECT_EQ(Cut(screen, box), "");
 
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
     EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
   }
 }
@@ -357,8 +357,8 @@ TEST_F(LoggerScreenTest, SecondStartRaisesTheRunningWindow) {
   EXPECT_TRUE(ShowsWithin(screen, [&] { return screen.At(21 + 2 + 6, 101 + 15) == kFace; }));
   screen.Save("handed-over");
 
-  SendMessageW(FindTitle(kTitle), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
-  SendMessageW(FindTitle(u"Other@kelbrun<*+~#$>"), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
+  SendMessageW(FindTitle(kTitle), WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
+  SendMessageW(FindTitle(WindowTitle(u"Other")), WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
   EXPECT_EQ(cetest::WaitExit(other, 10000), 0);
 }

@@ -13,7 +13,7 @@
 namespace loggertest {
 namespace {
 
-const std::u16string kTitle = u"Wendra@kelbrun<*+~#$>";
+const std::u16string kTitle = WindowTitle(u"Wendra");
 
 LRESULT Press(HWND window, int id) { return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 LRESULT Tap(HWND window, int x, int y) { return SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y)); }
@@ -114,7 +114,7 @@ TEST(LoggerWindowTest, ComesUpFromTemplate102AsTheTile) {
   EXPECT_EQ(StatusColours(trace), kIdle);
   EXPECT_EQ(FindTitle(kTitle) != NULL, true);
 
-  ASSERT_EQ(Press(FindTitle(kTitle), 1003), 0);
+  ASSERT_EQ(Press(FindTitle(kTitle), IDC_EXIT), 0);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
   EXPECT_EQ(FindTitle(kTitle), HWND(NULL));
 }
@@ -152,7 +152,7 @@ TEST(LoggerWindowTest, TileRestoreAndTheRestoreSignal) {
   trace = ReadTrace(device.Trace());
   EXPECT_EQ(Count(trace, "beep", mark), 1);
   EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50, mark));
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 
   // With topmost clear the restored window is not top-most; with rstcurrun set the signal restores.
@@ -173,7 +173,7 @@ TEST(LoggerWindowTest, TileRestoreAndTheRestoreSignal) {
       EXPECT_EQ(trace[i].Get("topmost"), "false");
     }
   }
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
@@ -204,7 +204,7 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
                          mark),
             0);
   EXPECT_EQ(StatusColours(ReadTrace(device.Trace()), mark), kIdle);
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 
   const char* settings[] = {"autostart=1\n", "autostart=1\nautominimize=0\n"};
@@ -220,7 +220,7 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
     ASSERT_GE(firstPaint, 0);
     trace = ReadTrace(device.Trace("Wendra", run));
     EXPECT_EQ(StatusColours({trace[firstPaint]}), kWaiting);
-    Press(FindTitle(kTitle), 1003);
+    Press(FindTitle(kTitle), IDC_EXIT);
     EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
   }
 }
@@ -251,7 +251,7 @@ TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
     EXPECT_LE(Count(trace, "paint", mark, 1011), 1);
     EXPECT_LE(Count(trace, "paint", mark, 1012), 1);
   }
-  Press(FindTitle(kTitle), 1003);
+  Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
@@ -311,7 +311,7 @@ TEST(LoggerWindowTest, LauncherButtons) {
     if (line.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(line, "-x two words");
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
@@ -355,7 +355,7 @@ TEST(LoggerWindowTest, StatusColours) {
   device.Receiver().Feed(Burst(0, 1010));
   Tap(window, 1, 1);
   EXPECT_TRUE(paintedAs(kFailed, mark));
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 
   // Logging without a fix is black on yellow; Stop returns to the background.
@@ -381,7 +381,7 @@ TEST(LoggerWindowTest, StatusColours) {
   mark = ReadTrace(trace1).size();
   Press(window, 1001);
   EXPECT_TRUE(painted1(kIdle, mark));
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(second, 10000), 0);
 }
 
@@ -405,7 +405,7 @@ TEST(LoggerWindowTest, ExitWhileDataFlowsEndsPromptly) {
   // Data reaches the window: the latitude read-out changes.
   EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "text" && e.Int("id") == 1015; }),
             0);
-  Press(window, 1003);
+  Press(window, IDC_EXIT);
   const int status = cetest::WaitExit(wendra, 2500);
   feeding = false;
   receiver.join();

@@ -3,8 +3,10 @@
 // window, reads the trace and talks to its window through the device.
 #pragma once
 
+#include <LoggerApp.h>
 #include <ServedDevice.h>
 #include <TempDir.h>
+#include <resource.h>
 #include <windows.h>
 
 #include <atomic>
@@ -16,6 +18,9 @@
 #include <vector>
 
 namespace loggertest {
+
+// The main window's title of a copy of Wendra run under this program name.
+inline std::u16string WindowTitle(const std::u16string& program) { return program + INSTANCE_SUFFIX; }
 
 // One line of the window trace: its op and fields, values as written
 // (strings unquoted and unescaped, arrays as "[r,g,b]").

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <sstream>
 
 #include "ServedDevice.h"
 #include "common/DeviceRoot.h"

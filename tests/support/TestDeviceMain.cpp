@@ -5,9 +5,6 @@
 // that input ends; then the device shuts down.
 #include <signal.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>

@@ -195,6 +195,25 @@ TEST_F(RunCommandTest, CtrlCEndsWendraThroughItsExitAndLeavesNothingRunning) {
   EXPECT_EQ(0, ProcessesUsing(Root()));
 }
 
+// Settings saved on the device in code page 932, naming a folder of their
+// own for the tracks: the run reads them as Wendra does and finds the track
+// where Wendra wrote it.
+TEST_F(RunCommandTest, ATrackFolderNamedInShiftJisIsWhereTheRunFindsTheTrack) {
+  // logdir=\ログ\旅 in code page 932.
+  dir_.Write("device/Program Files/Wendra/Wendra.cfg",
+             "autostart=1\ninterval=1\nlogdir=\\" "\x83\x8d" "\x83" "O\\" "\x97\xb7" "\n");
+  const std::string folder = Root() + "/ログ/旅";
+  std::filesystem::create_directories(folder);
+  std::string output;
+  ASSERT_EQ(0, RunCommand({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=1", "--seconds", "6", "--ui",
+                           "headless"},
+                          &output, 60000))
+      << output;
+  const std::string track = TrackFile(output);
+  EXPECT_EQ(folder, std::filesystem::path(track).parent_path().string()) << output;
+  EXPECT_FALSE(Records(track).empty()) << output;
+}
+
 // A person's tracks are theirs alone: a device made under XDG_DATA_HOME is
 // owner-only down from the first folder made, and so is everything the
 // device and Wendra put in it, even under a umask that takes nothing away.

@@ -41,6 +41,12 @@ void BlockStopSignals();
 // reason in failure.
 bool InstallFile(const std::string& from, const std::string& to, std::error_code& failure);
 
+// Puts the built Wendra, Ravelink.Dll and Wendra.cfg into the folder
+// \Program Files\Wendra of the device whose root is set, answering its host path. A
+// settings file already there is the user's and stays; a new one starts
+// logging at once when startLogging. False with the reason in error.
+bool InstallWendra(bool startLogging, std::string* programDir, std::string* error);
+
 // A command: answers the process's exit status.
 int Start(int argc, char** argv);
 int Stop(int argc, char** argv);

@@ -1,8 +1,11 @@
 // cedevice install: puts the built Wendra, Ravelink.Dll and a default
 // Wendra.cfg into the device's \Program Files\Wendra\. A settings file that
-// is already there is the user's and stays.
+// is already there is the user's and stays. cedevice run installs the same
+// way into a fresh device.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "CommandLine.h"
 #include "common/DeviceRoot.h"
@@ -10,6 +13,43 @@
 namespace cedevice {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The built settings file, with logging started at once when asked.
+bool BuiltSettings(bool startLogging, std::string* text) {
+  std::ifstream in(CE_WENDRA_CFG, std::ios::binary);
+  std::ostringstream read;
+  read << in.rdbuf();
+  if (!in) return false;
+  *text = read.str();
+  if (!startLogging) return true;
+  std::istringstream lines(*text);
+  std::string out;
+  bool set = false;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t key = line.find_first_not_of("# \t");
+    if (!set && key != std::string::npos && line.compare(key, 9, "autostart") == 0) {
+      out += "autostart=1\n";
+      set = true;
+    } else {
+      out += line + "\n";
+    }
+  }
+  if (!set) out += "autostart=1\n";
+  *text = out;
+  return true;
+}
+
+// The host path of a file of \Program Files\Wendra\.
+std::string ProgramFile(const char16_t* name) {
+  std::string path;
+  DWORD unmapped = ERROR_SUCCESS;  // every path here is a plain one under the root
+  cehost::ResolveDevicePath(std::u16string(u"\\Program Files\\Wendra\\") + name, &path, &unmapped);
+  return path;
+}
+
+}  // namespace
 
 bool InstallFile(const std::string& from, const std::string& to, std::error_code& failure) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing, failure);
@@ -20,6 +60,45 @@ bool InstallFile(const std::string& from, const std::string& to, std::error_code
   return !failure;
 }
 
+bool InstallWendra(bool startLogging, std::string* programDir, std::string* error) {
+  DWORD unmapped = ERROR_SUCCESS;
+  if (!cehost::ResolveDevicePath(u"\\Program Files\\Wendra", programDir, &unmapped) ||
+      !cehost::MakePrivateDirectories(*programDir, error)) {
+    *error = "cannot create \\Program Files\\Wendra: " + *error;
+    return false;
+  }
+  for (const char* built : {CE_WENDRA_EXE, CE_RAVELINK_DLL, CE_WENDRA_CFG}) {
+    if (!*built || !fs::exists(built)) {
+      *error = std::string(*built ? built : "Wendra") + " has not been built";
+      return false;
+    }
+  }
+  std::error_code failure;
+  for (const auto& [built, name] : {std::pair{CE_WENDRA_EXE, u"Wendra"}, {CE_RAVELINK_DLL, u"Ravelink.Dll"}}) {
+    const std::string target = ProgramFile(name);
+    if (!InstallFile(built, target, failure)) {
+      *error = "cannot write " + target + ": " + failure.message();
+      return false;
+    }
+  }
+  const std::string settings = ProgramFile(u"Wendra.cfg");
+  if (fs::exists(settings)) return true;
+  std::string text;
+  if (!BuiltSettings(startLogging, &text)) {
+    *error = std::string("cannot read ") + CE_WENDRA_CFG;
+    return false;
+  }
+  std::ofstream out(settings, std::ios::binary);
+  out << text;
+  out.close();
+  fs::permissions(settings, fs::perms::owner_read | fs::perms::owner_write, failure);
+  if (!out || failure) {
+    *error = "cannot write " + settings + (failure ? ": " + failure.message() : "");
+    return false;
+  }
+  return true;
+}
+
 int Install(int argc, char** argv) {
   CommandLine line;
   std::string error;
@@ -28,39 +107,15 @@ int Install(int argc, char** argv) {
     std::fprintf(stderr, "cedevice install: %s\n", error.c_str());
     return 2;
   }
-  std::error_code failure;
-  const bool made = cehost::PrepareDeviceRoot(root, &error);
-  cehost::SetDeviceRoot(root);
-  std::string programDir;
-  DWORD unmapped = ERROR_SUCCESS;  // every path here is a plain one under the root
-  if (!made || !cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped) ||
-      !cehost::MakePrivateDirectories(programDir, &error)) {
-    std::fprintf(stderr, "cedevice install: cannot create \\Program Files\\Wendra in %s: %s\n", root.c_str(),
-                 error.c_str());
+  if (!cehost::PrepareDeviceRoot(root, &error)) {
+    std::fprintf(stderr, "cedevice install: %s\n", error.c_str());
     return 1;
   }
-  struct Item {
-    const char* built;
-    const char16_t* name;
-    bool keepExisting;
-  };
-  const Item items[] = {
-      {CE_WENDRA_EXE, u"Wendra", false},
-      {CE_RAVELINK_DLL, u"Ravelink.Dll", false},
-      {CE_WENDRA_CFG, u"Wendra.cfg", true},
-  };
-  for (const Item& item : items) {
-    std::string target;
-    cehost::ResolveDevicePath(std::u16string(u"\\Program Files\\Wendra\\") + item.name, &target, &unmapped);
-    if (item.keepExisting && fs::exists(target)) continue;
-    if (!*item.built || !fs::exists(item.built)) {
-      std::fprintf(stderr, "cedevice install: %s has not been built\n", *item.built ? item.built : "Wendra");
-      return 1;
-    }
-    if (!InstallFile(item.built, target, failure)) {
-      std::fprintf(stderr, "cedevice install: cannot write %s: %s\n", target.c_str(), failure.message().c_str());
-      return 1;
-    }
+  cehost::SetDeviceRoot(root);
+  std::string programDir;
+  if (!InstallWendra(false, &programDir, &error)) {
+    std::fprintf(stderr, "cedevice install: %s\n", error.c_str());
+    return 1;
   }
   std::printf("installed into %s\n", programDir.c_str());
   return 0;

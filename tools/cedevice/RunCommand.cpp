@@ -5,6 +5,7 @@
 // and tells where the track is.
 #include <fcntl.h>
 #include <signal.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,12 +17,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "CommandLine.h"
+#include "LoggerApp.h"
+#include "LoggerSettings.h"
+#include "LoggerState.h"
+#include "NullView.h"
 #include "WendraStatus.h"
 #include "cehost/Device.h"
 #include "device/Device.h"
@@ -29,6 +33,7 @@
 #include "device/PortSource.h"
 #include "common/DeviceRoot.h"
 #include "common/Utf.h"
+#include "resource.h"
 
 extern char** environ;
 
@@ -38,60 +43,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char16_t kWendraTitle[] = u"Wendra@kelbrun<*+~#$>";
-constexpr UINT kCommand = 0x0111;  // WM_COMMAND
-constexpr WPARAM kExit = 1003;
 
-// The settings Wendra's run uses from its settings file.
-struct WendraSettings {
-  int gpsPort = 5;    // chgfromport
-  int relayPort = 6;  // chgtoport
-  std::string logdir;
+// Wendra's settings, read by Wendra's own reader from the device's file, so
+// the run follows the ports and the folder Wendra uses. A file that cannot
+// be read leaves the defaults, as in Wendra, and the run says so.
+class SettingsView : public NullView {
+ public:
+  void ShowErrorBox(LPCWSTR text) override {
+    std::fprintf(stderr, "cedevice run: %s\n", cehost::ToUtf8(text).c_str());
+  }
 };
 
-WendraSettings ReadSettings(const std::string& file) {
-  WendraSettings settings;
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    line = line.substr(0, line.find('#'));
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = line.substr(0, eq);
-    std::string value = line.substr(eq + 1);
-    auto trim = [](std::string& s) {
-      s.erase(0, s.find_first_not_of(" \t\r\n"));
-      s.erase(s.find_last_not_of(" \t\r\n") + 1);
-    };
-    trim(key);
-    trim(value);
-    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (key == "chgfromport") settings.gpsPort = std::atoi(value.c_str());
-    if (key == "chgtoport") settings.relayPort = std::atoi(value.c_str());
-    if (key == "logdir") settings.logdir = value;
-  }
-  return settings;
-}
-
-// Wendra's settings for a first run: the program's defaults, with logging
-// started right away.
-std::string FirstRunSettings() {
-  std::ifstream in(CE_WENDRA_CFG);
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::istringstream lines(text.str());
-  std::string out;
-  bool set = false;
-  for (std::string line; std::getline(lines, line);) {
-    const size_t key = line.find_first_not_of("# \t");
-    if (!set && key != std::string::npos && line.compare(key, 9, "autostart") == 0) {
-      out += "autostart=1\n";
-      set = true;
-    } else {
-      out += line + "\n";
-    }
-  }
-  if (!set) out += "autostart=1\n";
-  return out;
+LoggerSettings ReadSettings() {
+  SettingsView view;
+  auto state = std::make_unique<LoggerState>(view);  // large: fixed buffers
+  wcscpy(state->appDir, TEXT("\\Program Files\\Wendra\\"));
+  LoadSettings(*state, TEXT("Wendra"));
+  return state->settings;
 }
 
 std::string DefaultRoot() {
@@ -218,7 +186,6 @@ int Run(int argc, char** argv) {
   }
 
   std::string root = line.Value("root", DefaultRoot());
-  std::error_code failure;
   const bool made = cehost::PrepareDeviceRoot(root, &error);
   const std::string probe = root + "/.cedevice-probe";
   const int probeFd = made ? ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
@@ -234,31 +201,18 @@ int Run(int argc, char** argv) {
 
   // A fresh root gets Wendra, the driver and first-run settings; a root that
   // exists keeps its own programs and settings.
-  std::string programDir, program, settingsFile;
+  std::string programDir, program;
   DWORD unmapped = ERROR_SUCCESS;  // a path that cannot be mapped stays empty and is not used
   cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped);
   cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra", &program, &unmapped);
-  cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra.cfg", &settingsFile, &unmapped);
   if (!fs::exists(program)) {
-    if (!cehost::MakePrivateDirectories(programDir, &error)) {
-      std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
-      return 1;
-    }
-    std::string driver;
-    cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Ravelink.Dll", &driver, &unmapped);
-    if (InstallFile(CE_WENDRA_EXE, program, failure) && InstallFile(CE_RAVELINK_DLL, driver, failure) &&
-        !fs::exists(settingsFile)) {
-      std::ofstream(settingsFile) << FirstRunSettings();
-      fs::permissions(settingsFile, fs::perms::owner_read | fs::perms::owner_write, failure);
-    }
-    if (failure) {
-      std::fprintf(stderr, "cedevice run: cannot install Wendra into %s: %s\n", programDir.c_str(),
-                   failure.message().c_str());
+    if (!InstallWendra(true, &programDir, &error)) {
+      std::fprintf(stderr, "cedevice run: cannot install Wendra: %s\n", error.c_str());
       return 1;
     }
     std::printf("installed Wendra into %s\n", programDir.c_str());
   }
-  const WendraSettings settings = ReadSettings(settingsFile);
+  const LoggerSettings settings = ReadSettings();
 
   // This process is the device.
   BlockStopSignals();
@@ -269,7 +223,7 @@ int Run(int argc, char** argv) {
   }
   cehost::BootOptions options;
   options.root = root;
-  options.ports = {"COM" + std::to_string(settings.gpsPort) + ":=" + gps};
+  options.ports = {"COM" + std::to_string(settings.chgfromport) + ":=" + gps};
   auto device = cehost::InProcessDevice::Boot(options, &error);
   std::unique_ptr<cehost::DeviceServer> server;
   if (device) server = cehost::DeviceServer::Open(device->Get(), lock, &error);
@@ -315,7 +269,7 @@ int Run(int argc, char** argv) {
   });
 
   // The relay exists once Wendra has activated the driver, or from boot on.
-  const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.relayPort) + ":");
+  const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.chgtoport) + ":");
   auto relayExists = [&] {
     for (const auto& name : device->Get()->Manager().DeviceNames()) {
       if (cehost::EqualsNoCase(name, relay)) return true;
@@ -339,9 +293,9 @@ int Run(int argc, char** argv) {
   }
 
   std::vector<std::string> trackDirs = {programDir};
-  if (!settings.logdir.empty()) {
+  if (settings.logdir[0]) {
     std::string dir;
-    if (cehost::ResolveDevicePath(cehost::ToUtf16(settings.logdir), &dir, &unmapped)) trackDirs.push_back(dir);
+    if (cehost::ResolveDevicePath(settings.logdir, &dir, &unmapped)) trackDirs.push_back(dir);
   }
   WendraStatus wendraStatus(trace, trackDirs, started);
   using Clock = std::chrono::steady_clock;
@@ -358,10 +312,13 @@ int Run(int argc, char** argv) {
 
   // Wendra ends through its own Exit command, so it finishes its track.
   auto& windows = device->Get()->Windows();
+  const std::u16string wendraTitle = std::u16string(u"Wendra") + INSTANCE_SUFFIX;  // its program's name first
   for (DWORD window : windows.List()) {
     std::u16string title;
     LRESULT result = 0;
-    if (windows.GetTitle(window, &title) && title == kWendraTitle) windows.Send(window, kCommand, kExit, 0, &result);
+    if (windows.GetTitle(window, &title) && title == wendraTitle) {
+      windows.Send(window, WM_COMMAND, IDC_EXIT, 0, &result);
+    }
   }
   EndChild(wendra, 10000);
   wendraEnded.join();

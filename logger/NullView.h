@@ -1,13 +1,11 @@
-// A logger view that shows nothing, for benchmarks and fuzz targets that
-// drive the logger's core without a window. Every text it is given is read
+// A logger view that shows nothing, for what runs the logger's core without
+// a window: benchmarks, fuzz targets, tools. Every text it is given is read
 // to its end, so a text without its terminator is found.
 #pragma once
 
 #include <string.h>
 
-#include <LoggerView.h>
-
-namespace cetest {
+#include "LoggerView.h"
 
 class NullView : public LoggerView {
  public:
@@ -23,5 +21,3 @@ class NullView : public LoggerView {
   void ShowErrorBox(LPCWSTR text) override { shown += wcslen(text); }
   size_t shown = 0;
 };
-
-}  // namespace cetest
