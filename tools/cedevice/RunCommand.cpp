@@ -139,180 +139,207 @@ class Stopper {
   bool stopped_ = false;
 };
 
-}  // namespace
+// What the command line asks of a run.
+struct RunRequest {
+  std::string gps;
+  std::string ptyLink;  // the relay's pseudo-terminal, or empty for a plain client
+  std::string root;
+  long seconds = 0;  // 0: until Ctrl-C or Wendra's end
+  bool headless = false;
+};
 
-int Run(int argc, char** argv) {
+// Reads and checks the command line before anything starts: a bad value, a
+// missing capture or tty, an existing --pty path. False after saying why.
+bool ReadRequest(int argc, char** argv, RunRequest* request) {
   CommandLine line;
   std::string error;
   if (!line.Parse(argc, argv, 2, {"root", "gps", "pty", "seconds", "ui"}, &error) || !line.positional.empty()) {
     std::fprintf(stderr, "cedevice run: %s\n",
                  error.empty() ? ("unexpected argument '" + line.positional[0] + "'").c_str() : error.c_str());
-    return 2;
+    return false;
   }
-  const std::string gps = line.Value("gps", "sim");
-  const std::string ptyLink = line.Value("pty");
+  request->gps = line.Value("gps", "sim");
+  request->ptyLink = line.Value("pty");
+  request->root = line.Value("root", DefaultRoot());
   const std::string ui = line.Value("ui", "auto");
-  long seconds = 0;
-  const std::string secondsText = line.Value("seconds");
-  if (!secondsText.empty()) {
+  const std::string seconds = line.Value("seconds");
+  if (!seconds.empty()) {
     char* end = nullptr;
-    seconds = std::strtol(secondsText.c_str(), &end, 10);
-    if (*end != '\0' || seconds <= 0) {
+    request->seconds = std::strtol(seconds.c_str(), &end, 10);
+    if (*end != '\0' || request->seconds <= 0) {
       std::fprintf(stderr, "cedevice run: --seconds takes a whole number of seconds above 0\n");
-      return 2;
+      return false;
     }
   }
   if (ui != "auto" && ui != "gtk" && ui != "headless") {
     std::fprintf(stderr, "cedevice run: --ui is auto, gtk or headless\n");
-    return 2;
+    return false;
   }
-  const bool headless = ui == "headless" || (ui == "auto" && !std::getenv("DISPLAY"));
+  request->headless = ui == "headless" || (ui == "auto" && !std::getenv("DISPLAY"));
   struct stat st;
-  if (!ptyLink.empty() && ::lstat(ptyLink.c_str(), &st) == 0) {
-    std::fprintf(stderr, "cedevice run: %s exists already\n", ptyLink.c_str());
-    return 2;
+  if (!request->ptyLink.empty() && ::lstat(request->ptyLink.c_str(), &st) == 0) {
+    std::fprintf(stderr, "cedevice run: %s exists already\n", request->ptyLink.c_str());
+    return false;
   }
-  {
-    // The binding is checked, not started: a missing capture or tty is reported now.
-    cehost::DeviceClock clock;
-    if (!cehost::MakePortSource(gps, clock, &error)) {
-      std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
-      return 2;
-    }
+  // The binding is checked, not started: a missing capture or tty is reported now.
+  cehost::DeviceClock clock;
+  if (!cehost::MakePortSource(request->gps, clock, &error)) {
+    std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
+    return false;
   }
-  if (!*CE_WENDRA_EXE || !fs::exists(CE_WENDRA_EXE)) {
-    std::fprintf(stderr, "cedevice run: Wendra has not been built\n");
-    return 1;
-  }
+  return true;
+}
 
-  std::string root = line.Value("root", DefaultRoot());
-  const bool made = cehost::PrepareDeviceRoot(root, &error);
-  const std::string probe = root + "/.cedevice-probe";
+// Makes the root or takes it as it is, checks that it can be written, and
+// makes it this process's device; false after saying why.
+bool PrepareRoot(std::string* root) {
+  std::string error;
+  const bool made = cehost::PrepareDeviceRoot(*root, &error);
+  const std::string probe = *root + "/.cedevice-probe";
   const int probeFd = made ? ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
   if (probeFd < 0) {
-    std::fprintf(stderr, "cedevice run: the device root %s cannot be written\n", root.c_str());
-    return 1;
+    std::fprintf(stderr, "cedevice run: the device root %s cannot be written\n", root->c_str());
+    return false;
   }
   ::close(probeFd);
   ::unlink(probe.c_str());
-  root = fs::canonical(root).string();
-  std::printf("device root: %s\n", root.c_str());
-  cehost::SetDeviceRoot(root);
+  *root = fs::canonical(*root).string();
+  std::printf("device root: %s\n", root->c_str());
+  cehost::SetDeviceRoot(*root);
+  return true;
+}
 
-  // A fresh root gets Wendra, the driver and first-run settings; a root that
-  // exists keeps its own programs and settings.
-  std::string programDir, program;
+// Wendra's folder and program in the device. A fresh root gets Wendra, the
+// driver and first-run settings; a root that has Wendra keeps its own
+// programs and settings. False after saying why.
+bool PrepareWendra(std::string* programDir, std::string* program) {
   DWORD unmapped = ERROR_SUCCESS;  // a path that cannot be mapped stays empty and is not used
-  cehost::ResolveDevicePath(u"\\Program Files\\Wendra", &programDir, &unmapped);
-  cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra", &program, &unmapped);
-  if (!fs::exists(program)) {
-    if (!InstallWendra(true, &programDir, &error)) {
-      std::fprintf(stderr, "cedevice run: cannot install Wendra: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("installed Wendra into %s\n", programDir.c_str());
+  cehost::ResolveDevicePath(u"\\Program Files\\Wendra", programDir, &unmapped);
+  cehost::ResolveDevicePath(u"\\Program Files\\Wendra\\Wendra", program, &unmapped);
+  if (fs::exists(*program)) return true;
+  std::string error;
+  if (!InstallWendra(true, programDir, &error)) {
+    std::fprintf(stderr, "cedevice run: cannot install Wendra: %s\n", error.c_str());
+    return false;
   }
-  const LoggerSettings settings = ReadSettings();
+  std::printf("installed Wendra into %s\n", programDir->c_str());
+  return true;
+}
 
-  // This process is the device.
-  BlockStopSignals();
-  const int lock = cehost::DeviceServer::LockRoot(root, &error);
-  if (lock < 0) {
-    std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
-    return 1;
-  }
-  cehost::BootOptions options;
-  options.root = root;
-  options.ports = {"COM" + std::to_string(settings.chgfromport) + ":=" + gps};
-  auto device = cehost::InProcessDevice::Boot(options, &error);
-  std::unique_ptr<cehost::DeviceServer> server;
-  if (device) server = cehost::DeviceServer::Open(device->Get(), lock, &error);
-  if (!server) {
-    std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
-    return 1;
-  }
-  std::thread serving([&server] { server->Run(); });
-  Stopper stopper;
-  StopOnSignals([&stopper] { stopper.Stop(); });
+// Wendra's window trace, which feeds the console line through a pipe so no
+// file grows with the run; a trace asked for with CE_UI_TRACE goes where
+// asked, and a run without a console line makes none.
+struct WendraTrace {
+  std::string path;        // what the status reads, or empty
+  int pipe[2] = {-1, -1};  // when it reads a pipe: Wendra writes to pipe[1] as its descriptor 3
 
-  const std::time_t started = std::time(nullptr);
-  const std::string log = root + "/run.log";
-  const bool console = headless && ::isatty(1);
-  // Wendra's window trace feeds the console line through a pipe, so no file
-  // grows with the run; a trace asked for with CE_UI_TRACE goes where asked.
-  const char* asked = std::getenv("CE_UI_TRACE");
-  std::string trace = asked && *asked ? asked : "";
-  int tracePipe[2] = {-1, -1};
-  if (trace.empty() && console) {
-    if (::pipe2(tracePipe, O_CLOEXEC) != 0) {
+  bool Open(bool console) {
+    const char* asked = std::getenv("CE_UI_TRACE");
+    path = asked && *asked ? asked : "";
+    if (!path.empty() || !console) return true;
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
       std::fprintf(stderr, "cedevice run: cannot make a pipe: %s\n", std::strerror(errno));
-      return 1;
+      return false;
     }
     // Room for minutes of steps, should the console stop reading for a while.
-    ::fcntl(tracePipe[1], F_SETPIPE_SZ, 1 << 20);
-    trace = "/dev/fd/" + std::to_string(tracePipe[0]);
+    ::fcntl(pipe[1], F_SETPIPE_SZ, 1 << 20);
+    path = "/dev/fd/" + std::to_string(pipe[0]);
+    return true;
   }
-  std::vector<std::string> environment = {"CEDEVICE_ROOT=" + root, "CE_UI=" + std::string(headless ? "headless" : "gtk")};
-  if (tracePipe[1] >= 0) {
-    environment.push_back("CE_UI_TRACE=/dev/fd/3");
-  } else if (!trace.empty()) {
-    environment.push_back("CE_UI_TRACE=" + trace);
+  // What Wendra is started with.
+  std::vector<std::string> Environment() const {
+    if (pipe[1] >= 0) return {"CE_UI_TRACE=/dev/fd/3"};
+    if (!path.empty()) return {"CE_UI_TRACE=" + path};
+    return {};
   }
-  const pid_t wendra = SpawnChild({program}, environment, log, tracePipe[1]);
-  if (tracePipe[1] >= 0) ::close(tracePipe[1]);
-  // Wendra's end stops the run at once, without a poll for it.
-  std::thread wendraEnded([wendra, &stopper] {
-    siginfo_t info;
-    while (::waitid(P_PID, static_cast<id_t>(wendra), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-    }
-    stopper.Stop();
-  });
+};
 
-  // The relay exists once Wendra has activated the driver, or from boot on.
-  const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.chgtoport) + ":");
+// This process becomes the device at the root, with the GPS bound to the
+// port Wendra reads, served on the device's socket; false after saying why.
+bool BecomeDevice(const RunRequest& request, LONG gpsPort, std::unique_ptr<cehost::InProcessDevice>* device,
+                  std::unique_ptr<cehost::DeviceServer>* server) {
+  BlockStopSignals();
+  std::string error;
+  const int lock = cehost::DeviceServer::LockRoot(request.root, &error);
+  if (lock >= 0) {
+    cehost::BootOptions options;
+    options.root = request.root;
+    options.ports = {"COM" + std::to_string(gpsPort) + ":=" + request.gps};
+    *device = cehost::InProcessDevice::Boot(options, &error);
+    if (*device) *server = cehost::DeviceServer::Open((*device)->Get(), lock, &error);
+  }
+  if (!*server) std::fprintf(stderr, "cedevice run: %s\n", error.c_str());
+  return *server != nullptr;
+}
+
+// Starts Wendra on the device, its output in the run's log.
+pid_t StartWendra(const std::string& program, const RunRequest& request, const WendraTrace& trace,
+                  const std::string& log) {
+  std::vector<std::string> environment = {"CEDEVICE_ROOT=" + request.root,
+                                          "CE_UI=" + std::string(request.headless ? "headless" : "gtk")};
+  for (const std::string& variable : trace.Environment()) environment.push_back(variable);
+  const pid_t wendra = SpawnChild({program}, environment, log, trace.pipe[1]);
+  if (trace.pipe[1] >= 0) ::close(trace.pipe[1]);
+  return wendra;
+}
+
+// Starts the client of the relay once Wendra has activated the driver (or
+// the device had it from boot): `cat`, or `pty` at the link asked for. -1
+// when Wendra ended or the run was stopped first.
+pid_t StartRelayClient(cehost::Device& device, const std::u16string& relay, const RunRequest& request,
+                       pid_t wendra, Stopper& stopper, const std::string& log) {
   auto relayExists = [&] {
-    for (const auto& name : device->Get()->Manager().DeviceNames()) {
+    for (const auto& name : device.Manager().DeviceNames()) {
       if (cehost::EqualsNoCase(name, relay)) return true;
     }
     return false;
   };
-  pid_t client = -1;
-  int status = 0;
   while (!relayExists()) {
     if (Exited(wendra) || stopper.WaitFor(std::chrono::milliseconds(50))) break;
   }
-  if (relayExists()) {
-    const std::string port = cehost::ToUtf8(relay);
-    client = ptyLink.empty() ? SpawnChild({"/proc/self/exe", "cat", "--root", root, port}, {}, "/dev/null")
-                             : SpawnChild({"/proc/self/exe", "pty", "--root", root, port, ptyLink}, {}, log);
-    if (!ptyLink.empty()) std::printf("the relay %s is at %s\n", port.c_str(), ptyLink.c_str());
-  } else {
-    std::fprintf(stderr, "cedevice run: Wendra ended or no relay port %s appeared; see %s\n",
-                 cehost::ToUtf8(relay).c_str(), log.c_str());
-    status = 1;
+  const std::string port = cehost::ToUtf8(relay);
+  if (!relayExists()) {
+    std::fprintf(stderr, "cedevice run: Wendra ended or no relay port %s appeared; see %s\n", port.c_str(),
+                 log.c_str());
+    return -1;
   }
+  if (request.ptyLink.empty()) {
+    return SpawnChild({"/proc/self/exe", "cat", "--root", request.root, port}, {}, "/dev/null");
+  }
+  std::printf("the relay %s is at %s\n", port.c_str(), request.ptyLink.c_str());
+  return SpawnChild({"/proc/self/exe", "pty", "--root", request.root, port, request.ptyLink}, {}, log);
+}
 
-  std::vector<std::string> trackDirs = {programDir};
-  if (settings.logdir[0]) {
-    std::string dir;
-    if (cehost::ResolveDevicePath(settings.logdir, &dir, &unmapped)) trackDirs.push_back(dir);
+// Where Wendra writes its tracks: beside the program, or in logdir.
+std::vector<std::string> TrackFolders(const std::string& programDir, const LoggerSettings& settings) {
+  std::vector<std::string> folders = {programDir};
+  std::string logDir;
+  DWORD unmapped = ERROR_SUCCESS;
+  if (settings.logdir[0] && cehost::ResolveDevicePath(settings.logdir, &logDir, &unmapped)) {
+    folders.push_back(logDir);
   }
-  WendraStatus wendraStatus(trace, trackDirs, started);
+  return folders;
+}
+
+// The console line until the run's end: --seconds, Ctrl-C or Wendra's end.
+// Only the line needs a period; without it the run just waits.
+void ShowStatus(WendraStatus& status, long seconds, bool console, Stopper& stopper) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
-  // Only the console line needs a period; otherwise the run waits for its end.
-  while (status == 0) {
+  for (;;) {
     const auto wake = console ? std::min(deadline, Clock::now() + std::chrono::milliseconds(250)) : deadline;
     if (stopper.WaitUntil(wake) || Clock::now() >= deadline) break;
-    wendraStatus.Update();
-    std::printf("\r%s\033[K", wendraStatus.Line().c_str());
+    status.Update();
+    std::printf("\r%s\033[K", status.Line().c_str());
     std::fflush(stdout);
   }
   if (console) std::printf("\n");
+}
 
-  // Wendra ends through its own Exit command, so it finishes its track.
-  auto& windows = device->Get()->Windows();
-  const std::u16string wendraTitle = std::u16string(u"Wendra") + INSTANCE_SUFFIX;  // its program's name first
+// Wendra ends through its own Exit command, so it finishes its track. Its
+// main window is titled with its program's name first.
+void ExitWendra(cehost::WindowDirectory& windows) {
+  const std::u16string wendraTitle = std::u16string(u"Wendra") + INSTANCE_SUFFIX;
   for (DWORD window : windows.List()) {
     std::u16string title;
     LRESULT result = 0;
@@ -320,9 +347,48 @@ int Run(int argc, char** argv) {
       windows.Send(window, WM_COMMAND, IDC_EXIT, 0, &result);
     }
   }
+}
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+  RunRequest request;
+  if (!ReadRequest(argc, argv, &request)) return 2;
+  if (!*CE_WENDRA_EXE || !fs::exists(CE_WENDRA_EXE)) {
+    std::fprintf(stderr, "cedevice run: Wendra has not been built\n");
+    return 1;
+  }
+  std::string programDir, program;
+  if (!PrepareRoot(&request.root) || !PrepareWendra(&programDir, &program)) return 1;
+  const LoggerSettings settings = ReadSettings();
+  const bool console = request.headless && ::isatty(1);
+  WendraTrace trace;
+  std::unique_ptr<cehost::InProcessDevice> device;
+  std::unique_ptr<cehost::DeviceServer> server;
+  if (!trace.Open(console) || !BecomeDevice(request, settings.chgfromport, &device, &server)) return 1;
+  std::thread serving([&server] { server->Run(); });
+  Stopper stopper;
+  StopOnSignals([&stopper] { stopper.Stop(); });
+
+  const std::time_t started = std::time(nullptr);
+  const std::string log = request.root + "/run.log";
+  const pid_t wendra = StartWendra(program, request, trace, log);
+  // Wendra's end stops the run at once, without a poll for it.
+  std::thread wendraEnded([wendra, &stopper] {
+    siginfo_t info;
+    while (::waitid(P_PID, static_cast<id_t>(wendra), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    stopper.Stop();
+  });
+  const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.chgtoport) + ":");
+  const pid_t client = StartRelayClient(*device->Get(), relay, request, wendra, stopper, log);
+  WendraStatus status(trace.path, TrackFolders(programDir, settings), started);
+  if (client > 0) ShowStatus(status, request.seconds, console, stopper);
+
+  ExitWendra(device->Get()->Windows());
   EndChild(wendra, 10000);
   wendraEnded.join();
-  if (tracePipe[0] >= 0) ::close(tracePipe[0]);
+  if (trace.pipe[0] >= 0) ::close(trace.pipe[0]);
   if (client > 0) {
     ::kill(client, SIGTERM);
     EndChild(client, 5000);
@@ -332,13 +398,13 @@ int Run(int argc, char** argv) {
   server.reset();
   device.reset();
 
-  const std::string track = wendraStatus.TrackFile();
+  const std::string track = status.TrackFile();
   if (track.empty()) {
     std::printf("no track file was written\n");
   } else {
-    std::printf("track file: %s (%s)\n", track.c_str(), WendraStatus::RecordCount(wendraStatus.Records()).c_str());
+    std::printf("track file: %s (%s)\n", track.c_str(), WendraStatus::RecordCount(status.Records()).c_str());
   }
-  return status;
+  return client > 0 ? 0 : 1;
 }
 
 }  // namespace cedevice
