@@ -391,7 +391,8 @@ void DeviceManager::ProcessExited(ProcessId process) {
     }
   }
   for (const auto& open : held) {
-    DEVICE_PSL_NOTIFY notify{sizeof(DEVICE_PSL_NOTIFY), DLL_PROCESS_EXITING, process, 0};
+    DEVICE_PSL_NOTIFY notify{sizeof(DEVICE_PSL_NOTIFY), DLL_PROCESS_EXITING,
+                             reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(process)), nullptr};
     CallGuard guard(*open->record);
     if (guard.Entered()) {
       open->record->device->IOControl(open->context, IOCTL_PSL_NOTIFY, reinterpret_cast<BYTE*>(&notify),

@@ -15,10 +15,9 @@
 typedef struct _DEVICE_PSL_NOTIFY {
   DWORD dwSize;
   DWORD dwFlags;
-  DWORD hProc;  // process and thread ids: 32-bit values on the device
-  DWORD hThread;
+  HANDLE hProc;  // the process that exits: on the device its handle is its id
+  HANDLE hThread;
 } DEVICE_PSL_NOTIFY, *PDEVICE_PSL_NOTIFY;
-static_assert(sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY is 16 bytes on the device");
 
 extern "C" {
 

@@ -173,7 +173,7 @@ TEST_F(SerialControlTest, RequestsOutsideTheSerialSetAreRefusedSilently) {
 }
 
 TEST_F(SerialControlTest, ProcessExitNoticeClosesTheRelaysRealPort) {
-  DEVICE_PSL_NOTIFY notice{sizeof notice, 5, 1, 1};
+  DEVICE_PSL_NOTIFY notice{sizeof notice, 5, reinterpret_cast<HANDLE>(1), reinterpret_cast<HANDLE>(1)};
   std::vector<BYTE> in(sizeof notice);
   std::memcpy(in.data(), &notice, sizeof notice);
   EXPECT_TRUE(Control(relay_, IOCTL_PSL_NOTIFY, &in, nullptr, nullptr));
