@@ -207,9 +207,9 @@ int GetWindowTextLengthW(HWND hWnd) {
 
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   const bool show = nCmdShow != SW_HIDE;
-  bool was, unchanged;
   HWND top;
-  int id = 0;
+  TraceLine line("show");  // a control's carries its id
+  bool was, unchanged;
   {
     PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
@@ -218,7 +218,7 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     was = window->shown;
     window->shown = show;
     top = TopOf(window);
-    if (window->parent) id = ControlId(*window);
+    if (window->parent) line.Int("id", ControlId(*window));
     // A control left as it was changes nothing on screen.
     unchanged = window->parent && was == show;
     if (show && !unchanged) InvalidateLocked(window, wakes);
@@ -233,8 +233,6 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
       }
     }
   }
-  TraceLine line("show");
-  if (top != hWnd) line.Int("id", id);
   line.Bool("shown", show).Write();
   if (top == hWnd) {
     Backend().Placed(hWnd);
@@ -256,9 +254,9 @@ BOOL IsWindowVisible(HWND hWnd) {
 }
 
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
-  bool wasDisabled, changed;
   HWND top;
-  int id = 0;
+  TraceLine line("enable");  // a control's carries its id
+  bool wasDisabled, changed;
   {
     PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
@@ -268,11 +266,9 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
     window->enabled = bEnable != FALSE;
     changed = wasDisabled == window->enabled;
     top = TopOf(window);
-    if (window->parent) id = ControlId(*window);
+    if (window->parent) line.Int("id", ControlId(*window));
     if (changed) wakes.Invalidate(window);
   }
-  TraceLine line("enable");
-  if (top != hWnd) line.Int("id", id);
   line.Bool("enabled", bEnable != FALSE).Write();
   if (changed) Backend().Changed(top);
   return wasDisabled;
