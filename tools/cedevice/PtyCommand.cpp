@@ -56,6 +56,33 @@ void TerminalToPort(HANDLE port, int master) {
   }
 }
 
+// A pseudo-terminal, raw at 4800 baud as a serial line, and the link to its
+// slave end. The command keeps the slave open, so the terminal lives between
+// the programs that open the link. False after saying why.
+bool OpenTerminal(const std::string& link, int* master, int* slave) {
+  *master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (*master < 0 || ::grantpt(*master) != 0 || ::unlockpt(*master) != 0) {
+    std::perror("cedevice pty");
+    return false;
+  }
+  const std::string slavePath = ::ptsname(*master);
+  *slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios raw{};
+  if (*slave < 0 || ::tcgetattr(*slave, &raw) != 0) {
+    std::perror("cedevice pty");
+    return false;
+  }
+  ::cfmakeraw(&raw);
+  ::cfsetspeed(&raw, B4800);
+  ::tcsetattr(*slave, TCSANOW, &raw);
+  ::fcntl(*master, F_SETFL, ::fcntl(*master, F_GETFL) | O_NONBLOCK);
+  if (::symlink(slavePath.c_str(), link.c_str()) != 0) {
+    std::fprintf(stderr, "cedevice pty: cannot make the link %s: %s\n", link.c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int Pty(int argc, char** argv) {
@@ -85,28 +112,8 @@ int Pty(int argc, char** argv) {
   COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 200, 0, 0};
   SetCommTimeouts(port, &timeouts);
 
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-    std::perror("cedevice pty");
-    return 1;
-  }
-  const std::string slavePath = ::ptsname(master);
-  // The command keeps the terminal's other end open, so the terminal lives
-  // between the programs that open the link; it starts raw, as a serial line.
-  const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios raw{};
-  if (slave < 0 || ::tcgetattr(slave, &raw) != 0) {
-    std::perror("cedevice pty");
-    return 1;
-  }
-  ::cfmakeraw(&raw);
-  ::cfsetspeed(&raw, B4800);
-  ::tcsetattr(slave, TCSANOW, &raw);
-  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-  if (::symlink(slavePath.c_str(), link.c_str()) != 0) {
-    std::fprintf(stderr, "cedevice pty: cannot make the link %s: %s\n", link.c_str(), std::strerror(errno));
-    return 1;
-  }
+  int master, slave;
+  if (!OpenTerminal(link, &master, &slave)) return 1;
   std::printf("%s is %s\n", link.c_str(), line.positional[0].c_str());
   std::fflush(stdout);
 

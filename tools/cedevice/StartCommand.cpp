@@ -40,6 +40,83 @@ bool Boot(const std::string& root, const CommandLine& line, std::unique_ptr<ceho
   return *server != nullptr;
 }
 
+// The device in this process, serving until it is stopped.
+int ServeInForeground(const std::string& root, const CommandLine& line) {
+  BlockStopSignals();
+  std::unique_ptr<cehost::InProcessDevice> device;
+  std::unique_ptr<cehost::DeviceServer> server;
+  std::string error;
+  if (!Boot(root, line, &device, &server, &error)) {
+    std::fprintf(stderr, "cedevice start: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("device running at %s\n", root.c_str());
+  std::fflush(stdout);
+  StopOnSignals([server = server.get()] { server->Stop(); });
+  server->Run();
+  return 0;
+}
+
+// The device in a child of its own session, its output in the root's log.
+// It tells the starting command "ok" through ready, or why it could not
+// boot; it never returns.
+[[noreturn]] void ServeInBackground(const std::string& root, const CommandLine& line, int ready) {
+  ::setsid();
+  BlockStopSignals();
+  const int null = ::open("/dev/null", O_RDONLY);
+  const int log = ::open((root + "/cedevice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (null >= 0) ::dup2(null, 0);
+  if (log >= 0) {
+    ::dup2(log, 1);
+    ::dup2(log, 2);
+  }
+  std::unique_ptr<cehost::InProcessDevice> device;
+  std::unique_ptr<cehost::DeviceServer> server;
+  std::string error;
+  const bool booted = Boot(root, line, &device, &server, &error);
+  const std::string report = booted ? std::string("ok") : error;
+  if (::write(ready, report.data(), report.size()) < 0) {
+    // The starting command has gone; the device serves anyway.
+  }
+  ::close(ready);
+  if (!booted) ::_exit(1);
+  StopOnSignals([server = server.get()] { server->Stop(); });
+  server->Run();
+  server.reset();
+  device.reset();
+  ::_exit(0);
+}
+
+// Starts the device in the background and waits until it serves or fails.
+int StartInBackground(const std::string& root, const CommandLine& line) {
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) {
+    std::perror("cedevice start");
+    return 1;
+  }
+  const pid_t child = ::fork();
+  if (child < 0) {
+    std::perror("cedevice start");
+    return 1;
+  }
+  if (child == 0) {
+    ::close(ready[0]);
+    ServeInBackground(root, line, ready[1]);
+  }
+  ::close(ready[1]);
+  std::string report;
+  char buffer[512];
+  ssize_t n;
+  while ((n = ::read(ready[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<size_t>(n));
+  ::close(ready[0]);
+  if (report != "ok") {
+    std::fprintf(stderr, "cedevice start: %s\n", report.empty() ? "the device ended while booting" : report.c_str());
+    return 1;
+  }
+  std::printf("device running at %s (process %d)\n", root.c_str(), static_cast<int>(child));
+  return 0;
+}
+
 }  // namespace
 
 int Start(int argc, char** argv) {
@@ -66,68 +143,7 @@ int Start(int argc, char** argv) {
   }
   char resolved[PATH_MAX];
   if (::realpath(root.c_str(), resolved)) root = resolved;
-
-  std::unique_ptr<cehost::InProcessDevice> device;
-  std::unique_ptr<cehost::DeviceServer> server;
-  if (line.Flag("foreground")) {
-    BlockStopSignals();
-    if (!Boot(root, line, &device, &server, &error)) {
-      std::fprintf(stderr, "cedevice start: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("device running at %s\n", root.c_str());
-    std::fflush(stdout);
-    StopOnSignals([server = server.get()] { server->Stop(); });
-    server->Run();
-    return 0;
-  }
-
-  int ready[2];
-  if (::pipe2(ready, O_CLOEXEC) != 0) {
-    std::perror("cedevice start");
-    return 1;
-  }
-  const pid_t child = ::fork();
-  if (child < 0) {
-    std::perror("cedevice start");
-    return 1;
-  }
-  if (child == 0) {
-    ::close(ready[0]);
-    ::setsid();
-    BlockStopSignals();
-    const int null = ::open("/dev/null", O_RDONLY);
-    const int log = ::open((root + "/cedevice.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (null >= 0) ::dup2(null, 0);
-    if (log >= 0) {
-      ::dup2(log, 1);
-      ::dup2(log, 2);
-    }
-    const bool booted = Boot(root, line, &device, &server, &error);
-    const std::string report = booted ? std::string("ok") : error;
-    if (::write(ready[1], report.data(), report.size()) < 0) {
-      // The starting command has gone; the device serves anyway.
-    }
-    ::close(ready[1]);
-    if (!booted) ::_exit(1);
-    StopOnSignals([server = server.get()] { server->Stop(); });
-    server->Run();
-    server.reset();
-    device.reset();
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  std::string report;
-  char buffer[512];
-  ssize_t n;
-  while ((n = ::read(ready[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<size_t>(n));
-  ::close(ready[0]);
-  if (report != "ok") {
-    std::fprintf(stderr, "cedevice start: %s\n", report.empty() ? "the device ended while booting" : report.c_str());
-    return 1;
-  }
-  std::printf("device running at %s (process %d)\n", root.c_str(), static_cast<int>(child));
-  return 0;
+  return line.Flag("foreground") ? ServeInForeground(root, line) : StartInBackground(root, line);
 }
 
 }  // namespace cedevice
