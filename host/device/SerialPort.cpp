@@ -18,6 +18,30 @@ void Store(BYTE* out, const T& value) {
   std::memcpy(out, &value, sizeof value);
 }
 
+// What GetCommProperties answers of a UART port with an input queue of the given size.
+COMMPROP Properties(DWORD queueSize) {
+  COMMPROP prop{};
+  prop.wPacketLength = sizeof(COMMPROP);
+  prop.wPacketVersion = 2;
+  prop.dwServiceMask = SP_SERIALCOMM;
+  prop.dwMaxRxQueue = queueSize;
+  prop.dwMaxBaud = 0x10000000;  // BAUD_USER
+  prop.dwProvSubType = PST_RS232;
+  prop.dwProvCapabilities = 0x0001 | 0x0002 | 0x0010 | 0x0020;  // DTR/DSR, RTS/CTS, parity, XON/XOFF
+  prop.dwSettableParams = 0x007F;
+  prop.dwSettableBaud = 0x1000FFFF;
+  prop.wSettableData = 0x000F;         // 5 to 8 data bits
+  prop.wSettableStopParity = 0x1F07;  // 1, 1.5, 2 stop bits; every parity
+  prop.dwCurrentRxQueue = queueSize;
+  return prop;
+}
+
+// A line setting the port can take.
+bool Settable(const DCB& dcb) {
+  return dcb.BaudRate != 0 && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
+         dcb.StopBits <= TWOSTOPBITS;
+}
+
 }  // namespace
 
 SerialPort::SerialPort(std::unique_ptr<PortSource> source) : source_(std::move(source)) {
@@ -345,24 +369,10 @@ BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, D
       Store(out, status);
       return answer(sizeof(DWORD));
     }
-    case IOCTL_SERIAL_GET_PROPERTIES: {
+    case IOCTL_SERIAL_GET_PROPERTIES:
       if (!needOut(sizeof(COMMPROP))) return invalid();
-      COMMPROP prop{};
-      prop.wPacketLength = sizeof(COMMPROP);
-      prop.wPacketVersion = 2;
-      prop.dwServiceMask = SP_SERIALCOMM;
-      prop.dwMaxRxQueue = kQueueSize;
-      prop.dwMaxBaud = 0x10000000;  // BAUD_USER
-      prop.dwProvSubType = PST_RS232;
-      prop.dwProvCapabilities = 0x0001 | 0x0002 | 0x0010 | 0x0020;  // DTR/DSR, RTS/CTS, parity, XON/XOFF
-      prop.dwSettableParams = 0x007F;
-      prop.dwSettableBaud = 0x1000FFFF;
-      prop.wSettableData = 0x000F;         // 5 to 8 data bits
-      prop.wSettableStopParity = 0x1F07;  // 1, 1.5, 2 stop bits; every parity
-      prop.dwCurrentRxQueue = kQueueSize;
-      Store(out, prop);
-      return answer(sizeof prop);
-    }
+      Store(out, Properties(kQueueSize));
+      return answer(sizeof(COMMPROP));
     case IOCTL_SERIAL_SET_TIMEOUTS:
       if (!needIn(sizeof(COMMTIMEOUTS))) return invalid();
       std::memcpy(&timeouts_, in, sizeof timeouts_);
@@ -400,10 +410,7 @@ BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, D
       if (!needIn(sizeof(DCB))) return invalid();
       DCB dcb;
       std::memcpy(&dcb, in, sizeof dcb);
-      if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-          dcb.StopBits > TWOSTOPBITS) {
-        return invalid();
-      }
+      if (!Settable(dcb)) return invalid();
       lock.unlock();
       if (!source_->ApplyState(dcb)) return FALSE;
       lock.lock();
