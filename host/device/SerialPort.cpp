@@ -192,7 +192,13 @@ DWORD SerialPort::Read(DWORD_PTR openContext, void* buffer, DWORD count) {
                       [&] { return count_ > 0 || interrupted(); });
     return static_cast<DWORD>(TakeLocked(out, count));
   }
+  return static_cast<DWORD>(TakeWithin(lock, *open, out, count, t));
+}
 
+size_t SerialPort::TakeWithin(std::unique_lock<std::mutex>& lock, const OpenRecord& open, BYTE* out, size_t count,
+                              const COMMTIMEOUTS& t) {
+  const unsigned abort = abortGeneration_;
+  auto interrupted = [&] { return Ended(open) || abortGeneration_ != abort; };
   // Multiplier × count + constant reaches 2^44 ms (MAXDWORD a byte for 4096
   // bytes), more than a time point holds in nanoseconds. A limit of more
   // than a few decades is never reached: it is no limit at all.
@@ -225,7 +231,7 @@ DWORD SerialPort::Read(DWORD_PTR openContext, void* buffer, DWORD count) {
       break;
     }
   }
-  return static_cast<DWORD>(done);
+  return done;
 }
 
 DWORD SerialPort::Write(DWORD_PTR openContext, const void* buffer, DWORD count) {

@@ -49,6 +49,10 @@ class SerialPort : public StreamDevice, public PortReceiver {
   std::shared_ptr<OpenRecord> Find(DWORD_PTR openContext) const;  // under mutex_
   bool Ended(const OpenRecord& open) const { return open.closed || stopped_; }
   size_t TakeLocked(BYTE* out, size_t count);
+  // A read under the general time-outs: total and interval limits, either
+  // of them none; ends early when the open is closed or the reads are aborted.
+  size_t TakeWithin(std::unique_lock<std::mutex>& lock, const OpenRecord& open, BYTE* out, size_t count,
+                    const COMMTIMEOUTS& timeouts);
   BOOL WaitForEvent(std::unique_lock<std::mutex>& lock, OpenRecord& open, DWORD* mask);
   BOOL Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, DWORD code, BYTE* in, DWORD inSize,
                BYTE* out, DWORD outSize, DWORD* returned);
