@@ -53,6 +53,11 @@ class RegistryStore {
     bool isVolatile = false;
     std::vector<Value> values;
     std::vector<std::unique_ptr<Key>> subkeys;
+
+    // The key at the path below this one, made with every missing key on the
+    // way; new keys are volatile below a volatile key.
+    Key* Make(const std::vector<std::u16string>& parts);
+    Value* FindValue(const std::u16string& name);
   };
 
  private:
