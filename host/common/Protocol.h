@@ -73,6 +73,7 @@ class FrameReader {
   FrameReader() = default;  // an empty body, to be assigned
   explicit FrameReader(const std::string& body) : FrameReader(body.data(), body.size()) {}
   explicit FrameReader(std::string&& body) = delete;
+  explicit FrameReader(const std::string&& body) = delete;
   FrameReader(const char* body, size_t size);
   Op Operation() const { return op_; }
   // Inline: a request is mostly these fields.
