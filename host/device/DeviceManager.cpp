@@ -174,6 +174,32 @@ std::shared_ptr<DriverLibrary> DeviceManager::LoadLibrary(const std::u16string& 
   return loaded;
 }
 
+std::shared_ptr<DeviceManager::Record> DeviceManager::Reserve(const std::u16string& prefix, const DWORD* given) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto taken = [&](DWORD candidate) {
+    const std::u16string name = prefix + ToUtf16(std::to_string(candidate)) + u":";
+    return std::any_of(devices_.begin(), devices_.end(),
+                       [&](const std::shared_ptr<Record>& r) { return EqualsNoCase(r->name, name); });
+  };
+  DWORD index = given ? *given : 1;
+  if (!given) {
+    // Without an Index the device takes the first free one.
+    while (index < 10 && taken(index)) ++index;
+  }
+  if (taken(index) || (!given && index >= 10)) {
+    SetLastError(ERROR_DEVICE_IN_USE);
+    return nullptr;
+  }
+  auto record = std::make_shared<Record>();
+  record->id = nextId_++;
+  record->name = prefix + ToUtf16(std::to_string(index)) + u":";
+  char16_t number[8];
+  _snwprintf(number, 8, u"%02d", nextActiveKey_++);
+  record->activeKey = std::u16string(kActiveKey) + u"\\" + number;
+  devices_.push_back(record);  // reserves the name while Init runs
+  return record;
+}
+
 DWORD DeviceManager::Activate(const std::u16string& key, DWORD clientInfo) {
   if (registry_.OpenKey(key) != ERROR_SUCCESS) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -189,30 +215,8 @@ DWORD DeviceManager::Activate(const std::u16string& key, DWORD clientInfo) {
   DWORD index = 0;
   const bool indexGiven = QueryNumber(registry_, key, u"Index", &index);
 
-  auto record = std::make_shared<Record>();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto taken = [&](DWORD candidate) {
-      const std::u16string name = prefix + ToUtf16(std::to_string(candidate)) + u":";
-      return std::any_of(devices_.begin(), devices_.end(),
-                         [&](const std::shared_ptr<Record>& r) { return EqualsNoCase(r->name, name); });
-    };
-    if (!indexGiven) {
-      // Without an Index the device takes the first free one.
-      for (index = 1; index < 10 && taken(index); ++index) {
-      }
-    }
-    if (taken(index) || (!indexGiven && index >= 10)) {
-      SetLastError(ERROR_DEVICE_IN_USE);
-      return 0;
-    }
-    record->id = nextId_++;
-    record->name = prefix + ToUtf16(std::to_string(index)) + u":";
-    char16_t number[8];
-    _snwprintf(number, 8, u"%02d", nextActiveKey_++);
-    record->activeKey = std::u16string(kActiveKey) + u"\\" + number;
-    devices_.push_back(record);  // reserves the name while Init runs
-  }
+  auto record = Reserve(prefix, indexGiven ? &index : nullptr);
+  if (!record) return 0;
 
   auto undo = [&](DWORD error) {
     registry_.DeleteKey(record->activeKey);

@@ -69,6 +69,10 @@ class DeviceManager {
   std::shared_ptr<OpenFile> FindFile(ProcessId owner, DWORD file) const;
   template <typename R, typename Call>
   R WithFile(ProcessId owner, DWORD file, R failure, Call call);
+  // A record with its name and active key, listed so the name is taken
+  // while its driver's Init runs; the given index, or the first free of 1
+  // to 9. nullptr with ERROR_DEVICE_IN_USE.
+  std::shared_ptr<Record> Reserve(const std::u16string& prefix, const DWORD* index);
   std::shared_ptr<DriverLibrary> LoadLibrary(const std::u16string& dll, const std::u16string& prefix);
   void Remove(const std::shared_ptr<Record>& record);
 
