@@ -205,6 +205,37 @@ bool MapOrFail(LPCWSTR path, std::string* hostPath, bool wildcards = false) {
   return MapDevicePath(path, hostPath, wildcards);
 }
 
+// Why a copy may not write the file at to, or 0 when it may.
+DWORD TargetRefusal(const std::string& to, const struct stat& source, BOOL failIfExists) {
+  struct stat target;
+  if (::stat(to.c_str(), &target) != 0) return 0;
+  if (failIfExists) return ERROR_FILE_EXISTS;
+  // The source is open for reading and may not be shared with a writer, so
+  // a copy onto itself (the same name in another case) is a sharing
+  // violation; truncating the target would empty the source.
+  if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) return ERROR_SHARING_VIOLATION;
+  if (S_ISDIR(target.st_mode)) return ERROR_ACCESS_DENIED;
+  if (!WouldAdmit(FileKey{target.st_dev, target.st_ino}, GENERIC_WRITE, 0)) return ERROR_SHARING_VIOLATION;
+  return 0;
+}
+
+// Copies the rest of in to out: the reason of a failure, or 0.
+DWORD CopyBytes(int in, int out) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ErrorFromErrno(errno);
+    if (n == 0) return 0;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return ErrorFromErrno(errno);
+      done += w;
+    }
+  }
+}
+
 }  // namespace
 
 FILETIME ToFileTime(const struct timespec& ts) {
@@ -339,60 +370,20 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
   if (in < 0) return Fail(errno == ENOENT ? MissingError(from) : ErrorFromErrno(errno));
   struct stat st;
   ::fstat(in, &st);
-  if (S_ISDIR(st.st_mode)) {
+  DWORD refusal = S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED
+                  : !WouldAdmit(FileKey{st.st_dev, st.st_ino}, GENERIC_READ, FILE_SHARE_READ)
+                      ? ERROR_SHARING_VIOLATION
+                      : TargetRefusal(to, st, bFailIfExists);
+  const int out = refusal ? -1 : ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (!refusal && out < 0) refusal = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+  if (refusal) {
     ::close(in);
-    return Fail(ERROR_ACCESS_DENIED);
+    return Fail(refusal);
   }
-  if (!WouldAdmit(FileKey{st.st_dev, st.st_ino}, GENERIC_READ, FILE_SHARE_READ)) {
-    ::close(in);
-    return Fail(ERROR_SHARING_VIOLATION);
-  }
-  struct stat target;
-  if (::stat(to.c_str(), &target) == 0) {
-    if (bFailIfExists) {
-      ::close(in);
-      return Fail(ERROR_FILE_EXISTS);
-    }
-    // The source is open for reading and may not be shared with a writer, so
-    // a copy onto itself (the same name in another case) is a sharing
-    // violation; truncating the target would empty the source.
-    if (target.st_dev == st.st_dev && target.st_ino == st.st_ino) {
-      ::close(in);
-      return Fail(ERROR_SHARING_VIOLATION);
-    }
-    if (S_ISDIR(target.st_mode) || !WouldAdmit(FileKey{target.st_dev, target.st_ino}, GENERIC_WRITE, 0)) {
-      ::close(in);
-      return Fail(S_ISDIR(target.st_mode) ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION);
-    }
-  }
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (out < 0) {
-    const int err = errno;
-    ::close(in);
-    return Fail(err == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
-  }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : 0;
-      ::close(in);
-      if (::close(out) != 0 && err == 0) return Fail(ErrorFromErrno(errno));
-      return err ? Fail(ErrorFromErrno(err)) : TRUE;
-    }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        const int err = errno;
-        ::close(in);
-        ::close(out);
-        return Fail(ErrorFromErrno(err));
-      }
-      done += w;
-    }
-  }
+  DWORD error = CopyBytes(in, out);
+  ::close(in);
+  if (::close(out) != 0 && error == 0) error = ErrorFromErrno(errno);
+  return error ? Fail(error) : TRUE;
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
