@@ -64,10 +64,10 @@ FrameWriter& FrameWriter::Bytes(const void* data, uint32_t size) {
   return *this;
 }
 
-FrameWriter& FrameWriter::Optional(const void* data, uint32_t size, bool withBytes) {
+FrameWriter& FrameWriter::Optional(const void* data, uint32_t size) {
   U32(data ? 1 : 0);
   U32(size);
-  if (data && withBytes && size) frame_.append(static_cast<const char*>(data), size);
+  if (data && size) frame_.append(static_cast<const char*>(data), size);
   return *this;
 }
 
@@ -116,12 +116,12 @@ bool FrameReader::Bytes(std::vector<BYTE>* data) {
   return true;
 }
 
-bool FrameReader::Optional(bool* present, uint32_t* size, const BYTE** data, bool withBytes) {
+bool FrameReader::Optional(bool* present, uint32_t* size, const BYTE** data) {
   uint32_t flag;
   if (!U32(&flag) || flag > 1 || !U32(size) || *size > kMaxTransfer) return ok_ = false;
   *present = flag == 1;
   *data = nullptr;
-  if (*present && withBytes && *size) {
+  if (*present && *size) {
     if (*size > size_ - pos_) return ok_ = false;
     *data = reinterpret_cast<const BYTE*>(body_ + pos_);
     pos_ += *size;

@@ -56,9 +56,8 @@ class FrameWriter {
   FrameWriter& U64(uint64_t value);
   FrameWriter& Text(const std::u16string& text);
   FrameWriter& Bytes(const void* data, uint32_t size);
-  // A buffer that may be absent: presence, declared size, and the bytes when
-  // present and given.
-  FrameWriter& Optional(const void* data, uint32_t size, bool withBytes);
+  // A buffer that may be absent: presence, declared size, and the bytes when present.
+  FrameWriter& Optional(const void* data, uint32_t size);
   const std::string& Frame();  // with its length in front
 
  private:
@@ -89,8 +88,8 @@ class FrameReader {
   bool Bytes(std::vector<BYTE>* data);
   // The bytes in place: valid while the body is.
   bool Bytes(const BYTE** data, uint32_t* size);
-  // present, declared size, and bytes in place (when present and sent).
-  bool Optional(bool* present, uint32_t* size, const BYTE** data, bool withBytes);
+  // present, declared size, and bytes in place (when present).
+  bool Optional(bool* present, uint32_t* size, const BYTE** data);
   // True when every byte was used: a frame with bytes left over is refused.
   bool Done() const { return ok_ && pos_ == size_; }
   bool Ok() const { return ok_; }

@@ -320,13 +320,12 @@ bool Serve(Service& service, FrameReader& request, FrameWriter* answer) {
   constexpr auto indexes = std::make_index_sequence<std::tuple_size_v<typename Sig::Stored>>();
   typename Sig::Stored stored{};
   if (!Sig::TakeInputs(request, &stored, indexes) || !request.Done()) return false;
+  answer->Reset(op);
   if constexpr (std::is_void_v<R>) {
     Sig::Call(service, Request<op>::kMethod, &stored, indexes);
-    answer->Reset(op);
     answer->U32(GetLastError());
   } else {
     const R result = Sig::Call(service, Request<op>::kMethod, &stored, indexes);
-    answer->Reset(op);
     answer->U32(GetLastError());  // taken before anything else can change it
     Result<R>::Put(*answer, result);
   }
@@ -404,8 +403,7 @@ using IoControlArgs = std::tuple<DWORD&, DWORD&, void*&, DWORD&, void*&, DWORD&,
 template <>
 inline void PutRequest<Op::IoControlDevice>(FrameWriter& frame, const IoControlArgs& args) {
   const auto& [file, code, in, inSize, out, outSize, returned] = args;
-  frame.U32(file).U32(code).Optional(in, inSize, true).Optional(out, outSize, true).Optional(returned,
-                                                                                             sizeof(DWORD), true);
+  frame.U32(file).U32(code).Optional(in, inSize).Optional(out, outSize).Optional(returned, sizeof(DWORD));
 }
 
 template <>
@@ -429,9 +427,9 @@ inline bool Serve<Op::IoControlDevice, DeviceService>(DeviceService& service, Fr
   bool inPresent, outPresent, returnedPresent;
   uint32_t inSize, outSize, returnedSize;
   const BYTE *in, *out, *returned;
-  if (!request.U32(&file) || !request.U32(&code) || !request.Optional(&inPresent, &inSize, &in, true) ||
-      !request.Optional(&outPresent, &outSize, &out, true) ||
-      !request.Optional(&returnedPresent, &returnedSize, &returned, true) || !request.Done() ||
+  if (!request.U32(&file) || !request.U32(&code) || !request.Optional(&inPresent, &inSize, &in) ||
+      !request.Optional(&outPresent, &outSize, &out) ||
+      !request.Optional(&returnedPresent, &returnedSize, &returned) || !request.Done() ||
       (returnedPresent && returnedSize != sizeof(DWORD))) {
     return false;
   }

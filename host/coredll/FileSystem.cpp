@@ -205,6 +205,17 @@ bool MapOrFail(LPCWSTR path, std::string* hostPath, bool wildcards = false) {
   return MapDevicePath(path, hostPath, wildcards);
 }
 
+// Why CreateFileW may not open path as asked, or 0 when it may; existing is
+// the file's status, or nullptr when there is none.
+DWORD OpenRefusal(const std::string& path, const struct stat* existing, DWORD disposition, DWORD access) {
+  if (existing && S_ISDIR(existing->st_mode)) return ERROR_ACCESS_DENIED;
+  if (!existing && !IsDirectory(Parent(path))) return ERROR_PATH_NOT_FOUND;
+  if (existing && disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+  if (!existing && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)) return ERROR_FILE_NOT_FOUND;
+  if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) return ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
 // Why a copy may not write the file at to, or 0 when it may.
 DWORD TargetRefusal(const std::string& to, const struct stat& source, BOOL failIfExists) {
   struct stat target;
@@ -268,24 +279,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   }
   struct stat st;
   const bool existed = ::stat(path.c_str(), &st) == 0;
-  if (existed && S_ISDIR(st.st_mode)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!existed && !IsDirectory(Parent(path))) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (existed && dwCreationDisposition == CREATE_NEW) {
-    SetLastError(ERROR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!existed && (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (dwCreationDisposition == TRUNCATE_EXISTING && !(dwDesiredAccess & GENERIC_WRITE)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  if (const DWORD refusal = OpenRefusal(path, existed ? &st : nullptr, dwCreationDisposition, dwDesiredAccess)) {
+    SetLastError(refusal);
     return INVALID_HANDLE_VALUE;
   }
 
