@@ -96,6 +96,65 @@ BOOL LinkTap(DWORD clientInfo, PortContext* tap) {
   return TRUE;
 }
 
+// A zeroed record holding its own copy of the active key's path; NULL when
+// memory ran out.
+PortContext* NewRecord(LPCWSTR activeKey) {
+  PortContext* record = static_cast<PortContext*>(LocalAlloc(LPTR, sizeof(PortContext)));
+  if (!record) return NULL;
+  InitializeCriticalSection(&record->stateLock);
+  const size_t pathBytes = (wcslen(activeKey) + 1) * sizeof(WCHAR);
+  record->activeKeyPath = static_cast<LPWSTR>(LocalAlloc(LPTR, pathBytes));
+  if (!record->activeKeyPath) {
+    ReleaseRecord(record);
+    return NULL;
+  }
+  wcscpy(record->activeKeyPath, activeKey);
+  return record;
+}
+
+// Tap instance: nothing else is read, written or created. FALSE when
+// ClientInfo names no live relay.
+BOOL StartTap(PortContext* record, DWORD clientInfo) {
+  SectionLock lock(LinkLock());
+  return LinkTap(clientInfo, record);
+}
+
+// Writes the tap's key afresh and activates the tap, naming this relay to it
+// by tapClientInfo. A failure leaves the relay without a tap, which it
+// survives.
+void ActivateTapOf(DWORD tapClientInfo) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, TAP_KEY, 0, NULL, 0, 0, NULL, &key, NULL) == ERROR_SUCCESS) {
+    SetText(key, TEXT("Dll"), DRIVER_FILE);
+    SetText(key, TEXT("Prefix"), DEVICE_PREFIX);
+    RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&monIndex), sizeof(DWORD));
+    RegCloseKey(key);
+  }
+  // The tap's initialisation links itself into the relay's record before the
+  // call returns. The device handle is not kept: nothing deactivates the tap.
+  ActivateDevice(TAP_KEY, tapClientInfo);
+}
+
+// Relay instance: its source port, the port indexes from the relay key, its
+// place among the live relays, and its tap.
+BOOL StartRelay(PortContext* record) {
+  record->sourcePort = SourcePort::Create();
+  if (!record->sourcePort) return FALSE;
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RELAY_KEY, 0, 0, &key) != ERROR_SUCCESS) return FALSE;
+  const BOOL indexes = QueryNumber(key, TEXT("srcIndex"), &srcIndex) && QueryNumber(key, TEXT("monIndex"), &monIndex);
+  RegCloseKey(key);
+  if (!indexes) return FALSE;
+
+  DWORD tapClientInfo = 0;
+  {
+    SectionLock lock(LinkLock());
+    if (!RegisterRelay(record, &tapClientInfo)) return FALSE;
+  }
+  ActivateTapOf(tapClientInfo);
+  return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
@@ -127,63 +186,13 @@ DWORD_PTR COM_Init(DWORD_PTR dwContext) {
   RegCloseKey(key);
   if (!haveClient) return 0;
 
-  PortContext* record = static_cast<PortContext*>(LocalAlloc(LPTR, sizeof(PortContext)));
+  PortContext* record = NewRecord(activeKey);
   if (!record) return 0;
-  InitializeCriticalSection(&record->stateLock);
-  const size_t pathBytes = (wcslen(activeKey) + 1) * sizeof(WCHAR);
-  record->activeKeyPath = static_cast<LPWSTR>(LocalAlloc(LPTR, pathBytes));
-  if (!record->activeKeyPath) {
+  const BOOL started = clientInfo != 0 ? StartTap(record, clientInfo) : StartRelay(record);
+  if (!started) {
     ReleaseRecord(record);
     return 0;
   }
-  wcscpy(record->activeKeyPath, activeKey);
-
-  if (clientInfo != 0) {
-    // Tap instance: nothing else is read, written or created.
-    SectionLock lock(LinkLock());
-    if (!LinkTap(clientInfo, record)) {
-      ReleaseRecord(record);  // ClientInfo names no live relay
-      return 0;
-    }
-    return reinterpret_cast<DWORD_PTR>(record);
-  }
-
-  record->sourcePort = SourcePort::Create();
-  if (!record->sourcePort) {
-    ReleaseRecord(record);
-    return 0;
-  }
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RELAY_KEY, 0, 0, &key) != ERROR_SUCCESS) {
-    ReleaseRecord(record);
-    return 0;
-  }
-  const BOOL indexes = QueryNumber(key, TEXT("srcIndex"), &srcIndex) && QueryNumber(key, TEXT("monIndex"), &monIndex);
-  RegCloseKey(key);
-  if (!indexes) {
-    ReleaseRecord(record);
-    return 0;
-  }
-
-  DWORD tapClientInfo = 0;
-  {
-    SectionLock lock(LinkLock());
-    if (!RegisterRelay(record, &tapClientInfo)) {
-      ReleaseRecord(record);
-      return 0;
-    }
-  }
-
-  // The tap key is rewritten at every start; a failure here leaves the relay
-  // without a tap, which it survives.
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, TAP_KEY, 0, NULL, 0, 0, NULL, &key, NULL) == ERROR_SUCCESS) {
-    SetText(key, TEXT("Dll"), DRIVER_FILE);
-    SetText(key, TEXT("Prefix"), DEVICE_PREFIX);
-    RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&monIndex), sizeof(DWORD));
-    RegCloseKey(key);
-  }
-  // The tap's initialisation links itself into this record before the call
-  // returns. The device handle is not kept: nothing deactivates the tap.
-  ActivateDevice(TAP_KEY, tapClientInfo);
   return reinterpret_cast<DWORD_PTR>(record);
 }
 
