@@ -1,5 +1,7 @@
 // Dialogs from templates: the dialog manager's creation of a dialog and its
 // controls, its procedure's defaults, and the calls on dialogs and their items.
+#include <memory>
+
 #include "DialogTemplate.h"
 #include "GdiObjects.h"
 #include "MessageQueue.h"
@@ -50,7 +52,8 @@ void TraceCreate(const Window& window) {
       .Write();
 }
 
-HWND CreateDialogFrom(const Dialog& dialogTemplate, DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+// The dialog's own window, placed as the template says; not yet added.
+std::unique_ptr<Window> DialogWindow(const Dialog& dialogTemplate, DLGPROC lpDialogFunc) {
   const DLGTEMPLATE& form = dialogTemplate.record;
   // A dialog unit is 7/4 pixel across and 3/2 down: the template's 9-point font on the device.
   auto dialog = std::make_unique<Window>();
@@ -70,48 +73,56 @@ HWND CreateDialogFrom(const Dialog& dialogTemplate, DLGPROC lpDialogFunc, LPARAM
     y = (kScreenHeight - height) / 2;
   }
   dialog->rect = RECT{x, y, x + width, y + height};
+  return dialog;
+}
+
+// Adds one of the template's controls to the dialog.
+void AddControl(const DialogItem& item, HWND hwnd, const Window& dialog) {
+  const DLGITEMTEMPLATE& place = item.record;
+  auto control = std::make_unique<Window>();
+  control->parent = hwnd;
+  control->thread = dialog.thread;
+  control->queue = dialog.queue;
+  control->kind = KindOf(item);
+  control->id = place.id;
+  control->style = place.style;
+  control->exStyle = place.dwExtendedStyle;
+  control->enabled = !(place.style & WS_DISABLED);
+  control->shown = (place.style & WS_VISIBLE) != 0;
+  const LONG cx = Scale(place.x, 7, 4), cy = Scale(place.y, 3, 2);
+  // Edges are mapped, as MapDialogRect does, so neighbours meet exactly.
+  control->rect = RECT{cx, cy, Scale(place.x + place.cx, 7, 4), Scale(place.y + place.cy, 3, 2)};
+  if (control->kind == WindowKind::Image) {
+    // An image control sizes itself to its bitmap, named by the title's ordinal.
+    const HBITMAP bitmap = LoadBitmapW(nullptr, MAKEINTRESOURCEW(item.titleOrdinal));
+    const auto images = ImagesOf(bitmap);
+    if (!images.empty()) {
+      control->image = images.front();
+      control->rect.right = cx + images.front()->width;
+      control->rect.bottom = cy + images.front()->height;
+    }
+  } else {
+    control->text = item.title;
+  }
+  const Window copy = *control;
+  AddWindow(std::move(control));
+  TraceCreate(copy);
+}
+
+HWND CreateDialogFrom(const Dialog& dialogTemplate, DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  auto dialog = DialogWindow(dialogTemplate, lpDialogFunc);
   const Window created = *dialog;
   const HWND hwnd = AddWindow(std::move(dialog));
   if (!hwnd) return nullptr;
   TraceCreate(created);
-
-  for (const DialogItem& item : dialogTemplate.items) {
-    const DLGITEMTEMPLATE& place = item.record;
-    auto control = std::make_unique<Window>();
-    control->parent = hwnd;
-    control->thread = created.thread;
-    control->queue = created.queue;
-    control->kind = KindOf(item);
-    control->id = place.id;
-    control->style = place.style;
-    control->exStyle = place.dwExtendedStyle;
-    control->enabled = !(place.style & WS_DISABLED);
-    control->shown = (place.style & WS_VISIBLE) != 0;
-    const LONG cx = Scale(place.x, 7, 4), cy = Scale(place.y, 3, 2);
-    // Edges are mapped, as MapDialogRect does, so neighbours meet exactly.
-    control->rect = RECT{cx, cy, Scale(place.x + place.cx, 7, 4), Scale(place.y + place.cy, 3, 2)};
-    if (control->kind == WindowKind::Image) {
-      // An image control sizes itself to its bitmap, named by the title's ordinal.
-      const HBITMAP bitmap = LoadBitmapW(nullptr, MAKEINTRESOURCEW(item.titleOrdinal));
-      const auto images = ImagesOf(bitmap);
-      if (!images.empty()) {
-        control->image = images.front();
-        control->rect.right = cx + images.front()->width;
-        control->rect.bottom = cy + images.front()->height;
-      }
-    } else {
-      control->text = item.title;
-    }
-    const Window copy = *control;
-    AddWindow(std::move(control));
-    TraceCreate(copy);
-  }
+  for (const DialogItem& item : dialogTemplate.items) AddControl(item, hwnd, created);
 
   SendMessageW(hwnd, WM_INITDIALOG, 0, dwInitParam);
   // Shown once initialised, as the dialog manager does, unless the initialisation destroyed it.
-  if (IsWindow(hwnd) && (form.style & WS_VISIBLE)) {
+  const DWORD style = dialogTemplate.record.style;
+  if (IsWindow(hwnd) && (style & WS_VISIBLE)) {
     ShowWindow(hwnd, SW_SHOW);
-    if (form.style & DS_SETFOREGROUND) SetForegroundWindow(hwnd);
+    if (style & DS_SETFOREGROUND) SetForegroundWindow(hwnd);
   }
   return hwnd;
 }
