@@ -55,6 +55,18 @@ void ShowSteadyLamp(LoggerView& view) {
   view.ShowControl(IDC_LOG_LAMP_STEADY, TRUE);
 }
 
+// Shows the LOG lamp's other image, so it blinks once per due record with a fix.
+void BlinkLamp(LoggerView& view) {
+  if (!blinkPhase) {
+    view.ShowControl(IDC_LOG_LAMP_BLINK, TRUE);
+    view.ShowControl(IDC_LOG_LAMP_STEADY, FALSE);
+    blinkPhase = TRUE;
+  } else {
+    ShowSteadyLamp(view);
+    blinkPhase = FALSE;
+  }
+}
+
 }  // namespace
 
 void TrackWriter::StartLogging(LoggerState& state) {
@@ -111,14 +123,7 @@ void TrackWriter::DueRecord(LoggerState& state) {
     view.RedrawStatusBox();
     fixShown = TRUE;
   }
-  if (!blinkPhase) {
-    view.ShowControl(IDC_LOG_LAMP_BLINK, TRUE);
-    view.ShowControl(IDC_LOG_LAMP_STEADY, FALSE);
-    blinkPhase = TRUE;
-  } else {
-    ShowSteadyLamp(view);
-    blinkPhase = FALSE;
-  }
+  BlinkLamp(view);
 
   ++recordTick;
   if (static_cast<DWORD>(settings.interval) > recordTick) return;
@@ -132,24 +137,32 @@ void TrackWriter::DueRecord(LoggerState& state) {
   // Without a whole date and time nothing is written; the count stays, so the next complete cycle writes.
   if (!FormatRecord(fix, settings.signedpos, record, &length)) return;
 
+  if (!AppendRecord(state, record, length)) return;
+  state.lastLatitude = fix.latitude;
+  state.lastLongitude = fix.longitude;
+  recordTick = 0;
+}
+
+// The track lock is held. Appends one record under the write-cache policy;
+// FALSE when it was dropped, which is the error stop.
+BOOL TrackWriter::AppendRecord(LoggerState& state, const char* record, DWORD length) {
   if (state.logFile == INVALID_HANDLE_VALUE) state.logFile = OpenTrackFile(state.logPath);
   const DWORD recordStart = SetFilePointer(state.logFile, 0, NULL, FILE_END);
   DWORD written = 0;
   if (!WriteFile(state.logFile, record, length, &written, NULL) || written != length) {
     DropRecord(state, recordStart);
-    return;
+    return FALSE;
   }
-  if (settings.writecache == 0 || (settings.writecache == 2 && fix.speedKmh < SLOW_SPEED_KMH)) {
+  const LONG writecache = state.settings.writecache;
+  if (writecache == 0 || (writecache == 2 && state.fix.speedKmh < SLOW_SPEED_KMH)) {
     if (!FlushFileBuffers(state.logFile)) {
       DropRecord(state, recordStart);
-      return;
+      return FALSE;
     }
     CloseHandle(state.logFile);
     state.logFile = INVALID_HANDLE_VALUE;
   }
-  state.lastLatitude = fix.latitude;
-  state.lastLongitude = fix.longitude;
-  recordTick = 0;
+  return TRUE;
 }
 
 // The track lock is held. A failed flush is the error stop.

@@ -24,6 +24,7 @@ class TrackWriter {
   static void FinishOnShutdown(LoggerState& state);
 
  private:
+  static BOOL AppendRecord(LoggerState& state, const char* record, DWORD length);
   static void FlushAndClose(LoggerState& state);
   static void DropRecord(LoggerState& state, DWORD recordStart);
   static void ErrorStop(LoggerState& state);
