@@ -192,30 +192,28 @@ def free_port():
         return s.getsockname()[1]
 
 
-def measure(args, cedevice, floor, tools, work, started, out):
-    """One run of every measurement; answers the run's three ratios."""
-    # The peer's input first: the bursts the built-in receiver sends.
-    bursts = capture_bursts(cedevice, work, 20)
-    if len(bursts) < 20:
-        sys.exit("device-load: the built-in receiver sent too few bursts")
+def settled_sample(args, processes):
+    """The processes' cost over --seconds, after --warmup."""
+    time.sleep(args.warmup)
+    sample = Sample(processes)
+    time.sleep(args.seconds)
+    return sample.finish()
 
-    # 1. The device with no program, then Wendra with its tap open and nothing coming.
+
+def measure_idle(args, cedevice, work, started, out):
+    """The device with no program, then Wendra with its tap open and nothing coming."""
     device = Device(cedevice, f"{work}/idle", "sim")
     try:
         device.run("install", stdout=subprocess.DEVNULL)
-        time.sleep(args.warmup)
-        sample = Sample({"device process (no program)": device.process.pid})
-        time.sleep(args.seconds)
-        report("Idle device: no program connected", sample.finish(), out)
+        result = settled_sample(args, {"device process (no program)": device.process.pid})
+        report("Idle device: no program connected", result, out)
 
         wendra = subprocess.Popen([f"{device.root}/Program Files/Wendra/Wendra"],
                                   env={**os.environ, "CEDEVICE_ROOT": device.root, "CE_UI": "headless"},
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         started.append(wendra)
-        time.sleep(args.warmup)
-        sample = Sample({"Wendra": wendra.pid, "device process": device.process.pid})
-        time.sleep(args.seconds)
-        report("Idle Wendra: tap port open, no data", sample.finish(), out)
+        result = settled_sample(args, {"Wendra": wendra.pid, "device process": device.process.pid})
+        report("Idle Wendra: tap port open, no data", result, out)
         title, exit_id = wendra_names()
         subprocess.run([cedevice, "send", "--root", device.root, title, "WM_COMMAND", exit_id, "0"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -226,9 +224,10 @@ def measure(args, cedevice, floor, tools, work, started, out):
     finally:
         device.stop()
 
-    # 2. The whole device, logging the built-in receiver.
-    root = f"{work}/run"
-    run = subprocess.Popen([cedevice, "run", "--root", root, "--ui", "headless", "--seconds",
+
+def measure_whole(args, cedevice, work, started, out):
+    """The whole device, logging the built-in receiver: its threads and totals."""
+    run = subprocess.Popen([cedevice, "run", "--root", f"{work}/run", "--ui", "headless", "--seconds",
                             str(args.warmup + args.seconds + 5)],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     started.append(run)
@@ -244,20 +243,21 @@ def measure(args, cedevice, floor, tools, work, started, out):
         return found
 
     wait_for(lambda: len(parts()) == 2, 20, "the start of Wendra and the relay client")
-    time.sleep(args.warmup)
-    sample = Sample({"device process (cedevice run)": run.pid, **parts()})
-    time.sleep(args.seconds)
-    whole_threads = sample.finish()
-    whole = report("Whole device: cedevice run on the built-in receiver, logging", whole_threads, out)
+    threads = settled_sample(args, {"device process (cedevice run)": run.pid, **parts()})
+    totals = report("Whole device: cedevice run on the built-in receiver, logging", threads, out)
     run.wait(args.warmup + 60)
+    return threads, totals
 
-    # 3. gpsd + gpxlogger on the same bursts through a pseudo-terminal.
+
+def measure_peer(args, tools, bursts, work, started, out):
+    """gpsd + gpxlogger on the same bursts through a pseudo-terminal: their totals."""
     master, slave = os.openpty()
-    tty = os.ttyname(slave)
     port = str(free_port())
-    gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock", tty],
+    gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock",
+                             os.ttyname(slave)],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     started.append(gpsd)
+
     def listening():
         with socket.socket() as s:
             return s.connect_ex(("127.0.0.1", int(port))) == 0
@@ -282,33 +282,37 @@ def measure(args, cedevice, floor, tools, work, started, out):
     feed(args.warmup)
     sample = Sample({"gpsd": gpsd.pid, "gpxlogger": gpxlogger.pid})
     feed(args.seconds)
-    peer = report("Peer: gpsd + gpxlogger on the same bursts", sample.finish(), out)
+    totals = report("Peer: gpsd + gpxlogger on the same bursts", sample.finish(), out)
     for process in (gpxlogger, gpsd):
         stop(process)
     os.close(master)
     os.close(slave)
+    return totals
 
-    # 4. The floor of the design's poll.
+
+def measure_floor(args, floor, started, out):
+    """The floor of the design's poll: its threads and totals."""
     poll_floor = subprocess.Popen([floor])
     started.append(poll_floor)
     wait_for(lambda: len(children(poll_floor.pid)) == 1, 10, "the poll floor's start")
-    time.sleep(args.warmup)
-    sample = Sample({"poll floor": poll_floor.pid, "poll floor (answering)": children(poll_floor.pid)[0]})
-    time.sleep(args.seconds)
-    least_threads = sample.finish()
-    least = report("Poll floor: 10 Hz, one question to another process, nothing else", least_threads, out)
+    threads = settled_sample(args, {"poll floor": poll_floor.pid,
+                                    "poll floor (answering)": children(poll_floor.pid)[0]})
+    totals = report("Poll floor: 10 Hz, one question to another process, nothing else", threads, out)
     stop(poll_floor)
+    return threads, totals
 
-    device_cpu = sum(cpu for cpu, _ in whole.values())
-    device_wakeups = sum(w for _, w in whole.values())
-    peer_cpu = sum(cpu for cpu, _ in peer.values())
-    peer_wakeups = sum(w for _, w in peer.values())
-    floor_cpu = sum(cpu for cpu, _ in least.values())
-    floor_wakeups = sum(w for _, w in least.values())
+
+def compare(whole, peer, floor, out):
+    """Prints and answers the run's three ratios from the (threads, totals) of the whole device and the
+    floor and the peer's totals."""
+    whole_threads, whole_totals = whole
+    floor_threads, floor_totals = floor
+    costs = {name: (sum(cpu for cpu, _ in totals.values()), sum(w for _, w in totals.values()))
+             for name, totals in (("whole device", whole_totals), ("gpsd + gpxlogger", peer),
+                                  ("poll floor", floor_totals))}
     print("\nWhole device against gpsd + gpxlogger (this run)", file=out)
-    print(f"  whole device      {device_cpu:9.2f} CPU s/h {device_wakeups:8.1f} wakeups/s", file=out)
-    print(f"  gpsd + gpxlogger  {peer_cpu:9.2f} CPU s/h {peer_wakeups:8.1f} wakeups/s", file=out)
-    print(f"  poll floor        {floor_cpu:9.2f} CPU s/h {floor_wakeups:8.1f} wakeups/s", file=out)
+    for name, (cpu, wakeups) in costs.items():
+        print(f"  {name:<17} {cpu:9.2f} CPU s/h {wakeups:8.1f} wakeups/s", file=out)
 
     def busiest(threads):
         """The thread that wakes most often: the one that polls, or answers the poll."""
@@ -317,15 +321,28 @@ def measure(args, cedevice, floor, tools, work, started, out):
     poller = busiest(whole_threads["Wendra"])
     answerer = busiest(whole_threads["device process (cedevice run)"])
     ratios = {
-        "poller": poller[1] / max(least_threads["poll floor"][0][1], 1e-9),
-        "answerer": answerer[1] / max(least_threads["poll floor (answering)"][0][1], 1e-9),
-        "whole": device_cpu / max(floor_cpu + peer_cpu, 1e-9),
+        "poller": poller[1] / max(floor_threads["poll floor"][0][1], 1e-9),
+        "answerer": answerer[1] / max(floor_threads["poll floor (answering)"][0][1], 1e-9),
+        "whole": costs["whole device"][0] / max(costs["poll floor"][0] + costs["gpsd + gpxlogger"][0], 1e-9),
     }
     print("\nAgainst the poll floor (this run; at most 1.25 each)", file=out)
     print(f"  poller    {poller[0]:<24} {ratios['poller']:6.2f}", file=out)
     print(f"  answerer  {answerer[0]:<24} {ratios['answerer']:6.2f}", file=out)
     print(f"  whole     device / (floor + gpsd + gpxlogger) {ratios['whole']:6.2f}", file=out)
     return ratios
+
+
+def measure(args, cedevice, floor, tools, work, started, out):
+    """One run of every measurement; answers the run's three ratios."""
+    # The peer's input first: the bursts the built-in receiver sends.
+    bursts = capture_bursts(cedevice, work, 20)
+    if len(bursts) < 20:
+        sys.exit("device-load: the built-in receiver sent too few bursts")
+    measure_idle(args, cedevice, work, started, out)
+    whole = measure_whole(args, cedevice, work, started, out)
+    peer = measure_peer(args, tools, bursts, work, started, out)
+    least = measure_floor(args, floor, started, out)
+    return compare(whole, peer, least, out)
 
 
 def main():
