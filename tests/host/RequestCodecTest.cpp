@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "common/RequestCodec.h"
@@ -47,45 +48,53 @@ R RoundTrip(cehost::DeviceService& device, DWORD* lastError, A... args) {
   FrameReader answer = BodyOf(reply.Frame());
   EXPECT_EQ(answer.Operation(), op);
   EXPECT_TRUE(answer.U32(lastError));
-  R result{};
-  EXPECT_TRUE(cehost::codec::TakeAnswer<op>(answer, call, &result));
-  EXPECT_TRUE(answer.Done());
-  return result;
+  if constexpr (std::is_void_v<R>) {
+    EXPECT_TRUE(cehost::codec::TakeAnswer<op>(answer, call, static_cast<void*>(nullptr)));
+    EXPECT_TRUE(answer.Done());
+  } else {
+    R result{};
+    EXPECT_TRUE(cehost::codec::TakeAnswer<op>(answer, call, &result));
+    EXPECT_TRUE(answer.Done());
+    return result;
+  }
 }
 
+// Checks the parameters it is given and answers what a pointer points to.
+class AnsweringDevice : public QuietDevice {
+ public:
+  LONG RegEnumValue(const std::u16string& key, DWORD index, std::u16string* name, DWORD* type,
+                    std::vector<BYTE>* data) override {
+    EXPECT_EQ(key, u"Drivers\\Active");
+    EXPECT_EQ(index, 7u);
+    *name = u"名前";
+    *type = REG_BINARY;
+    *data = {1, 2, 3};
+    SetLastError(ERROR_MORE_DATA);
+    return ERROR_MORE_DATA;
+  }
+  LONG RegSetValue(const std::u16string& key, const std::u16string& name, DWORD type, const BYTE* data,
+                   DWORD size) override {
+    EXPECT_EQ(key, u"Key");
+    EXPECT_EQ(name, u"Value");
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    given.assign(data, data + size);
+    return ERROR_SUCCESS;
+  }
+  BOOL SendWindowMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
+    EXPECT_EQ(window, 0x14u);
+    EXPECT_EQ(message, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(wParam, static_cast<WPARAM>(0x1234567890ABCDEFull));
+    EXPECT_EQ(lParam, static_cast<LPARAM>(-2));
+    *result = -3;
+    return TRUE;
+  }
+  std::vector<DWORD> ListWindows() override { return {0x10, 0x14, 0x18}; }
+  void GetLocalTime(SYSTEMTIME* time) override { *time = SYSTEMTIME{2008, 3, 5, 7, 9, 5, 2, 0}; }
+  std::vector<BYTE> given;
+};
+
 TEST(RequestCodecTest, ParametersTravelInOrderAndOutputsComeBackAfterTheResult) {
-  class Device : public QuietDevice {
-   public:
-    LONG RegEnumValue(const std::u16string& key, DWORD index, std::u16string* name, DWORD* type,
-                      std::vector<BYTE>* data) override {
-      EXPECT_EQ(key, u"Drivers\\Active");
-      EXPECT_EQ(index, 7u);
-      *name = u"名前";
-      *type = REG_BINARY;
-      *data = {1, 2, 3};
-      SetLastError(ERROR_MORE_DATA);
-      return ERROR_MORE_DATA;
-    }
-    LONG RegSetValue(const std::u16string& key, const std::u16string& name, DWORD type, const BYTE* data,
-                     DWORD size) override {
-      EXPECT_EQ(key, u"Key");
-      EXPECT_EQ(name, u"Value");
-      EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-      given.assign(data, data + size);
-      return ERROR_SUCCESS;
-    }
-    BOOL SendWindowMessage(DWORD window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
-      EXPECT_EQ(window, 0x14u);
-      EXPECT_EQ(message, static_cast<UINT>(WM_COMMAND));
-      EXPECT_EQ(wParam, static_cast<WPARAM>(0x1234567890ABCDEFull));
-      EXPECT_EQ(lParam, static_cast<LPARAM>(-2));
-      *result = -3;
-      return TRUE;
-    }
-    std::vector<DWORD> ListWindows() override { return {0x10, 0x14, 0x18}; }
-    void GetLocalTime(SYSTEMTIME* time) override { *time = SYSTEMTIME{2008, 3, 5, 7, 9, 5, 2, 0}; }
-    std::vector<BYTE> given;
-  } device;
+  AnsweringDevice device;
   DWORD error = 0;
 
   std::u16string key = u"Drivers\\Active", name;
@@ -120,17 +129,7 @@ TEST(RequestCodecTest, ParametersTravelInOrderAndOutputsComeBackAfterTheResult) 
 
   SYSTEMTIME time{};
   SYSTEMTIME* out = &time;
-  const auto call = std::forward_as_tuple(out);
-  FrameWriter request(Op::GetLocalTime);
-  request.U32(ERROR_SUCCESS);
-  cehost::codec::PutRequest<Op::GetLocalTime>(request, call);
-  FrameReader served = BodyOf(request.Frame());
-  FrameWriter reply(Op::HelloThread);
-  bool shutdown = false;
-  ASSERT_TRUE(cehost::DispatchRequest(device, served, &reply, &shutdown));
-  FrameReader answer = BodyOf(reply.Frame());
-  ASSERT_TRUE(answer.U32(&error));
-  ASSERT_TRUE(cehost::codec::TakeAnswer<Op::GetLocalTime>(answer, call, static_cast<void*>(nullptr)));
+  RoundTrip<Op::GetLocalTime, void>(device, &error, out);
   EXPECT_EQ(time.wYear, 2008);
   EXPECT_EQ(time.wDay, 7);
   EXPECT_EQ(time.wSecond, 2);

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <regex>
 #include <sstream>
@@ -84,6 +86,55 @@ int RmcLines(const std::string& capture, BOOL anytalker) {
   return count;
 }
 
+// A navigation program reading the relay port COM6: as fast as it can, for
+// at most 60 s, until it has read `size` bytes; it holds back at `gate` until
+// released.
+class RelayClient {
+ public:
+  RelayClient(size_t size, size_t gate) : thread_([this, size, gate] { Run(size, gate); }) {}
+  ~RelayClient() { Join(); }
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    releasedChanged_.notify_all();
+  }
+  void Join() {
+    Release();
+    if (thread_.joinable()) thread_.join();
+  }
+  size_t Read() const { return read_; }
+
+ private:
+  void Run(size_t size, size_t gate) {
+    HANDLE relay = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (relay == INVALID_HANDLE_VALUE) return;
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 200, 0, 0};
+    SetCommTimeouts(relay, &timeouts);
+    char buffer[256];
+    size_t total = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (total < size && std::chrono::steady_clock::now() < deadline) {
+      if (total == gate) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        releasedChanged_.wait(lock, [this] { return released_; });
+      }
+      const size_t limit = total < gate ? gate : size;
+      DWORD done = 0;
+      if (!ReadFile(relay, buffer, static_cast<DWORD>(std::min(sizeof buffer, limit - total)), &done, NULL)) break;
+      total += done;
+      read_ = total;
+    }
+    CloseHandle(relay);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable releasedChanged_;
+  bool released_ = false;
+  std::atomic<size_t> read_{0};
+  std::thread thread_;  // last, so it starts once the members above are made
+};
+
 class EndToEndTest : public ::testing::TestWithParam<Settings> {};
 
 TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
@@ -120,45 +171,23 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
   TrackWriter::StartLogging(state);
 
-  std::atomic<bool> go{false};
-  std::atomic<size_t> read{0};
-  std::thread client([&] {
-    HANDLE relay = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (relay == INVALID_HANDLE_VALUE) return;
-    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 200, 0, 0};
-    SetCommTimeouts(relay, &timeouts);
-    char buffer[256];
-    size_t total = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (total < capture.size() && std::chrono::steady_clock::now() < deadline) {
-      if (total == gate && !go) {
-        Sleep(5);
-        continue;
-      }
-      const size_t limit = total < gate ? gate : capture.size();
-      DWORD done = 0;
-      if (!ReadFile(relay, buffer, static_cast<DWORD>(std::min(sizeof buffer, limit - total)), &done, NULL)) break;
-      total += done;
-      read = total;
-    }
-    CloseHandle(relay);
-  });
+  RelayClient client(capture.size(), gate);
 
   ASSERT_TRUE(WaitUntil([&] { return view.LastText(IDC_FIX_QUALITY) == u"GPS"; }));
   const SYSTEMTIME start = {2008, 3, 0, 7, 9, 5, 2, 0};
   SetLocalTime(&start);
   TrackWriter::TimerTick(state, 1);
   EXPECT_TRUE(state.logging);
-  go = true;
+  client.Release();
 
   EXPECT_TRUE(WaitUntil([&] { return view.Count("text", IDC_LATITUDE) == rmcCount; }))
       << "the logger saw " << view.Count("text", IDC_LATITUDE) << " of " << rmcCount << " RMC, the client read "
-      << read << " of " << capture.size() << " bytes";
-  client.join();
+      << client.Read() << " of " << capture.size() << " bytes";
+  client.Join();
   TrackWriter::StopLogging(state);
   CloseTapPort(state);
 
-  EXPECT_EQ(read, capture.size());
+  EXPECT_EQ(client.Read(), capture.size());
   EXPECT_EQ(device->LostBytes("COM5:"), 0u);
   EXPECT_FALSE(state.writeError);
   EXPECT_EQ(std::u16string(state.logPath), u"\\Program Files\\Wendra\\20080307090502.txt");

@@ -96,7 +96,7 @@ TEST(LoggerAppTest, InstallsTheDriverWhenItsFileIsMissing) {
     EXPECT_EQ(e.Int("style"), MB_ICONHAND);
   }
   EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50));
-  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == 1012; }),
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE; }),
             0)
       << "the receive loop polls the tap";
   Press(FindTitle(kTitle), IDC_EXIT);

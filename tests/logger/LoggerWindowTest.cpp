@@ -30,14 +30,10 @@ const char kWaiting[] = "fg=[255,255,255] mode=2 bg=[0,0,255]";
 const char kNoFix[] = "fg=[0,0,0] mode=2 bg=[255,255,0]";
 const char kFailed[] = "fg=[255,255,255] mode=2 bg=[255,0,0]";
 
-TEST(LoggerWindowTest, ComesUpFromTemplate102AsTheTile) {
-  WendraDevice device;
-  const pid_t wendra = device.Start();
-  ASSERT_TRUE(WaitForStartUp(device.Trace()));
-  const auto trace = ReadTrace(device.Trace());
-
-  // The dialog, then its 23 controls in template order: id, kind, caption,
-  // pixel geometry (7/4 px across, 3/2 px down; images take their bitmap's size), state.
+// The dialog, then its 23 controls in template order: id, kind, caption,
+// pixel geometry (7/4 px across, 3/2 px down; images take their bitmap's size),
+// state; then its two icons.
+void ExpectCreatedFromTemplate102(const std::vector<TraceEntry>& trace) {
   struct Expected {
     int id;
     const char* kind;
@@ -93,8 +89,11 @@ TEST(LoggerWindowTest, ComesUpFromTemplate102AsTheTile) {
   EXPECT_EQ(trace[24].Int("w"), 32);
   EXPECT_EQ(trace[25].Int("type"), ICON_SMALL);
   EXPECT_EQ(trace[25].Int("w"), 16);
+}
 
-  // Centred, titled, top-most, then the tile at (0, 100), 58 x 50, with one beep.
+// Centred, titled, top-most, then the tile at (0, 100), 58 x 50, in that
+// order; answers the tile's place in the trace, or -1.
+int ExpectPlacedThenTiled(const std::vector<TraceEntry>& trace) {
   int centred = -1, titled = -1, topmost = -1, tile = -1;
   for (size_t i = 0; i < trace.size(); ++i) {
     const TraceEntry& e = trace[i];
@@ -108,6 +107,18 @@ TEST(LoggerWindowTest, ComesUpFromTemplate102AsTheTile) {
   }
   EXPECT_TRUE(centred >= 0 && centred < titled && titled < topmost && topmost < tile)
       << centred << " " << titled << " " << topmost << " " << tile;
+  return tile;
+}
+
+TEST(LoggerWindowTest, ComesUpFromTemplate102AsTheTile) {
+  WendraDevice device;
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  const auto trace = ReadTrace(device.Trace());
+
+  ASSERT_NO_FATAL_FAILURE(ExpectCreatedFromTemplate102(trace));
+  const int tile = ExpectPlacedThenTiled(trace);
+  ASSERT_GT(tile, 0);
   EXPECT_EQ(Count(trace, "beep"), 1);
   EXPECT_EQ(trace[tile - 1].op, "beep");
   EXPECT_EQ(Count(trace, "msgbox"), 0);
@@ -148,7 +159,7 @@ TEST(LoggerWindowTest, TileRestoreAndTheRestoreSignal) {
   mark = trace.size();
   Tap(window, 255, 255);
   Tap(window, 20, 30);
-  Press(window, 1002);
+  Press(window, IDC_MINIMIZE);
   trace = ReadTrace(device.Trace());
   EXPECT_EQ(Count(trace, "beep", mark), 1);
   EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50, mark));
@@ -186,21 +197,21 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
   HWND window = FindTitle(kTitle);
   Tap(window, 1, 1);
   size_t mark = ReadTrace(device.Trace()).size();
-  Press(window, 1000);
+  Press(window, IDC_START);
   auto trace = ReadTrace(device.Trace());
   EXPECT_EQ(Count(trace, "beep", mark), 2);
   EXPECT_EQ(Count(trace, "timer", mark), 1);
   EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50, mark));
-  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1020; },
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == IDC_STATUS_BOX; },
                          mark),
             0);
   EXPECT_EQ(StatusColours(ReadTrace(device.Trace()), mark), kWaiting);
   // Stop while waiting: the box returns to black on the window's background.
   mark = ReadTrace(device.Trace()).size();
-  Press(window, 1001);
+  Press(window, IDC_STOP);
   trace = ReadTrace(device.Trace());
   EXPECT_EQ(Count(trace, "killtimer", mark), 1);
-  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1020; },
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == IDC_STATUS_BOX; },
                          mark),
             0);
   EXPECT_EQ(StatusColours(ReadTrace(device.Trace()), mark), kIdle);
@@ -216,7 +227,7 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
     trace = ReadTrace(device.Trace("Wendra", run));
     EXPECT_EQ(Count(trace, "beep"), beeps[run - 1]) << settings[run - 1];
     int firstPaint = WaitForEntry(device.Trace("Wendra", run),
-                                  [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == 1020; });
+                                  [](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == IDC_STATUS_BOX; });
     ASSERT_GE(firstPaint, 0);
     trace = ReadTrace(device.Trace("Wendra", run));
     EXPECT_EQ(StatusColours({trace[firstPaint]}), kWaiting);
@@ -235,7 +246,7 @@ TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
   // first poll's change of the lamp, or for the window's first painting when
   // that comes later.
   const int firstPoll =
-      WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == 1012; });
+      WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE; });
   EXPECT_GE(firstPoll, 0);
   if (firstPoll >= 0) {
     const size_t mark = static_cast<size_t>(firstPoll);
@@ -243,13 +254,13 @@ TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
     EXPECT_TRUE(cetest::WaitUntil(
         [&] {
           trace = ReadTrace(device.Trace());
-          return Count(trace, "show", mark, 1012) >= 20;
+          return Count(trace, "show", mark, IDC_RECEIVE_LAMP_IDLE) >= 20;
         },
         30000));
     // The first poll hides the data image just before the mark.
-    EXPECT_GE(Count(trace, "show", mark, 1011), 19) << "the loop still sets both images at every poll";
-    EXPECT_LE(Count(trace, "paint", mark, 1011), 1);
-    EXPECT_LE(Count(trace, "paint", mark, 1012), 1);
+    EXPECT_GE(Count(trace, "show", mark, IDC_RECEIVE_LAMP_DATA), 19) << "the loop still sets both images at every poll";
+    EXPECT_LE(Count(trace, "paint", mark, IDC_RECEIVE_LAMP_DATA), 1);
+    EXPECT_LE(Count(trace, "paint", mark, IDC_RECEIVE_LAMP_IDLE), 1);
   }
   Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
@@ -270,20 +281,20 @@ TEST(LoggerWindowTest, LauncherButtons) {
   HWND window = FindTitle(kTitle);
   auto trace = ReadTrace(device.Trace());
   // Each launcher with a path takes its caption (even an empty one) and is enabled.
-  for (int id : {1013, 1014}) {
+  for (int id : {IDC_LAUNCH1, IDC_LAUNCH2}) {
     int text = -1, enable = -1;
     for (size_t i = 24; i < trace.size(); ++i) {
       if (trace[i].op == "text" && trace[i].Int("id") == id) text = int(i);
       if (trace[i].op == "enable" && trace[i].Int("id") == id && trace[i].Get("enabled") == "true") enable = int(i);
     }
     ASSERT_GE(text, 0);
-    EXPECT_EQ(trace[text].Get("text"), id == 1013 ? "ナビ" : "");
+    EXPECT_EQ(trace[text].Get("text"), id == IDC_LAUNCH1 ? "ナビ" : "");
     EXPECT_GT(enable, text);
   }
 
   Tap(window, 5, 5);
   size_t mark = ReadTrace(device.Trace()).size();
-  Press(window, 1013);
+  Press(window, IDC_LAUNCH1);
   trace = ReadTrace(device.Trace());
   ASSERT_EQ(Count(trace, "msgbox", mark), 1);
   for (size_t i = mark; i < trace.size(); ++i) {
@@ -298,7 +309,7 @@ TEST(LoggerWindowTest, LauncherButtons) {
   EXPECT_EQ(Count(trace, "beep", mark) + Count(trace, "place", mark), 0) << "the window stays full";
 
   mark = trace.size();
-  Press(window, 1014);
+  Press(window, IDC_LAUNCH2);
   trace = ReadTrace(device.Trace());
   EXPECT_EQ(Count(trace, "msgbox", mark), 0);
   EXPECT_EQ(Count(trace, "beep", mark), 1);
@@ -317,6 +328,14 @@ TEST(LoggerWindowTest, LauncherButtons) {
 
 // The status box follows the flags whenever it paints: waiting, logging
 // with a fix, logging without one, stopped, and a write failure for good.
+// The status box is painted in these colours at or after entry `from`.
+bool PaintedAs(const std::string& tracePath, const char* colours, size_t from) {
+  const auto painted = [&](const TraceEntry& e) {
+    return e.op == "paint" && e.Int("id") == IDC_STATUS_BOX && StatusColours({e}) == colours;
+  };
+  return WaitForEntry(tracePath, painted, from) >= 0;
+}
+
 TEST(LoggerWindowTest, StatusColours) {
   WendraDevice device;
   device.Install("Wendra", "interval=1\nlogdir=\\missing\n");
@@ -325,16 +344,10 @@ TEST(LoggerWindowTest, StatusColours) {
   HWND window = FindTitle(kTitle);
   Navigator navigator;
   ASSERT_TRUE(navigator.Open());
-  auto paintedAs = [&](const char* colours, size_t from) {
-    return WaitForEntry(device.Trace(),
-                        [&](const TraceEntry& e) {
-                          return e.op == "paint" && e.Int("id") == 1020 && StatusColours({e}) == colours;
-                        },
-                        from) >= 0;
-  };
+  auto paintedAs = [&](const char* colours, size_t from) { return PaintedAs(device.Trace(), colours, from); };
 
   size_t mark = ReadTrace(device.Trace()).size();
-  Press(window, 1000);
+  Press(window, IDC_START);
   EXPECT_TRUE(paintedAs(kWaiting, mark));
   // A fix: the tick ends the wait and redraws; the first record cannot be written.
   mark = ReadTrace(device.Trace()).size();
@@ -347,7 +360,7 @@ TEST(LoggerWindowTest, StatusColours) {
   auto trace = ReadTrace(device.Trace());
   bool caption = false;
   for (size_t i = mark; i < trace.size(); ++i) {
-    caption = caption || (trace[i].op == "text" && trace[i].Int("id") == 1000 && trace[i].Get("text") == "ログ書込不可");
+    caption = caption || (trace[i].op == "text" && trace[i].Int("id") == IDC_START && trace[i].Get("text") == "ログ書込不可");
   }
   EXPECT_TRUE(caption);
   // Red for the rest of the run, whatever arrives.
@@ -364,14 +377,8 @@ TEST(LoggerWindowTest, StatusColours) {
   ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", 1)));
   window = FindTitle(kTitle);
   const std::string trace1 = device.Trace("Wendra", 1);
-  auto painted1 = [&](const char* colours, size_t from) {
-    return WaitForEntry(trace1,
-                        [&](const TraceEntry& e) {
-                          return e.op == "paint" && e.Int("id") == 1020 && StatusColours({e}) == colours;
-                        },
-                        from) >= 0;
-  };
-  Press(window, 1000);
+  auto painted1 = [&](const char* colours, size_t from) { return PaintedAs(trace1, colours, from); };
+  Press(window, IDC_START);
   mark = ReadTrace(trace1).size();
   device.Receiver().Feed(Burst(1, 2000));
   EXPECT_TRUE(painted1(kIdle, mark));
@@ -379,7 +386,7 @@ TEST(LoggerWindowTest, StatusColours) {
   device.Receiver().Feed(Burst(0, 2001));
   EXPECT_TRUE(painted1(kNoFix, mark));
   mark = ReadTrace(trace1).size();
-  Press(window, 1001);
+  Press(window, IDC_STOP);
   EXPECT_TRUE(painted1(kIdle, mark));
   Press(window, IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(second, 10000), 0);
@@ -403,7 +410,7 @@ TEST(LoggerWindowTest, ExitWhileDataFlowsEndsPromptly) {
     }
   });
   // Data reaches the window: the latitude read-out changes.
-  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "text" && e.Int("id") == 1015; }),
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "text" && e.Int("id") == IDC_LATITUDE; }),
             0);
   Press(window, IDC_EXIT);
   const int status = cetest::WaitExit(wendra, 2500);

@@ -30,6 +30,28 @@ std::vector<std::string> FilesIn(const std::string& dir) {
   return names;
 }
 
+// Every track file holds whole records only, and no handle holds it open;
+// answers how many records they hold.
+int WholeRecordsInClosedTracks(const cetest::TempDir& root) {
+  const std::regex record(R"(2008-03-07,00:05:02,35\.1[0-9]{6},139\.1[0-9]{6},45\.3,(1\.9|37\.0)\r)");
+  int records = 0;
+  for (const std::string& name : FilesIn(root.Path() + "/Program Files/Wendra")) {
+    if (name == "keep") continue;
+    const std::string track = root.Read("Program Files/Wendra/" + name);
+    EXPECT_EQ(track.empty() || track.back() == '\n', true) << name;
+    size_t start = 0;
+    for (size_t end = track.find('\n'); end != std::string::npos; start = end + 1, end = track.find('\n', start)) {
+      EXPECT_TRUE(std::regex_match(track.substr(start, end - start), record)) << name << ": " << track.substr(start, end - start);
+      ++records;
+    }
+    const std::u16string path = u"\\Program Files\\Wendra\\" + std::u16string(name.begin(), name.end());
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << name << " is still held open";
+    CloseHandle(file);
+  }
+  return records;
+}
+
 class TrackLockTest : public ::testing::TestWithParam<LONG> {};
 
 TEST_P(TrackLockTest, StopAndStartRaceWithRecordWriting) {
@@ -90,23 +112,7 @@ TEST_P(TrackLockTest, StopAndStartRaceWithRecordWriting) {
   EXPECT_GT(logs, 0);
   EXPECT_FALSE(state.writeError) << "a record met a closed or foreign handle";
   EXPECT_EQ(view.Count("exclamation"), 0);
-  const std::regex record(R"(2008-03-07,00:05:02,35\.1[0-9]{6},139\.1[0-9]{6},45\.3,(1\.9|37\.0)\r)");
-  int records = 0;
-  for (const std::string& name : FilesIn(root.Path() + "/Program Files/Wendra")) {
-    if (name == "keep") continue;
-    const std::string track = root.Read("Program Files/Wendra/" + name);
-    EXPECT_EQ(track.empty() || track.back() == '\n', true) << name;
-    size_t start = 0;
-    for (size_t end = track.find('\n'); end != std::string::npos; start = end + 1, end = track.find('\n', start)) {
-      EXPECT_TRUE(std::regex_match(track.substr(start, end - start), record)) << name << ": " << track.substr(start, end - start);
-      ++records;
-    }
-    const std::u16string path = u"\\Program Files\\Wendra\\" + std::u16string(name.begin(), name.end());
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE) << name << " is still held open";
-    CloseHandle(file);
-  }
-  EXPECT_GT(records, 0);
+  EXPECT_GT(WholeRecordsInClosedTracks(root), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteCache, TrackLockTest, ::testing::Values(0, 1, 2));

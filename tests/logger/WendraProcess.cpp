@@ -183,7 +183,7 @@ std::string StatusColours(const std::vector<TraceEntry>& entries, size_t from) {
   std::string colours = "<not painted>";
   for (size_t i = from; i < entries.size(); ++i) {
     const TraceEntry& e = entries[i];
-    if (e.op == "paint" && e.Int("id") == 1020) {
+    if (e.op == "paint" && e.Int("id") == IDC_STATUS_BOX) {
       colours = "fg=" + e.Get("fg") + " mode=" + e.Get("mode") + " bg=" + e.Get("bg");
     }
   }

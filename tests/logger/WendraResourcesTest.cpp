@@ -61,6 +61,38 @@ const BYTE* LoadOwnResource(WORD id, LPCWSTR type, DWORD* size) {
   return static_cast<const BYTE*>(LockResource(LoadResource(NULL, found)));
 }
 
+struct Control {
+  WORD id;
+  const char16_t* controlClass;
+  const char16_t* title;
+  short x, y, cx, cy;
+  DWORD style;
+  DWORD exStyle;
+};
+
+// The next item of the template is this control.
+void ExpectControl(TemplateReader& reader, const Control& expected) {
+  reader.AlignToDword();
+  const auto item = reader.Read<DLGITEMTEMPLATE>();
+  EXPECT_EQ(expected.id, item.id);
+  EXPECT_EQ(expected.style, item.style);
+  EXPECT_EQ(expected.exStyle, item.dwExtendedStyle);
+  EXPECT_EQ(expected.x, item.x);
+  EXPECT_EQ(expected.y, item.y);
+  EXPECT_EQ(expected.cx, item.cx);
+  EXPECT_EQ(expected.cy, item.cy);
+  // Class ordinals: 0x0080 button, 0x0081 edit, 0x0082 static; the resource
+  // compiler may also write the class by its name.
+  std::u16string controlClass = reader.Field();
+  if (controlClass == u"#128") controlClass = u"BUTTON";
+  if (controlClass == u"#129") controlClass = u"EDIT";
+  if (controlClass == u"#130") controlClass = u"STATIC";
+  for (char16_t& c : controlClass) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+  EXPECT_EQ(expected.controlClass, controlClass);
+  EXPECT_EQ(expected.title, reader.Field());
+  EXPECT_EQ(0, reader.Read<WORD>());  // no creation data
+}
+
 TEST(WendraResourcesTest, Dialog102IsTheTableRecordByRecord) {
   DWORD size = 0;
   const BYTE* data = LoadOwnResource(102, RT_DIALOG, &size);
@@ -81,16 +113,6 @@ TEST(WendraResourcesTest, Dialog102IsTheTableRecordByRecord) {
   EXPECT_EQ(9, reader.Read<WORD>());
   EXPECT_EQ(u"ＭＳ Ｐゴシック", reader.Field());
 
-  // Class ordinals: 0x0080 button, 0x0081 edit, 0x0082 static; the resource
-  // compiler may also write the class by its name.
-  struct Control {
-    WORD id;
-    const char16_t* controlClass;
-    const char16_t* title;
-    short x, y, cx, cy;
-    DWORD style;
-    DWORD exStyle;
-  };
   const DWORD edge = 0x00020000;
   const Control table[] = {
       {1000, u"BUTTON", u"ログ開始", 6, 35, 51, 50, 0x50010000, edge},
@@ -119,23 +141,7 @@ TEST(WendraResourcesTest, Dialog102IsTheTableRecordByRecord) {
   };
   for (const Control& expected : table) {
     SCOPED_TRACE("control " + std::to_string(&expected - table + 1));
-    reader.AlignToDword();
-    const auto item = reader.Read<DLGITEMTEMPLATE>();
-    EXPECT_EQ(expected.id, item.id);
-    EXPECT_EQ(expected.style, item.style);
-    EXPECT_EQ(expected.exStyle, item.dwExtendedStyle);
-    EXPECT_EQ(expected.x, item.x);
-    EXPECT_EQ(expected.y, item.y);
-    EXPECT_EQ(expected.cx, item.cx);
-    EXPECT_EQ(expected.cy, item.cy);
-    std::u16string controlClass = reader.Field();
-    if (controlClass == u"#128") controlClass = u"BUTTON";
-    if (controlClass == u"#129") controlClass = u"EDIT";
-    if (controlClass == u"#130") controlClass = u"STATIC";
-    for (char16_t& c : controlClass) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-    EXPECT_EQ(expected.controlClass, controlClass);
-    EXPECT_EQ(expected.title, reader.Field());
-    EXPECT_EQ(0, reader.Read<WORD>());  // no creation data
+    ExpectControl(reader, expected);
   }
   EXPECT_EQ(size, reader.Offset());
 }
@@ -178,10 +184,19 @@ TEST(WendraResourcesTest, ImagesAndIconAreTheScriptsFiles) {
     widths.push_back(entry[0]);
   }
   EXPECT_EQ((std::vector<int>{32, 16}), widths);
-  const HICON icon = LoadIconW(NULL, MAKEINTRESOURCEW(128));
-  EXPECT_TRUE(icon);
 
-  // Loaded images are freed once, each by its own call; the system's brushes stay.
+  // What a program does not have, with the platform's reasons.
+  EXPECT_FALSE(FindResourceW(NULL, MAKEINTRESOURCEW(103), RT_DIALOG));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(FindResourceW(NULL, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(6)));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND), GetLastError());
+  EXPECT_TRUE(FindResourceW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(102), RT_DIALOG));
+}
+
+// Loaded images are freed once, each by its own call; the system's brushes stay.
+TEST(WendraResourcesTest, LoadedImagesAreFreedOnceEachByItsOwnCall) {
+  const HICON icon = LoadIconW(NULL, MAKEINTRESOURCEW(128));
+  ASSERT_TRUE(icon);
   const HBITMAP banner = LoadBitmapW(NULL, MAKEINTRESOURCEW(131));
   EXPECT_FALSE(DestroyIcon(reinterpret_cast<HICON>(banner)));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
@@ -194,13 +209,6 @@ TEST(WendraResourcesTest, ImagesAndIconAreTheScriptsFiles) {
   EXPECT_TRUE(DeleteObject(face));
   EXPECT_EQ(face, GetSysColorBrush(COLOR_BTNFACE));
   EXPECT_TRUE(DeleteObject(face));
-
-  // What a program does not have, with the platform's reasons.
-  EXPECT_FALSE(FindResourceW(NULL, MAKEINTRESOURCEW(103), RT_DIALOG));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND), GetLastError());
-  EXPECT_FALSE(FindResourceW(NULL, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(6)));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND), GetLastError());
-  EXPECT_TRUE(FindResourceW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(102), RT_DIALOG));
 }
 
 }  // namespace

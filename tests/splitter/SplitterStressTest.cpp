@@ -1,7 +1,9 @@
 // The relay's reads filling the tap buffer, the tap's reads draining it and
 // opens and closes of the tap, all at once: every byte the tap delivers was
 // read through the relay, in order, and none twice.
+#include <algorithm>
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -17,6 +19,23 @@ constexpr unsigned kReopens = 2000;
 
 using SplitterStressTest = SplitterFixture;
 
+// Reads the tap in even counts, as its bytes arrive, into 16-bit counters;
+// once more after the relay has finished.
+void DrainTap(HANDLE tap, const std::atomic<bool>& relayDone, std::vector<unsigned>* delivered) {
+  std::vector<unsigned char> buffer(1198);
+  bool last = false;
+  while (!last) {
+    last = relayDone;
+    COMSTAT status{};
+    ASSERT_TRUE(ClearCommError(tap, nullptr, &status));
+    const DWORD want = std::min<DWORD>(status.cbInQue, 1198) & ~1u;
+    DWORD done = 0;
+    ASSERT_TRUE(ReadFile(tap, buffer.data(), want, &done, nullptr));
+    ASSERT_EQ(0u, done % 2);
+    for (DWORD i = 0; i < done; i += 2) delivered->push_back(buffer[i] << 8 | buffer[i + 1]);
+  }
+}
+
 TEST_F(SplitterStressTest, TapDeliversRelayedBytesInOrderAndOnce) {
   Start();
   HANDLE relay = Open(u"COM6:");
@@ -29,8 +48,8 @@ TEST_F(SplitterStressTest, TapDeliversRelayedBytesInOrderAndOnce) {
   std::atomic<unsigned> relayed{0};
   std::atomic<bool> relayDone{false};
   std::atomic<bool> reopened{false};
-  std::atomic<bool> readerDone{false};
-  std::thread opener([&] {
+  std::promise<void> drained;
+  std::thread opener([&, drainedFuture = drained.get_future()] {
     for (unsigned i = 0; i < kReopens; ++i) {
       HANDLE other = CreateFileW(u"COM7:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
       if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
@@ -39,7 +58,7 @@ TEST_F(SplitterStressTest, TapDeliversRelayedBytesInOrderAndOnce) {
     // keep it open until the reader has drained it.
     HANDLE last = CreateFileW(u"COM7:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     reopened = true;
-    while (!readerDone) std::this_thread::yield();
+    drainedFuture.wait();
     CloseHandle(last);
   });
   std::thread client([&] {
@@ -60,19 +79,8 @@ TEST_F(SplitterStressTest, TapDeliversRelayedBytesInOrderAndOnce) {
   });
 
   std::vector<unsigned> delivered;
-  std::vector<unsigned char> buffer(1198);
-  bool last = false;
-  while (!last) {
-    last = relayDone;  // one more drain after the relay has finished
-    COMSTAT status{};
-    ASSERT_TRUE(ClearCommError(tap, nullptr, &status));
-    const DWORD want = std::min<DWORD>(status.cbInQue, 1198) & ~1u;
-    DWORD done = 0;
-    ASSERT_TRUE(ReadFile(tap, buffer.data(), want, &done, nullptr));
-    ASSERT_EQ(0u, done % 2);
-    for (DWORD i = 0; i < done; i += 2) delivered.push_back(buffer[i] << 8 | buffer[i + 1]);
-  }
-  readerDone = true;
+  DrainTap(tap, relayDone, &delivered);
+  drained.set_value();
   client.join();
   opener.join();
 
