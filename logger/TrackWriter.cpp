@@ -17,9 +17,10 @@ double Signed(double degrees, char hemisphere, char negative, BOOL signedpos) {
 }
 
 // "20YY-MM-DD,hh:mm:ss,lat,lon,alt,speed\r\n" from the receiver's ddmmyy and
-// hhmmss. False when the receiver sent a shorter date or time: its fields
-// are not there to be read.
-bool FormatRecord(const FixData& fix, BOOL signedpos, char (&record)[RECORD_SIZE], DWORD* length) {
+// hhmmss, as the settings ask. False when the receiver sent a shorter date or
+// time: its fields are not there to be read.
+bool FormatRecord(const FixData& fix, const LoggerSettings& settings, char (&record)[RECORD_SIZE], DWORD* length) {
+  const BOOL signedpos = settings.signedpos;
   const char* d = fix.fixDate;
   const char* t = fix.fixTime;
   if (strlen(d) < 6 || strlen(t) < 6) return false;
@@ -135,7 +136,7 @@ void TrackWriter::DueRecord(LoggerState& state) {
   char record[RECORD_SIZE];
   DWORD length = 0;
   // Without a whole date and time nothing is written; the count stays, so the next complete cycle writes.
-  if (!FormatRecord(fix, settings.signedpos, record, &length)) return;
+  if (!FormatRecord(fix, settings, record, &length)) return;
 
   if (!AppendRecord(state, record, length)) return;
   state.lastLatitude = fix.latitude;
