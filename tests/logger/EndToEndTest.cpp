@@ -28,14 +28,7 @@
 namespace loggertest {
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    Sleep(10);
-  }
-  return true;
-}
+constexpr std::chrono::seconds kPatience{60};
 
 void SetDword(HKEY key, const WCHAR* name, DWORD value) {
   ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
@@ -173,14 +166,21 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
 
   RelayClient client(capture.size(), gate);
 
-  ASSERT_TRUE(WaitUntil([&] { return view.LastText(IDC_FIX_QUALITY) == u"GPS"; }));
+  ASSERT_TRUE(view.WaitFor([&] { return view.LastText(IDC_FIX_QUALITY) == u"GPS"; }, kPatience));
   const SYSTEMTIME start = {2008, 3, 0, 7, 9, 5, 2, 0};
   SetLocalTime(&start);
   TrackWriter::TimerTick(state, 1);
   EXPECT_TRUE(state.logging);
   client.Release();
 
-  EXPECT_TRUE(WaitUntil([&] { return view.Count("text", IDC_LATITUDE) == rmcCount; }))
+  // Every RMC shown, then a poll that found nothing more: the record the last
+  // RMC made due has been written by then.
+  const auto drained = [&] {
+    const std::vector<ViewOp> ops = view.Ops();
+    return view.Count("text", IDC_LATITUDE) == rmcCount && !ops.empty() &&
+           ops.back() == Show(IDC_RECEIVE_LAMP_IDLE, true);
+  };
+  EXPECT_TRUE(view.WaitFor(drained, kPatience))
       << "the logger saw " << view.Count("text", IDC_LATITUDE) << " of " << rmcCount << " RMC, the client read "
       << client.Read() << " of " << capture.size() << " bytes";
   client.Join();

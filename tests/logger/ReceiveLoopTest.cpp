@@ -18,14 +18,7 @@ using Operation = cehost::TestPort::Operation;
 
 const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    Sleep(5);
-  }
-  return true;
-}
+constexpr std::chrono::seconds kPatience{20};
 
 class ReceiveLoopTest : public ::testing::Test {
  protected:
@@ -138,18 +131,18 @@ TEST_F(ReceiveLoopTest, FailedStatusOrReadCountsAsAnEmptyPoll) {
 TEST_F(ReceiveLoopTest, ThreadPollsThePortUntilClosed) {
   ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
   EXPECT_NE(state.readerThread, nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return view.Shown(IDC_RECEIVE_LAMP_IDLE); }));
+  ASSERT_TRUE(view.WaitFor([&] { return view.Shown(IDC_RECEIVE_LAMP_IDLE); }, kPatience));
 
   port->Feed(kRmc.substr(0, 40));
-  ASSERT_TRUE(WaitUntil([&] { return view.Count(Show(IDC_RECEIVE_LAMP_DATA, true)) > 0; }));
+  ASSERT_TRUE(view.WaitFor([&] { return view.Count(Show(IDC_RECEIVE_LAMP_DATA, true)) > 0; }, kPatience));
   port->Feed(kRmc.substr(40));
-  ASSERT_TRUE(WaitUntil([&] { return view.LastText(IDC_LATITUDE) == u"N 48.1173000"; }));
-  ASSERT_TRUE(WaitUntil([&] { return view.Shown(IDC_RECEIVE_LAMP_IDLE); }));
+  ASSERT_TRUE(view.WaitFor([&] { return view.LastText(IDC_LATITUDE) == u"N 48.1173000"; }, kPatience));
+  ASSERT_TRUE(view.WaitFor([&] { return view.Shown(IDC_RECEIVE_LAMP_IDLE); }, kPatience));
 
   // Opening again stops the running thread first; the exclusive port opens anew.
   ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
   port->Feed(Sentence("GPGSA,A,2"));
-  ASSERT_TRUE(WaitUntil([&] { return view.LastText(IDC_FIX_TYPE) == u"2D"; }));
+  ASSERT_TRUE(view.WaitFor([&] { return view.LastText(IDC_FIX_TYPE) == u"2D"; }, kPatience));
 
   CloseTapPort(state);
   EXPECT_EQ(state.readerThread, nullptr);

@@ -27,6 +27,23 @@ std::string Describe(const std::vector<ViewOp>& ops) {
 void RecordingView::Add(const ViewOp& op) {
   std::lock_guard<std::mutex> lock(mutex_);
   ops_.push_back(op);
+  ++addedCount_;
+  added_.notify_all();
+}
+
+bool RecordingView::WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    unsigned long long seen;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      seen = addedCount_;
+    }
+    // The condition reads the view, so it runs without the lock.
+    if (condition()) return true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!added_.wait_until(lock, deadline, [&] { return addedCount_ != seen; })) return false;
+  }
 }
 
 std::vector<ViewOp> RecordingView::Ops() const {

@@ -4,6 +4,9 @@
 
 #include <LoggerView.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -59,12 +62,17 @@ class RecordingView : public LoggerView {
   // The text last set on a control; "<none>" when it never was.
   std::u16string LastText(int id) const;
   bool Shown(int id) const;  // as last shown or hidden; false when never
+  // Waits until the condition on the view holds, looking again after each
+  // operation; false when it still does not at the limit.
+  bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) const;
 
  private:
   void Add(const ViewOp& op);
 
   mutable std::mutex mutex_;
+  mutable std::condition_variable added_;
   std::vector<ViewOp> ops_;
+  unsigned long long addedCount_ = 0;  // every operation ever added, cleared or not
 };
 
 }  // namespace loggertest
