@@ -79,6 +79,16 @@ int RmcLines(const std::string& capture, BOOL anytalker) {
   return count;
 }
 
+// Wendra in its own folder, with the run's settings.
+void Configure(LoggerState& state, const Settings& run) {
+  wcscpy(state.appDir, TEXT("\\Program Files\\Wendra\\"));
+  state.timerId = 1;
+  state.settings.interval = run.interval;
+  state.settings.writecache = run.writecache;
+  state.settings.anytalker = run.anytalker;
+  state.settings.signedpos = run.signedpos;
+}
+
 // A navigation program reading the relay port COM6: as fast as it can, for
 // at most 60 s, until it has read `size` bytes; it holds back at `gate` until
 // released.
@@ -155,12 +165,7 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
 
   RecordingView view;
   LoggerState state(view);
-  wcscpy(state.appDir, TEXT("\\Program Files\\Wendra\\"));
-  state.timerId = 1;
-  state.settings.interval = run.interval;
-  state.settings.writecache = run.writecache;
-  state.settings.anytalker = run.anytalker;
-  state.settings.signedpos = run.signedpos;
+  Configure(state, run);
   ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
   TrackWriter::StartLogging(state);
 
