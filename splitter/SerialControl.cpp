@@ -113,6 +113,16 @@ SERIAL_DEV_STATUS TapStatus(PortContext* tap, const BYTE* out) {
   return status;
 }
 
+// A process notice that its sender is exiting. A notice without its record
+// is answered like any other, and nothing is read from a buffer that is not
+// there.
+bool ProcessExiting(const Buffers& io) {
+  if (!io.in || io.inSize != sizeof(DEVICE_PSL_NOTIFY)) return false;
+  DEVICE_PSL_NOTIFY notify;
+  memcpy(&notify, io.in, sizeof notify);
+  return notify.dwSize == sizeof(DEVICE_PSL_NOTIFY) && notify.dwFlags == DLL_PROCESS_EXITING;
+}
+
 // The relay's status: ClearCommError's two results in the caller's record.
 BOOL RelayStatus(SourcePort& port, const Buffers& io) {
   SERIAL_DEV_STATUS status;
@@ -148,18 +158,9 @@ BOOL COM_IOControl(DWORD_PTR hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwL
   const Buffers io{pBufIn, dwLenIn, pBufOut, dwLenOut, pdwActualOut};
 
   switch (dwCode) {
-    case IOCTL_PSL_NOTIFY: {  // I == sizeof(DEVICE_PSL_NOTIFY), else taken and ignored
-      // A notice without its record is answered like any other: TRUE, and
-      // nothing is read from a buffer that is not there.
-      if (pBufIn && dwLenIn == sizeof(DEVICE_PSL_NOTIFY)) {
-        DEVICE_PSL_NOTIFY notify;
-        memcpy(&notify, pBufIn, sizeof notify);
-        if (notify.dwSize == sizeof(DEVICE_PSL_NOTIFY) && notify.dwFlags == DLL_PROCESS_EXITING && relay) {
-          port->Close();
-        }
-      }
+    case IOCTL_PSL_NOTIFY:  // I == sizeof(DEVICE_PSL_NOTIFY), else taken and ignored
+      if (relay && ProcessExiting(io)) port->Close();
       return TRUE;
-    }
 
     // Escape functions, no buffers.
     case IOCTL_SERIAL_SET_BREAK_ON: return Escape(relay, port, SETBREAK);

@@ -42,6 +42,20 @@ bool Settable(const DCB& dcb) {
          dcb.StopBits <= TWOSTOPBITS;
 }
 
+// A caller's buffer that is there and holds at least `need` bytes.
+bool Holds(const BYTE* buffer, DWORD size, DWORD need) { return buffer != nullptr && size >= need; }
+
+BOOL InvalidParameter() {
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+// A query's success, with the size of its answer where the caller asked for it.
+BOOL Answered(DWORD* returned, DWORD size) {
+  if (returned) *returned = size;
+  return TRUE;
+}
+
 }  // namespace
 
 SerialPort::SerialPort(std::unique_ptr<PortSource> source) : source_(std::move(source)) {
@@ -261,10 +275,7 @@ DWORD SerialPort::Seek(DWORD_PTR, LONG, DWORD) {
 }
 
 BOOL SerialPort::WaitForEvent(std::unique_lock<std::mutex>& lock, OpenRecord& open, DWORD* mask) {
-  if (eventMask_ == 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (eventMask_ == 0) return InvalidParameter();
   const unsigned generation = maskGeneration_;
   changed_.wait(lock, [&] { return (events_ & eventMask_) != 0 || maskGeneration_ != generation || Ended(open); });
   // A new mask, or the end of the open, ends the wait with no event.
@@ -294,26 +305,16 @@ BOOL SerialPort::IOControl(DWORD_PTR openContext, DWORD code, BYTE* in, DWORD in
   return Control(lock, *open, code, in, inSize, out, outSize, returned);
 }
 
+// Control lines go to the source without the port's lock held.
+BOOL SerialPort::ApplyLines(std::unique_lock<std::mutex>& lock) {
+  const bool dtr = dtr_;
+  const bool rts = rts_;
+  lock.unlock();
+  return source_->SetControlLines(dtr, rts);
+}
+
 BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, DWORD code, BYTE* in,
                          DWORD inSize, BYTE* out, DWORD outSize, DWORD* returned) {
-  auto needIn = [&](DWORD size) { return in != nullptr && inSize >= size; };
-  auto needOut = [&](DWORD size) { return out != nullptr && outSize >= size; };
-  auto answer = [&](DWORD size) {
-    if (returned) *returned = size;
-    return TRUE;
-  };
-  auto invalid = [] {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  };
-  // Control lines go to the source without the port's lock held.
-  auto lines = [&]() {
-    const bool dtr = dtr_;
-    const bool rts = rts_;
-    lock.unlock();
-    return source_->SetControlLines(dtr, rts);
-  };
-
   switch (code) {
     case IOCTL_SERIAL_SET_BREAK_ON:
       breakOn_ = true;
@@ -323,27 +324,27 @@ BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, D
       return TRUE;
     case IOCTL_SERIAL_SET_DTR:
       dtr_ = true;
-      return lines();
+      return ApplyLines(lock);
     case IOCTL_SERIAL_CLR_DTR:
       dtr_ = false;
-      return lines();
+      return ApplyLines(lock);
     case IOCTL_SERIAL_SET_RTS:
       rts_ = true;
-      return lines();
+      return ApplyLines(lock);
     case IOCTL_SERIAL_CLR_RTS:
       rts_ = false;
-      return lines();
+      return ApplyLines(lock);
     case IOCTL_SERIAL_SET_XOFF:
     case IOCTL_SERIAL_SET_XON:
     case IOCTL_SERIAL_ENABLE_IR:
     case IOCTL_SERIAL_DISABLE_IR:
       return TRUE;
     case IOCTL_SERIAL_GET_WAIT_MASK:
-      if (!needOut(sizeof(DWORD))) return invalid();
+      if (!Holds(out, outSize, sizeof(DWORD))) return InvalidParameter();
       Store(out, eventMask_);
-      return answer(sizeof(DWORD));
+      return Answered(returned, sizeof(DWORD));
     case IOCTL_SERIAL_SET_WAIT_MASK: {
-      if (!needIn(sizeof(DWORD))) return invalid();
+      if (!Holds(in, inSize, sizeof(DWORD))) return InvalidParameter();
       DWORD mask;
       std::memcpy(&mask, in, sizeof mask);
       eventMask_ = mask;
@@ -353,42 +354,42 @@ BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, D
       return TRUE;
     }
     case IOCTL_SERIAL_WAIT_ON_MASK: {
-      if (!needOut(sizeof(DWORD))) return invalid();
+      if (!Holds(out, outSize, sizeof(DWORD))) return InvalidParameter();
       DWORD mask = 0;
       if (!WaitForEvent(lock, open, &mask)) return FALSE;
       Store(out, mask);
-      return answer(sizeof(DWORD));
+      return Answered(returned, sizeof(DWORD));
     }
     case IOCTL_SERIAL_GET_COMMSTATUS: {
-      if (!needOut(sizeof(SERIAL_DEV_STATUS))) return invalid();
+      if (!Holds(out, outSize, sizeof(SERIAL_DEV_STATUS))) return InvalidParameter();
       SERIAL_DEV_STATUS status{};
       status.Errors = errors_;
       status.ComStat.cbInQue = static_cast<DWORD>(count_);
       errors_ = 0;
       Store(out, status);
-      return answer(sizeof status);
+      return Answered(returned, sizeof status);
     }
     case IOCTL_SERIAL_GET_MODEMSTATUS: {
-      if (!needOut(sizeof(DWORD))) return invalid();
+      if (!Holds(out, outSize, sizeof(DWORD))) return InvalidParameter();
       lock.unlock();
       const DWORD status = source_->ModemStatus();
       Store(out, status);
-      return answer(sizeof(DWORD));
+      return Answered(returned, sizeof(DWORD));
     }
     case IOCTL_SERIAL_GET_PROPERTIES:
-      if (!needOut(sizeof(COMMPROP))) return invalid();
+      if (!Holds(out, outSize, sizeof(COMMPROP))) return InvalidParameter();
       Store(out, Properties(kQueueSize));
-      return answer(sizeof(COMMPROP));
+      return Answered(returned, sizeof(COMMPROP));
     case IOCTL_SERIAL_SET_TIMEOUTS:
-      if (!needIn(sizeof(COMMTIMEOUTS))) return invalid();
+      if (!Holds(in, inSize, sizeof(COMMTIMEOUTS))) return InvalidParameter();
       std::memcpy(&timeouts_, in, sizeof timeouts_);
       return TRUE;
     case IOCTL_SERIAL_GET_TIMEOUTS:
-      if (!needOut(sizeof(COMMTIMEOUTS))) return invalid();
+      if (!Holds(out, outSize, sizeof(COMMTIMEOUTS))) return InvalidParameter();
       Store(out, timeouts_);
-      return answer(sizeof(COMMTIMEOUTS));
+      return Answered(returned, sizeof(COMMTIMEOUTS));
     case IOCTL_SERIAL_PURGE: {
-      if (!needIn(sizeof(DWORD))) return invalid();
+      if (!Holds(in, inSize, sizeof(DWORD))) return InvalidParameter();
       DWORD flags;
       std::memcpy(&flags, in, sizeof flags);
       if (flags & PURGE_RXCLEAR) head_ = count_ = 0;
@@ -400,23 +401,23 @@ BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, D
     }
     case IOCTL_SERIAL_SET_QUEUE_SIZE:
       // The input queue of the UART driver is fixed; the sizes are advice.
-      if (!needIn(sizeof(SERIAL_QUEUE_SIZES))) return invalid();
+      if (!Holds(in, inSize, sizeof(SERIAL_QUEUE_SIZES))) return InvalidParameter();
       return TRUE;
     case IOCTL_SERIAL_IMMEDIATE_CHAR: {
-      if (!needIn(1)) return invalid();
+      if (!Holds(in, inSize, 1)) return InvalidParameter();
       const BYTE byte = in[0];
       lock.unlock();
       return source_->Transmit(&byte, 1);
     }
     case IOCTL_SERIAL_GET_DCB:
-      if (!needOut(sizeof(DCB))) return invalid();
+      if (!Holds(out, outSize, sizeof(DCB))) return InvalidParameter();
       Store(out, dcb_);
-      return answer(sizeof(DCB));
+      return Answered(returned, sizeof(DCB));
     case IOCTL_SERIAL_SET_DCB: {
-      if (!needIn(sizeof(DCB))) return invalid();
+      if (!Holds(in, inSize, sizeof(DCB))) return InvalidParameter();
       DCB dcb;
       std::memcpy(&dcb, in, sizeof dcb);
-      if (!Settable(dcb)) return invalid();
+      if (!Settable(dcb)) return InvalidParameter();
       lock.unlock();
       if (!source_->ApplyState(dcb)) return FALSE;
       lock.lock();
@@ -425,7 +426,7 @@ BOOL SerialPort::Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, D
       return TRUE;
     }
     default:
-      return invalid();
+      return InvalidParameter();
   }
 }
 

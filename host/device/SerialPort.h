@@ -54,6 +54,7 @@ class SerialPort : public StreamDevice, public PortReceiver {
   size_t TakeWithin(std::unique_lock<std::mutex>& lock, const OpenRecord& open, BYTE* out, size_t count,
                     const COMMTIMEOUTS& timeouts);
   BOOL WaitForEvent(std::unique_lock<std::mutex>& lock, OpenRecord& open, DWORD* mask);
+  BOOL ApplyLines(std::unique_lock<std::mutex>& lock);
   BOOL Control(std::unique_lock<std::mutex>& lock, OpenRecord& open, DWORD code, BYTE* in, DWORD inSize,
                BYTE* out, DWORD outSize, DWORD* returned);
 
