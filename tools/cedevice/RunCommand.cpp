@@ -43,7 +43,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 // Wendra's settings, read by Wendra's own reader from the device's file, so
 // the run follows the ports and the folder Wendra uses. A file that cannot
 // be read leaves the defaults, as in Wendra, and the run says so.
