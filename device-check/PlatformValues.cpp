@@ -60,8 +60,8 @@ static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS");
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT");
 static_assert(sizeof(SERIAL_DEV_STATUS) == 16, "SERIAL_DEV_STATUS");
 static_assert(sizeof(SERIAL_QUEUE_SIZES) == 8, "SERIAL_QUEUE_SIZES");
-// Two DWORDs and two handles: 16 bytes on the device, whose handles are 32-bit.
-static_assert(sizeof(DEVICE_PSL_NOTIFY) == 2 * sizeof(DWORD) + 2 * sizeof(HANDLE), "DEVICE_PSL_NOTIFY");
-static_assert(sizeof(HANDLE) != 4 || sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY on the device");
+// dwSize, dwFlags and the device's 32-bit process and thread: 16 bytes, on
+// the device and on a 64-bit host alike.
+static_assert(sizeof(DEVICE_PSL_NOTIFY) == 16, "DEVICE_PSL_NOTIFY");
 
 }  // namespace

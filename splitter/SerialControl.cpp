@@ -22,6 +22,11 @@ namespace {
 
 constexpr DWORD EOF_FLAG = 0x20;  // fEof in the COMSTAT flags word
 
+// The process-exit notice as the device manager sends it: dwSize, dwFlags,
+// the process and the thread, 32 bits each.
+constexpr DWORD PSL_NOTIFY_SIZE = 16;
+static_assert(sizeof(DEVICE_PSL_NOTIFY) == PSL_NOTIFY_SIZE, "DEVICE_PSL_NOTIFY");
+
 BOOL InvalidParameter() {
   SetLastError(ERROR_INVALID_PARAMETER);
   return FALSE;
@@ -117,10 +122,10 @@ SERIAL_DEV_STATUS TapStatus(PortContext* tap, const BYTE* out) {
 // is answered like any other, and nothing is read from a buffer that is not
 // there.
 bool ProcessExiting(const Buffers& io) {
-  if (!io.in || io.inSize != sizeof(DEVICE_PSL_NOTIFY)) return false;
+  if (!io.in || io.inSize != PSL_NOTIFY_SIZE) return false;
   DEVICE_PSL_NOTIFY notify;
   memcpy(&notify, io.in, sizeof notify);
-  return notify.dwSize == sizeof(DEVICE_PSL_NOTIFY) && notify.dwFlags == DLL_PROCESS_EXITING;
+  return notify.dwSize == PSL_NOTIFY_SIZE && notify.dwFlags == DLL_PROCESS_EXITING;
 }
 
 // The relay's status: ClearCommError's two results in the caller's record.
@@ -158,7 +163,7 @@ BOOL COM_IOControl(DWORD_PTR hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwL
   const Buffers io{pBufIn, dwLenIn, pBufOut, dwLenOut, pdwActualOut};
 
   switch (dwCode) {
-    case IOCTL_PSL_NOTIFY:  // I == sizeof(DEVICE_PSL_NOTIFY), else taken and ignored
+    case IOCTL_PSL_NOTIFY:  // I == 16 bytes, else taken and ignored
       if (relay && ProcessExiting(io)) port->Close();
       return TRUE;
 

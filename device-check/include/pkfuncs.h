@@ -31,9 +31,12 @@ FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 // process exits; the desktop has no such request.
 #define IOCTL_PSL_NOTIFY CTL_CODE(FILE_DEVICE_PSL, 255, METHOD_NEITHER, FILE_ANY_ACCESS)
 
+// The SDK declares the process and thread as HANDLEs, which are 32 bits on
+// the device; as DWORDs the record keeps the device's 16 bytes in a 64-bit
+// build too.
 typedef struct _DEVICE_PSL_NOTIFY {
   DWORD dwSize;
   DWORD dwFlags;
-  HANDLE hProc;
-  HANDLE hThread;
+  DWORD hProc;
+  DWORD hThread;
 } DEVICE_PSL_NOTIFY, *PDEVICE_PSL_NOTIFY;

@@ -395,8 +395,7 @@ void DeviceManager::ProcessExited(ProcessId process) {
     }
   }
   for (const auto& open : held) {
-    DEVICE_PSL_NOTIFY notify{sizeof(DEVICE_PSL_NOTIFY), DLL_PROCESS_EXITING,
-                             reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(process)), nullptr};
+    DEVICE_PSL_NOTIFY notify{sizeof(DEVICE_PSL_NOTIFY), DLL_PROCESS_EXITING, process, 0};
     CallGuard guard(*open->record);
     if (guard.Entered()) {
       open->record->device->IOControl(open->context, IOCTL_PSL_NOTIFY, reinterpret_cast<BYTE*>(&notify),

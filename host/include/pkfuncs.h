@@ -12,11 +12,14 @@
 // process exits.
 #define IOCTL_PSL_NOTIFY CTL_CODE(FILE_DEVICE_PSL, 255, METHOD_NEITHER, FILE_ANY_ACCESS)
 
+// The device's 16 bytes in every build: its process and thread handles are
+// 32-bit values (a process's handle is its id), so they travel as DWORDs
+// and the record keeps its size on a 64-bit host.
 typedef struct _DEVICE_PSL_NOTIFY {
   DWORD dwSize;
   DWORD dwFlags;
-  HANDLE hProc;  // the process that exits: on the device its handle is its id
-  HANDLE hThread;
+  DWORD hProc;
+  DWORD hThread;
 } DEVICE_PSL_NOTIFY, *PDEVICE_PSL_NOTIFY;
 
 extern "C" {

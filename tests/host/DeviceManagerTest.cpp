@@ -132,6 +132,41 @@ TEST_P(DeviceManagerTest, BuiltInKeysAreActivatedAtBoot) {
   EXPECT_TRUE(SubKeys(u"Drivers\\Active").empty());
 }
 
+// The process-exit notice as a program of the platform sends it, 16 bytes
+// laid out by hand: the relay gives up its real port for DLL_PROCESS_EXITING
+// (4) and keeps it for any other reason.
+TEST_P(DeviceManagerTest, TheProcessExitNoticeOfThePlatformsSizeClosesTheRelaysRealPort) {
+  WriteKey(kRelayKey, u"Ravelink.Dll", 6);
+  ASSERT_NE(INVALID_HANDLE_VALUE, ActivateDevice(kRelayKey, 0));
+  HANDLE relay = CreateFileW(u"COM6:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, relay);
+  COMMTIMEOUTS now{MAXDWORD, 0, 0, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(relay, &now));
+  auto relayed = [&](const std::string& bytes) {
+    device_->Port("COM5:")->Feed(bytes);
+    char buffer[64] = {};
+    DWORD done = 0;
+    EXPECT_TRUE(ReadFile(relay, buffer, sizeof buffer, &done, nullptr));
+    return std::string(buffer, done);
+  };
+  auto notify = [&](DWORD flags) {
+    const DWORD words[4] = {16, flags, 0x1234, 0x5678};
+    BYTE record[16];
+    std::memcpy(record, words, sizeof record);
+    return DeviceIoControl(relay, IOCTL_PSL_NOTIFY, record, sizeof record, nullptr, 0, nullptr, nullptr);
+  };
+
+  EXPECT_TRUE(notify(5));
+  EXPECT_EQ("$GPGGA\r\n", relayed("$GPGGA\r\n"));
+  DCB dcb{};
+  EXPECT_TRUE(GetCommState(relay, &dcb));
+
+  EXPECT_TRUE(notify(DLL_PROCESS_EXITING));
+  EXPECT_EQ("", relayed("$GPRMC\r\n"));
+  EXPECT_FALSE(GetCommState(relay, &dcb));
+  CloseHandle(relay);
+}
+
 CETEST_ON_BOTH_LINKS(DeviceManagerTest);
 
 }  // namespace

@@ -173,18 +173,25 @@ TEST_F(SerialControlTest, RequestsOutsideTheSerialSetAreRefusedSilently) {
 }
 
 TEST_F(SerialControlTest, ProcessExitNoticeClosesTheRelaysRealPort) {
-  DEVICE_PSL_NOTIFY notice{sizeof notice, 5, reinterpret_cast<HANDLE>(1), reinterpret_cast<HANDLE>(1)};
-  std::vector<BYTE> in(sizeof notice);
-  std::memcpy(in.data(), &notice, sizeof notice);
+  // The platform's record, laid out by hand: dwSize 16, dwFlags, process, thread.
+  DWORD notice[4] = {16, 5, 1, 1};
+  std::vector<BYTE> in(16);
+  std::memcpy(in.data(), notice, 16);
   EXPECT_TRUE(Control(relay_, IOCTL_PSL_NOTIFY, &in, nullptr, nullptr));
   Relay(relay_, "still open");
 
   // A notice whose record is missing is answered and not read.
-  EXPECT_TRUE(DeviceIoControl(relay_, IOCTL_PSL_NOTIFY, nullptr, sizeof notice, nullptr, 0, nullptr, nullptr));
+  EXPECT_TRUE(DeviceIoControl(relay_, IOCTL_PSL_NOTIFY, nullptr, 16, nullptr, 0, nullptr, nullptr));
   Relay(relay_, "still open");
 
-  notice.dwFlags = DLL_PROCESS_EXITING;
-  std::memcpy(in.data(), &notice, sizeof notice);
+  // A record of another size is not the notice, whatever it says.
+  notice[1] = DLL_PROCESS_EXITING;
+  std::vector<BYTE> longer(24, 0);
+  std::memcpy(longer.data(), notice, 16);
+  EXPECT_TRUE(Control(relay_, IOCTL_PSL_NOTIFY, &longer, nullptr, nullptr));
+  Relay(relay_, "still open");
+
+  std::memcpy(in.data(), notice, 16);
   EXPECT_TRUE(Control(tap_, IOCTL_PSL_NOTIFY, &in, nullptr, nullptr));
   EXPECT_TRUE(Control(relay_, IOCTL_PSL_NOTIFY, &in, nullptr, nullptr));
   Gps().Feed("after exit");

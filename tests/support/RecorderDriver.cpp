@@ -50,7 +50,7 @@ BOOL REC_IOControl(DWORD_PTR, DWORD code, BYTE* in, DWORD inSize, BYTE*, DWORD, 
     DEVICE_PSL_NOTIFY notice;
     std::memcpy(&notice, in, sizeof notice);
     if (notice.dwFlags == DLL_PROCESS_EXITING) {
-      const std::string pid = std::to_string(reinterpret_cast<ULONG_PTR>(notice.hProc));
+      const std::string pid = std::to_string(notice.hProc);
       Record(u"notify " + std::u16string(pid.begin(), pid.end()));
     }
   }
