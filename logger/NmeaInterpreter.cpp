@@ -60,11 +60,13 @@ void CountDown(LONG& counter) {
 }
 
 // "$GP", or with anytalker "$" and any two upper-case letters (GN, GL, GA,
-// BD, ...): the sentence type follows. A shorter header stops at its zero.
+// BD, ...): the sentence type follows. In NMEA 0183 a "P" after the "$"
+// begins a proprietary sentence ($PGRMC, $PGRME), never a talker, whatever
+// its name ends with. A shorter header stops at its zero.
 bool KnownTalker(const char* header, BOOL anyTalker) {
   if (header[0] != '$') return false;
   if (!anyTalker) return header[1] == 'G' && header[2] == 'P';
-  return header[1] >= 'A' && header[1] <= 'Z' && header[2] >= 'A' && header[2] <= 'Z';
+  return header[1] >= 'A' && header[1] <= 'Z' && header[1] != 'P' && header[2] >= 'A' && header[2] <= 'Z';
 }
 
 }  // namespace

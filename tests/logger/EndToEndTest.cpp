@@ -63,16 +63,18 @@ struct Settings {
   LONG interval;
   LONG writecache;
   const char* expected;  // empty: no record
+  bool proprietary = false;  // the capture with proprietary sentences mixed in
 };
 
 void PrintTo(const Settings& s, std::ostream* out) {
   *out << s.capture << ", anytalker " << s.anytalker << ", signedpos " << s.signedpos << ", interval " << s.interval
-       << ", writecache " << s.writecache << ", " << s.expected;
+       << ", writecache " << s.writecache << ", " << s.expected << (s.proprietary ? ", proprietary" : "");
 }
 
-// The lines the reading takes as RMC: each sets the latitude text once.
+// The lines the reading takes as RMC: each sets the latitude text once. A
+// "P" after the "$" begins a proprietary sentence.
 int RmcLines(const std::string& capture, BOOL anytalker) {
-  const std::regex rmc(anytalker ? "^\\$[A-Z]{2}RMC," : "^\\$GPRMC,");
+  const std::regex rmc(anytalker ? "^\\$[A-OQ-Z][A-Z]RMC," : "^\\$GPRMC,");
   std::istringstream lines(capture);
   int count = 0;
   for (std::string line; std::getline(lines, line);) count += std::regex_search(line, rmc) ? 1 : 0;
@@ -142,7 +144,14 @@ class EndToEndTest : public ::testing::TestWithParam<Settings> {};
 
 TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   const Settings run = GetParam();
-  const std::string capture = ReadTestData(run.capture);
+  cetest::TempDir root;
+  std::string capture = ReadTestData(run.capture);
+  std::string replayed = std::string(CE_TEST_DATA) + "/" + run.capture;
+  if (run.proprietary) {
+    capture = WithProprietarySentences(capture);
+    root.Write("mixed.nmea", capture);
+    replayed = root.Path() + "/mixed.nmea";
+  }
   const std::string expected = *run.expected ? ReadTestData(run.expected) : "";
   // The client holds back after the first GGA with a fix until logging runs,
   // so the log starts at the same sentence on every run.
@@ -151,12 +160,11 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   const int rmcCount = RmcLines(capture, run.anytalker);
 
   ResetProcessWide();
-  cetest::TempDir root;
   cetest::InstallDriver(root.Path(), RAVELINK_DLL);
   root.Write("Program Files/Wendra/keep", "");
   cehost::BootOptions options;
   options.root = root.Path();
-  options.ports = {"COM5:=replay:" + std::string(CE_TEST_DATA) + "/" + run.capture + "@3"};
+  options.ports = {"COM5:=replay:" + replayed + "@3"};
   options.clock = "2008-03-07T09:05:02";
   std::string error;
   auto device = cehost::InProcessDevice::Boot(options, &error);
@@ -208,13 +216,18 @@ INSTANTIATE_TEST_SUITE_P(
         Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", TRUE, TRUE, 1, 1, "drive-tokyo.interval1.anytalker.txt"},
         Settings{"gnss-santiago.nmea", "$GPGGA,120010.00", FALSE, TRUE, 1, 1, ""},
         Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, FALSE, 1, 2, "gnss-santiago.interval1.txt"},
-        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, TRUE, 2, 0, "gnss-santiago.interval2.signed.txt"}),
+        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, TRUE, 2, 0, "gnss-santiago.interval2.signed.txt"},
+        // Proprietary sentences named like ours change nothing of the track.
+        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, FALSE, 1, 1, "gnss-santiago.interval1.txt", true},
+        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", TRUE, TRUE, 1, 1, "drive-tokyo.interval1.anytalker.txt",
+                 true}),
     [](const ::testing::TestParamInfo<Settings>& info) {
       std::string name = info.param.capture;
       name = name.substr(0, name.find('.'));
       name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
       return name + (info.param.anytalker ? "AnyTalker" : "") + (info.param.signedpos ? "Signed" : "") + "Interval" +
-             std::to_string(info.param.interval) + "WriteCache" + std::to_string(info.param.writecache);
+             std::to_string(info.param.interval) + "WriteCache" + std::to_string(info.param.writecache) +
+             (info.param.proprietary ? "Proprietary" : "");
     });
 
 }  // namespace

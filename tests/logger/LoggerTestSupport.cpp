@@ -26,6 +26,26 @@ std::string Sentence(const std::string& body) {
   return "$" + body + tail;
 }
 
+std::string WithProprietarySentences(const std::string& capture) {
+  const std::string pgrmc = Sentence("PGRMC,A,218.8,100,6378137.000,298.257223563,0.0,0.0,0.0,A,3,1,1,4,30");
+  const std::string pgrme = Sentence("PGRME,15.0,M,45.0,M,25.0,M");
+  const std::string pxgga = Sentence("PXGGA,235959.00,0100.0000,N,00100.0000,E,2,04,9.9,999.9,M,0.0,M,,");
+  const std::string pxgsa = Sentence("PXGSA,A,1,,,,,,,,,,,,,99.9,99.9,99.9");
+  std::string mixed;
+  size_t at = 0;
+  while (at < capture.size()) {
+    const size_t end = capture.find('\n', at);
+    const std::string line = capture.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+    at += line.size();
+    const std::string type = line.size() > 6 ? line.substr(3, 3) : "";
+    if (type == "RMC") mixed += pgrmc;
+    mixed += line;
+    if (type == "GGA") mixed += pgrme;
+    if (type == "GSA") mixed += pxgga + pxgsa;
+  }
+  return mixed;
+}
+
 void Interpret(NmeaInterpreter& interpreter, LoggerState& state, const std::string& text) {
   std::vector<char> chunk(text.begin(), text.end());
   chunk.push_back('\0');

@@ -14,6 +14,12 @@ std::string Printable(const std::u16string& text);
 // "$" + body + "*" + checksum + CR LF, as a receiver sends it.
 std::string Sentence(const std::string& body);
 
+// The capture with proprietary sentences of a receiver mixed in, each
+// named like one of ours: Garmin's $PGRMC before every RMC and $PGRME after
+// every GGA, and a made-up $PXGGA and $PXGSA after every GSA. Read as any
+// talker it must give what the capture gives.
+std::string WithProprietarySentences(const std::string& capture);
+
 // Hands text to the interpreter as the receive loop does: a zero-terminated,
 // writable chunk.
 void Interpret(NmeaInterpreter& interpreter, LoggerState& state, const std::string& text);

@@ -37,12 +37,15 @@ struct Outcome {
   }
 };
 
-// A fresh interpreter and state fed the chunks in turn.
-Outcome RunChunks(const std::vector<std::string>& chunks, BOOL anytalker = FALSE) {
+// A fresh interpreter and state fed the chunks in turn. Logging, due
+// records blink the lamp but are never written.
+Outcome RunChunks(const std::vector<std::string>& chunks, BOOL anytalker = FALSE, BOOL logging = FALSE) {
   ResetProcessWide();
   RecordingView view;
   LoggerState state(view);
   state.settings.anytalker = anytalker;
+  state.settings.interval = -1;
+  state.logging = logging;
   auto interpreter = std::make_unique<NmeaInterpreter>();
   for (const std::string& chunk : chunks) Interpret(*interpreter, state, chunk);
   const FixData& f = state.fix;
@@ -268,6 +271,29 @@ TEST_F(InterpreterTest, CombinedTalkerCaptureSplitAtEveryByteGivesTheSameOutcome
   const Outcome original = RunChunks({capture});
   EXPECT_EQ(original.latitude, 0.0);
   EXPECT_EQ(original.maxSpeed, 0.0);
+}
+
+// A proprietary sentence begins with "$P" and names no talker: one whose
+// name ends in RMC, GGA or GSA is no position, with anytalker on or off.
+TEST_F(InterpreterTest, ProprietarySentencesAreIgnoredWhateverTheirNames) {
+  const std::string capture = ReadTestData("gnss-santiago.nmea");
+  const std::string mixed = WithProprietarySentences(capture);
+  ASSERT_NE(mixed.find("$PGRMC,"), std::string::npos);
+  ASSERT_NE(mixed.find("$PXGGA,"), std::string::npos);
+  for (BOOL anytalker : {FALSE, TRUE}) {
+    const Outcome clean = RunChunks({capture}, anytalker, TRUE);
+    EXPECT_TRUE(RunChunks({mixed}, anytalker, TRUE) == clean) << "anytalker " << anytalker;
+    if (anytalker) {
+      EXPECT_GT(std::count(clean.ops.begin(), clean.ops.end(), Show(IDC_LOG_LAMP_BLINK, true)), 5);
+    }
+  }
+  // A proprietary sentence alone changes nothing.
+  state.settings.anytalker = TRUE;
+  Feed(Sentence("PGRMC,A,218.8,100,6378137.000,298.257223563,0.0,0.0,0.0,A,3,1,1,4,30") +
+       Sentence("PXGGA,235959.00,0100.0000,N,00100.0000,E,2,04,9.9,999.9,M,0.0,M,,") +
+       Sentence("PXGSA,A,3,,,,,,,,,,,,,99.9,99.9,99.9"));
+  EXPECT_TRUE(view.Ops().empty()) << Describe(view.Ops());
+  EXPECT_EQ(state.cycleCounter, 0);
 }
 
 TEST_F(InterpreterTest, ChunkWithTwoAndAHalfSentencesKeepsTheHalf) {
