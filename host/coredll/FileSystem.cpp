@@ -378,7 +378,11 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
   DWORD error = CopyBytes(in, out);
   ::close(in);
   if (::close(out) != 0 && error == 0) error = ErrorFromErrno(errno);
-  return error ? Fail(error) : TRUE;
+  if (!error) return TRUE;
+  // A copy that fails leaves no target behind, as on the device: a truncated
+  // file under the target's name would pass for a whole one.
+  ::unlink(to.c_str());
+  return Fail(error);
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {

@@ -75,6 +75,28 @@ TEST_F(DiskFullTest, AWriteTheDiskCannotTakeLeavesNothingOfItself) {
   EXPECT_EQ("0123456789abcde", dir_.Read("track.txt"));
 }
 
+// A copy the disk cannot take whole leaves no target, not even the one it
+// was to replace, and keeps the reason: a truncated driver under its name
+// would never be installed again.
+TEST_F(DiskFullTest, ACopyTheDiskCannotTakeWholeLeavesNoTarget) {
+  Boot();
+  dir_.Write("Ravelink.Dll", std::string(200000, 'd'));
+  dir_.Write("Windows/Old.Dll", "old");
+  {
+    FileSizeLimit full(100000);
+    ASSERT_TRUE(full.Ok());
+    for (const char16_t* target : {u"\\Windows\\Ravelink.Dll", u"\\Windows\\Old.Dll"}) {
+      SetLastError(kSentinel);
+      EXPECT_FALSE(CopyFileW(u"\\Ravelink.Dll", target, FALSE));
+      EXPECT_EQ(ERROR_DISK_FULL, GetLastError());
+    }
+    EXPECT_FALSE(dir_.Exists("Windows/Ravelink.Dll"));
+    EXPECT_FALSE(dir_.Exists("Windows/Old.Dll"));
+  }
+  EXPECT_TRUE(QUIETLY(CopyFileW(u"\\Ravelink.Dll", u"\\Windows\\Ravelink.Dll", FALSE)));
+  EXPECT_EQ(dir_.Read("Ravelink.Dll"), dir_.Read("Windows/Ravelink.Dll"));
+}
+
 // A card that is full to its last file: a new file cannot be made. Needs a
 // file system of its own, a tmpfs mounted as the device's storage card,
 // which only root may mount.

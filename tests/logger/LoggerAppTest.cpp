@@ -2,6 +2,7 @@
 // hand-over to the running copy, across real processes on a served device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,44 @@ TEST(LoggerAppTest, InstallsTheDriverWhenItsFileIsMissing) {
   }
   EXPECT_TRUE(WaitForPlace(device.Trace(), 0, 100, 58, 50));
   EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE; }),
+            0)
+      << "the receive loop polls the tap";
+  Press(FindTitle(kTitle), IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+}
+
+// A card that fills while the driver is copied: nothing of it is left under
+// its name, so the next start, with room, installs it whole and reads the tap.
+TEST(LoggerAppTest, ADriverTheCardCouldNotTakeIsInstalledWholeAtTheNextStart) {
+  WendraDevice device;
+  const std::string source = device.HostPath("Program Files/Wendra/Ravelink.Dll");
+  const std::string installed = device.HostPath("Windows/Ravelink.Dll");
+  const size_t room = std::filesystem::file_size(source) / 2;
+  const pid_t full = device.Start("Wendra", 0, "", room);
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  EXPECT_FALSE(std::filesystem::exists(installed));
+  EXPECT_TRUE(RelayActivations().empty());
+  const auto trace = ReadTrace(device.Trace());
+  ASSERT_EQ(Count(trace, "msgbox"), 1);
+  for (const auto& e : trace) {
+    if (e.op == "msgbox") {
+      EXPECT_EQ(e.Get("text"), "シリアルポートのオープンに失敗しました。\n");
+    }
+  }
+  Press(FindTitle(kTitle), IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(full, 10000), 0);
+
+  const pid_t wendra = device.Start("Wendra", 1);
+  ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", 1)));
+  ASSERT_TRUE(std::filesystem::exists(installed));
+  std::ifstream a(source, std::ios::binary), b(installed, std::ios::binary);
+  EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), std::istreambuf_iterator<char>(),
+                         std::istreambuf_iterator<char>(b), std::istreambuf_iterator<char>()))
+      << "the driver is installed whole";
+  EXPECT_EQ(RelayActivations(), std::vector<DWORD>{0});
+  EXPECT_EQ(Count(ReadTrace(device.Trace("Wendra", 1)), "msgbox"), 0);
+  EXPECT_GE(WaitForEntry(device.Trace("Wendra", 1),
+                         [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE; }),
             0)
       << "the receive loop polls the tap";
   Press(FindTitle(kTitle), IDC_EXIT);

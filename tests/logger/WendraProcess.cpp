@@ -86,7 +86,7 @@ void WendraDevice::RemoveSettings(const std::string& name) {
   fs::remove(HostPath(std::string(kAppDir) + "/" + name + ".cfg"));
 }
 
-pid_t WendraDevice::Start(const std::string& name, int run, const std::string& display) {
+pid_t WendraDevice::Start(const std::string& name, int run, const std::string& display, size_t fileSizeLimit) {
   std::vector<std::string> environment{"CEDEVICE_ROOT=" + Root(), "CE_UI_TRACE=" + Trace(name, run)};
   if (display.empty()) {
     environment.push_back("CE_UI=headless");
@@ -94,7 +94,15 @@ pid_t WendraDevice::Start(const std::string& name, int run, const std::string& d
     // GTK keeps caches for the process's life, which the leak checker would count.
     environment.insert(environment.end(), {"CE_UI=gtk", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
   }
-  const pid_t pid = cetest::Spawn({HostPath(std::string(kAppDir) + "/" + name)}, environment);
+  std::vector<std::string> command;
+  if (fileSizeLimit > 0) {
+    // A write past the limit then fails (EFBIG) instead of ending the program
+    // with SIGXFSZ, whose ignoring survives the exec; the limit is in blocks of 512.
+    command = {"/bin/sh", "-c",
+               "trap '' XFSZ; ulimit -f " + std::to_string((fileSizeLimit + 511) / 512) + "; exec \"$0\""};
+  }
+  command.push_back(HostPath(std::string(kAppDir) + "/" + name));
+  const pid_t pid = cetest::Spawn(command, environment);
   if (pid > 0) started_.push_back(pid);
   return pid;
 }

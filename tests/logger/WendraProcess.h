@@ -48,8 +48,11 @@ class WendraDevice {
   void Install(const std::string& name, const std::string& settings);
   void RemoveSettings(const std::string& name);
   // Starts the program; its window trace goes to the file Trace(name, run).
-  // Headless unless a display is given, then in a GTK window on it.
-  pid_t Start(const std::string& name = "Wendra", int run = 0, const std::string& display = "");
+  // Headless unless a display is given, then in a GTK window on it. With a
+  // file size limit, no file the program writes grows past it, as on a card
+  // that fills.
+  pid_t Start(const std::string& name = "Wendra", int run = 0, const std::string& display = "",
+              size_t fileSizeLimit = 0);
   std::string Trace(const std::string& name = "Wendra", int run = 0) const;
   std::string HostPath(const std::string& relative) const { return Root() + "/" + relative; }
 
