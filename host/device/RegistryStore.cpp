@@ -120,31 +120,41 @@ void RegistryStore::CreateVolatileKey(const std::u16string& key) {
 }
 
 // Writes the registry file whole: a new file beside the old one, flushed to
-// disk, then renamed over it.
-LONG RegistryStore::Commit(const Key& changed) {
-  if (file_.empty() || changed.isVolatile) return ERROR_SUCCESS;
+// disk, renamed over it, and the folder flushed, so the rename survives a
+// power loss too. Until the rename nothing has changed; once it is done, the
+// file holds the change even when the folder's flush fails, which is then
+// answered as the error it is.
+LONG RegistryStore::Commit(const Key& changed, bool* kept) {
+  *kept = file_.empty() || changed.isVolatile;
+  if (*kept) return ERROR_SUCCESS;
   const std::string text = WriteRegistryText(*root_);
   const std::string temp = file_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return static_cast<LONG>(ErrorFromErrno(errno));
-  size_t written = 0;
-  while (written < text.size()) {
+  int err = 0;
+  for (size_t written = 0; written < text.size() && !err;) {
     const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return static_cast<LONG>(ErrorFromErrno(err));
+    if (n >= 0) {
+      written += static_cast<size_t>(n);
+    } else if (errno != EINTR) {
+      err = errno;
     }
-    written += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), file_.c_str()) != 0) {
-    const int err = errno;
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && ::rename(temp.c_str(), file_.c_str()) != 0) err = errno;
+  if (err) {
     ::unlink(temp.c_str());
     return static_cast<LONG>(ErrorFromErrno(err));
   }
-  return ERROR_SUCCESS;
+  *kept = true;
+  const size_t slash = file_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file_.substr(0, slash);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return static_cast<LONG>(ErrorFromErrno(errno));
+  if (::fsync(dir) != 0) err = errno;
+  ::close(dir);  // read-only: its close has nothing to report
+  return err ? static_cast<LONG>(ErrorFromErrno(err)) : ERROR_SUCCESS;
 }
 
 LONG RegistryStore::OpenKey(const std::u16string& key) const {
@@ -164,11 +174,10 @@ LONG RegistryStore::CreateKey(const std::u16string& key, DWORD* disposition) {
   }
   auto previous = Clone(*root_);
   Key* current = root_->Make(parts);
-  const LONG result = Commit(*current);
-  if (result != ERROR_SUCCESS) {
-    root_ = std::move(previous);
-    return result;
-  }
+  bool kept;
+  const LONG result = Commit(*current, &kept);
+  if (!kept) root_ = std::move(previous);
+  if (result != ERROR_SUCCESS) return result;
   if (disposition) *disposition = REG_CREATED_NEW_KEY;
   return ERROR_SUCCESS;
 }
@@ -200,8 +209,9 @@ LONG RegistryStore::SetValue(const std::u16string& key, const std::u16string& na
   } else {
     found->values.push_back(std::move(fresh));
   }
-  const LONG result = Commit(*found);
-  if (result != ERROR_SUCCESS) root_ = std::move(previous);
+  bool kept;
+  const LONG result = Commit(*found, &kept);
+  if (!kept) root_ = std::move(previous);
   return result;
 }
 
@@ -218,8 +228,9 @@ LONG RegistryStore::DeleteValue(const std::u16string& key, const std::u16string&
       break;
     }
   }
-  const LONG result = Commit(*found);
-  if (result != ERROR_SUCCESS) root_ = std::move(previous);
+  bool kept;
+  const LONG result = Commit(*found, &kept);
+  if (!kept) root_ = std::move(previous);
   return result;
 }
 
@@ -241,8 +252,9 @@ LONG RegistryStore::DeleteKey(const std::u16string& key) {
     }
   }
   Key persistent;  // the change touches the file: commit as a persistent key
-  const LONG result = Commit(persistent);
-  if (result != ERROR_SUCCESS) root_ = std::move(previous);
+  bool kept;
+  const LONG result = Commit(persistent, &kept);
+  if (!kept) root_ = std::move(previous);
   return result;
 }
 

@@ -62,7 +62,9 @@ class RegistryStore {
 
  private:
   Key* Find(const std::u16string& key) const;
-  LONG Commit(const Key& changed);
+  // Saves the registry after a change; kept tells whether the file now
+  // holds it, so the caller keeps it in memory too.
+  LONG Commit(const Key& changed, bool* kept);
 
   std::string file_;
   mutable std::mutex mutex_;
