@@ -150,16 +150,19 @@ bool RemoteDevice::Call(FrameWriter& request, FrameReader* answer) {
 
 namespace {
 
-// Buffers larger than a frame can carry are refused before anything is sent.
+// Why a call cannot travel in one frame, or 0 when it can: it is refused
+// before anything is sent, so the link stays up for the program's other
+// calls. A control request's declared sizes travel even for a buffer that is
+// absent, and its input and output go in the same frame.
 template <Op op, typename Args>
-bool TooLarge(const Args& args) {
+DWORD TooLarge(const Args& args) {
   if constexpr (op == Op::ReadDevice || op == Op::WriteDevice) {
-    return std::get<2>(args) > kMaxTransfer;
+    return std::get<2>(args) > kMaxTransfer ? ERROR_NOT_ENOUGH_MEMORY : 0;
   } else if constexpr (op == Op::IoControlDevice) {
     const auto& [file, code, in, inSize, out, outSize, returned] = args;
-    return (in && inSize > kMaxTransfer) || (out && outSize > kMaxTransfer);
+    return uint64_t{inSize} + outSize > kMaxTransfer ? ERROR_INVALID_PARAMETER : 0;
   } else {
-    return false;
+    return 0;
   }
 }
 
@@ -169,8 +172,8 @@ template <Op op, typename R, typename... A>
 R RemoteDevice::Relay(A&... args) {
   const auto call = std::forward_as_tuple(args...);
   if constexpr (op == Op::ReadDevice || op == Op::WriteDevice) *std::get<3>(call) = 0;  // nothing moved yet
-  if (TooLarge<op>(call)) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  if (const DWORD refusal = TooLarge<op>(call)) {
+    SetLastError(refusal);
     return R();
   }
   FrameWriter& request = Request(op);

@@ -51,6 +51,49 @@ TEST_F(DeviceServerTest, AProgramsEndReachesItsDriversBeforeTheirClose) {
   }
 }
 
+// Room for what a driver reads starts zeroed: one that claims bytes it never
+// wrote hands the program zeros, never what the device's memory held, such as
+// the bytes of the read before.
+TEST_F(DeviceServerTest, BytesADriverClaimsButNeverWroteReachTheProgramAsZeros) {
+  BootWithRecorder();
+  HANDLE recorder = CreateFileW(u"REC1:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, recorder);
+  std::string bytes(600, '\xAA');
+  DWORD done = 0;
+  ASSERT_TRUE(ReadFile(recorder, bytes.data(), 600, &done, nullptr));
+  EXPECT_EQ(std::string(600, 'Z'), bytes);
+  ASSERT_TRUE(DeviceIoControl(recorder, 0x00220001, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  bytes.assign(600, '\xAA');
+  ASSERT_TRUE(ReadFile(recorder, bytes.data(), 600, &done, nullptr));
+  EXPECT_EQ(600u, done);
+  EXPECT_EQ(std::string(600, '\0'), bytes);
+  CloseHandle(recorder);
+}
+
+// A control request larger than a frame can carry, counting the declared
+// size of a buffer that is absent, fails alone: the program's link to its
+// device stays up.
+TEST_F(DeviceServerTest, AControlRequestTooLargeForAFrameFailsAloneAndTheLinkStays) {
+  BootWithRecorder();
+  HANDLE recorder = CreateFileW(u"REC1:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, recorder);
+  std::vector<BYTE> in(cehost::kMaxTransfer / 2 + 1), out(cehost::kMaxTransfer / 2 + 1);
+  DWORD returned = kSentinel;
+  SetLastError(kSentinel);
+  EXPECT_FALSE(DeviceIoControl(recorder, 0x1234, nullptr, 0, nullptr, 0xFFFFFFF0u, &returned, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  SetLastError(kSentinel);
+  EXPECT_FALSE(DeviceIoControl(recorder, 0x1234, in.data(), static_cast<DWORD>(in.size()), out.data(),
+                               static_cast<DWORD>(out.size()), &returned, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+
+  // The same thread's next calls reach the device.
+  EXPECT_TRUE(QUIETLY(DeviceIoControl(recorder, 0x1234, in.data(), static_cast<DWORD>(in.size()), out.data(),
+                                      static_cast<DWORD>(out.size() - 2), &returned, nullptr)));
+  EXPECT_EQ(ERROR_SUCCESS, Query(u"Recorder", u"Calls").result);
+  CloseHandle(recorder);
+}
+
 TEST_F(DeviceServerTest, AProgramAnnouncesItselfOnce) {
   Boot();  // the test is a program of the device now
   const int again = cehost::ConnectSocket(dir_.Path());

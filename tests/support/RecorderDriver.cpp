@@ -1,7 +1,9 @@
 // Recorder.Dll: a stream driver for tests of the device manager's calls into
 // drivers. Prefix REC. It keeps what reaches it, in order, under
 // HKLM\Recorder as the text value Calls: "open", "notify PID" for a
-// process-exit notice, "close".
+// process-exit notice, "close". Its reads fill the buffer with 'Z'; after
+// the control request REC_CLAIM they answer the count asked for and write
+// nothing, as a faulty driver might.
 #include <pkfuncs.h>
 #include <windows.h>
 
@@ -28,6 +30,9 @@ void Record(const std::u16string& call) {
   RegCloseKey(key);
 }
 
+constexpr DWORD REC_CLAIM = 0x00220001;
+bool claiming = false;  // one test program at a time
+
 }  // namespace
 
 extern "C" {
@@ -45,7 +50,16 @@ BOOL REC_Close(DWORD_PTR) {
   return TRUE;
 }
 
+DWORD REC_Read(DWORD_PTR, void* buffer, DWORD count) {
+  if (!claiming) std::memset(buffer, 'Z', count);
+  return count;
+}
+
 BOOL REC_IOControl(DWORD_PTR, DWORD code, BYTE* in, DWORD inSize, BYTE*, DWORD, DWORD*) {
+  if (code == REC_CLAIM) {
+    claiming = true;
+    return TRUE;
+  }
   if (code == IOCTL_PSL_NOTIFY && in && inSize == sizeof(DEVICE_PSL_NOTIFY)) {
     DEVICE_PSL_NOTIFY notice;
     std::memcpy(&notice, in, sizeof notice);
