@@ -222,6 +222,7 @@ DWORD DeviceManager::Activate(const std::u16string& key, DWORD clientInfo) {
     registry_.DeleteKey(record->activeKey);
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.erase(std::remove(devices_.begin(), devices_.end(), record), devices_.end());
+    devicesGone_.notify_all();
     SetLastError(error);
     return 0;
   };
@@ -242,16 +243,21 @@ DWORD DeviceManager::Activate(const std::u16string& key, DWORD clientInfo) {
   return record->id;
 }
 
-void DeviceManager::Remove(const std::shared_ptr<Record>& record) {
+bool DeviceManager::Remove(const std::shared_ptr<Record>& record) {
   {
     std::unique_lock<std::mutex> lock(record->mutex);
+    if (record->removed) return false;  // a DeactivateDevice and the shutdown, or two at once
     record->removed = true;
+    ++removalsWaiting_;
     record->idle.wait(lock, [&] { return record->calls.load() == 0; });
+    --removalsWaiting_;
   }
   if (record->device) record->device->Deinit();
   if (!record->activeKey.empty()) registry_.DeleteKey(record->activeKey);
   std::lock_guard<std::mutex> lock(mutex_);
   devices_.erase(std::remove(devices_.begin(), devices_.end(), record), devices_.end());
+  devicesGone_.notify_all();
+  return true;
 }
 
 BOOL DeviceManager::Deactivate(DWORD device) {
@@ -262,11 +268,11 @@ BOOL DeviceManager::Deactivate(DWORD device) {
       if (candidate->id == device && candidate->ready && candidate->library) record = candidate;
     }
   }
-  if (!record) {
+  // A device that another thread is taking away is gone already.
+  if (!record || !Remove(record)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  Remove(record);
   return TRUE;
 }
 
@@ -418,12 +424,24 @@ void DeviceManager::Shutdown() {
     CallGuard guard(*open->record);
     if (guard.Entered()) open->record->device->Close(open->context);
   }
+  // Last first; a device another thread is removing is waited for, so none
+  // is left when the shutdown returns.
   for (;;) {
     std::shared_ptr<Record> last;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (devices_.empty()) break;
-      last = devices_.back();
+      std::unique_lock<std::mutex> lock(mutex_);
+      auto unclaimed = [&] {
+        auto it = std::find_if(devices_.rbegin(), devices_.rend(),
+                               [](const std::shared_ptr<Record>& r) { return !r->removed.load(); });
+        return it == devices_.rend() ? nullptr : *it;
+      };
+      auto ready = [&] { return devices_.empty() || (last = unclaimed()); };
+      if (!ready()) {
+        ++removalsWaiting_;
+        devicesGone_.wait(lock, ready);
+        --removalsWaiting_;
+      }
+      if (!last) break;
     }
     Remove(last);
   }

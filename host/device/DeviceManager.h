@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -61,6 +62,11 @@ class DeviceManager {
   // Names of the devices that exist now.
   std::vector<std::u16string> DeviceNames() const;
 
+  // Threads that wait now for a device to be taken away: for the last call
+  // to leave its driver, or for another thread's removal to end. What the
+  // tests of those waits watch.
+  int RemovalsWaiting() const { return removalsWaiting_.load(); }
+
  private:
   struct Record;
   struct OpenFile;
@@ -74,7 +80,9 @@ class DeviceManager {
   // to 9. nullptr with ERROR_DEVICE_IN_USE.
   std::shared_ptr<Record> Reserve(const std::u16string& prefix, const DWORD* index);
   std::shared_ptr<DriverLibrary> LoadLibrary(const std::u16string& dll, const std::u16string& prefix);
-  void Remove(const std::shared_ptr<Record>& record);
+  // Deinitialises the device once no call is inside its driver and forgets
+  // it; false, doing nothing, when another thread removes it already.
+  bool Remove(const std::shared_ptr<Record>& record);
 
   RegistryStore& registry_;
 
@@ -82,6 +90,8 @@ class DeviceManager {
   DWORD nextId_ = 1;
   int nextActiveKey_ = 1;
   std::vector<std::shared_ptr<Record>> devices_;  // in activation order
+  std::condition_variable devicesGone_;           // a record left devices_
+  std::atomic<int> removalsWaiting_{0};
   std::map<DWORD, std::shared_ptr<OpenFile>> files_;
   std::map<std::u16string, std::weak_ptr<DriverLibrary>> libraries_;  // by lower-cased file name
 };

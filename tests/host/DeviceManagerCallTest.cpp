@@ -1,18 +1,19 @@
 // The device manager's count of calls inside a driver: a device is taken
-// away only when no thread is inside it any more.
+// away only when no thread is inside it any more, and only once.
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <windows.h>
 
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include <pkfuncs.h>
+
 #include "TempDir.h"
+#include "cehost/Device.h"
 #include "device/DeviceManager.h"
 #include "device/RegistryStore.h"
 
@@ -36,8 +37,8 @@ class HeldDevice : public cehost::StreamDevice {
   }
   BOOL Deinit() override {
     std::lock_guard<std::mutex> lock(mutex);
-    deinited = true;
-    deinitedWhileInside = inside;
+    ++deinits;
+    deinitedWhileInside = deinitedWhileInside || inside;
     changed.notify_all();
     return TRUE;
   }
@@ -46,62 +47,137 @@ class HeldDevice : public cehost::StreamDevice {
   std::condition_variable changed;
   bool inside = false;
   bool released = false;
-  bool deinited = false;
+  int deinits = 0;
   bool deinitedWhileInside = false;
 };
 
-// True when the thread is blocked (sleeping in the kernel).
-bool Blocked(pid_t thread) {
-  std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const auto end = line.rfind(')');
-  return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
-}
-
-TEST(DeviceManagerCallTest, ADeviceIsDeinitializedOnlyAfterTheLastCallInsideItReturns) {
-  cetest::TempDir dir;
-  cehost::RegistryStore registry(dir.Path() + "/registry");
-  cehost::DeviceManager manager(registry);
-  auto device = std::make_shared<HeldDevice>();
-  std::string error;
-  ASSERT_TRUE(manager.AddBuiltIn(u"TST1:", device, &error)) << error;
-  const DWORD file = manager.Open(1, u"TST1:", GENERIC_READ, 0);
-  ASSERT_NE(0u, file);
-
-  std::thread call([&] { manager.IoControl(1, file, 0x1234, nullptr, 0, nullptr, 0, nullptr); });
-  {
-    std::unique_lock<std::mutex> lock(device->mutex);
-    device->changed.wait(lock, [&] { return device->inside; });
-  }
-  std::atomic<pid_t> stopping{0};
-  std::thread stop([&] {
-    stopping = static_cast<pid_t>(::syscall(SYS_gettid));
-    manager.Shutdown();
-  });
-  // The call goes on once the shutdown waits for it, or has gone on without waiting.
+// Lets the held call return once this many threads wait for the device to
+// go, or once it was deinitialised without waiting (a fault the test reports).
+void ReleaseWhenWaitedFor(cehost::DeviceManager& manager, HeldDevice& device, int waiting) {
   for (;;) {
     {
-      std::lock_guard<std::mutex> lock(device->mutex);
-      if (device->deinited) break;
+      std::lock_guard<std::mutex> lock(device.mutex);
+      if (device.deinits > 0) break;
     }
-    if (stopping != 0 && Blocked(stopping)) break;
+    if (manager.RemovalsWaiting() >= waiting) break;
     std::this_thread::yield();
   }
-  {
-    std::lock_guard<std::mutex> lock(device->mutex);
-    device->released = true;
-    device->changed.notify_all();
+  std::lock_guard<std::mutex> lock(device.mutex);
+  device.released = true;
+  device.changed.notify_all();
+}
+
+class DeviceManagerCallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(manager_.AddBuiltIn(u"TST1:", device_, &error)) << error;
+    file_ = manager_.Open(1, u"TST1:", GENERIC_READ, 0);
+    ASSERT_NE(0u, file_);
+    call_ = std::thread([this] { manager_.IoControl(1, file_, 0x1234, nullptr, 0, nullptr, 0, nullptr); });
+    std::unique_lock<std::mutex> lock(device_->mutex);
+    device_->changed.wait(lock, [this] { return device_->inside; });
   }
-  call.join();
+  void TearDown() override {
+    {
+      std::lock_guard<std::mutex> lock(device_->mutex);
+      device_->released = true;
+      device_->changed.notify_all();
+    }
+    if (call_.joinable()) call_.join();
+  }
+
+  cetest::TempDir dir_;
+  cehost::RegistryStore registry_{dir_.Path() + "/registry"};
+  cehost::DeviceManager manager_{registry_};
+  std::shared_ptr<HeldDevice> device_ = std::make_shared<HeldDevice>();
+  DWORD file_ = 0;
+  std::thread call_;
+};
+
+TEST_F(DeviceManagerCallTest, ADeviceIsDeinitializedOnlyAfterTheLastCallInsideItReturns) {
+  std::thread stop([&] { manager_.Shutdown(); });
+  ReleaseWhenWaitedFor(manager_, *device_, 1);
+  call_.join();
   stop.join();
-  EXPECT_TRUE(device->deinited);
-  EXPECT_FALSE(device->deinitedWhileInside);
+  EXPECT_EQ(1, device_->deinits);
+  EXPECT_FALSE(device_->deinitedWhileInside);
 
   // The device is gone: its file with it.
   SetLastError(0xDEADBEEF);
-  EXPECT_FALSE(manager.IoControl(1, file, 0x1234, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_FALSE(manager_.IoControl(1, file_, 0x1234, nullptr, 0, nullptr, 0, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+// Two shutdowns at once (the device's own and a stop): one waits for the
+// call inside, the other for that removal, and Deinit runs once.
+TEST_F(DeviceManagerCallTest, TwoRemovalsOfOneDeviceDeinitializeItOnce) {
+  std::thread first([&] { manager_.Shutdown(); });
+  std::thread second([&] { manager_.Shutdown(); });
+  ReleaseWhenWaitedFor(manager_, *device_, 2);
+  call_.join();
+  first.join();
+  second.join();
+  EXPECT_EQ(1, device_->deinits);
+  EXPECT_FALSE(device_->deinitedWhileInside);
+}
+
+// Two DeactivateDevice calls of the relay at once, while a read waits inside
+// it: one takes the device away once the read is done, the other is told at
+// once, as for a device already gone.
+TEST(DeviceDeactivationTest, TheSecondOfTwoDeactivationsAtOnceFindsTheDeviceGone) {
+  cetest::TempDir dir;
+  cetest::InstallDriver(dir.Path(), RAVELINK_DLL);
+  cehost::BootOptions options;
+  options.root = dir.Path();
+  options.ports = {"COM5:=test"};
+  std::string error;
+  auto device = cehost::InProcessDevice::Boot(options, &error);
+  ASSERT_TRUE(device) << error;
+  ASSERT_TRUE(cetest::WriteRelayKey(6, 5, 7));
+  HANDLE relayDevice = ActivateDevice(u"Drivers\\BuiltIn\\Ravelink", 0);
+  ASSERT_NE(INVALID_HANDLE_VALUE, relayDevice);
+  HANDLE relay = CreateFileW(u"COM6:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, relay);
+  COMMTIMEOUTS untilRead{0, 0, 0, 0, 0};  // a read waits until its count has come
+  ASSERT_TRUE(SetCommTimeouts(relay, &untilRead));
+  std::promise<void> reading;
+  std::thread reader([&] {
+    char buffer[4];
+    DWORD done = 0;
+    reading.set_value();
+    ReadFile(relay, buffer, sizeof buffer, &done, nullptr);
+  });
+  reading.get_future().wait();
+
+  struct Answer {
+    BOOL ok;
+    DWORD error;
+  };
+  std::promise<Answer> firstAnswer;
+  std::atomic<bool> answered{false};
+  auto deactivate = [&] {
+    SetLastError(0xDEADBEEF);
+    const Answer answer{DeactivateDevice(relayDevice), GetLastError()};
+    if (!answered.exchange(true)) firstAnswer.set_value(answer);
+    return answer;
+  };
+  auto one = std::async(std::launch::async, deactivate);
+  auto two = std::async(std::launch::async, deactivate);
+  // Nothing but the read holds the first back: the second answers while it waits.
+  auto first = firstAnswer.get_future();
+  const bool inTime = first.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  EXPECT_TRUE(inTime) << "both deactivations waited for the read";
+  if (inTime) {
+    const Answer answer = first.get();
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), answer.error);
+  }
+  device->Port("COM5:")->Feed("$GPGGA\r\n");
+  reader.join();
+  const Answer a = one.get(), b = two.get();
+  EXPECT_EQ(1, (a.ok ? 1 : 0) + (b.ok ? 1 : 0));
+  CloseHandle(relay);
 }
 
 }  // namespace
