@@ -50,22 +50,26 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     if (!replaced) env.push_back(entry);
   }
   env.insert(env.end(), environment.begin(), environment.end());
-  const pid_t child = ::fork();
-  if (child != 0) return child;
+  // Made before the fork: the test's other threads may hold the allocator's
+  // lock then, so the child makes system calls only.
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<char*> envp;
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  if (!outputFile.empty()) {
-    const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) ::dup2(fd, 1);
+  const int out = outputFile.empty() ? -1 : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = errorFile.empty()        ? -1
+                  : errorFile == outputFile ? out
+                                            : ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t child = ::fork();
+  if (child != 0) {
+    if (out >= 0) ::close(out);
+    if (err >= 0 && err != out) ::close(err);
+    return child;
   }
-  if (!errorFile.empty()) {
-    const int fd = errorFile == outputFile ? 1 : ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) ::dup2(fd, 2);
-  }
+  if (out >= 0) ::dup2(out, 1);
+  if (err >= 0) ::dup2(err, 2);
   ::execve(args[0], args.data(), envp.data());
   ::_exit(127);
 }

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "CommandLine.h"
 #include "LoggerApp.h"
 #include "LoggerSettings.h"
@@ -34,8 +34,6 @@
 #include "common/DeviceRoot.h"
 #include "common/Utf.h"
 #include "resource.h"
-
-extern char** environ;
 
 namespace cedevice {
 
@@ -66,38 +64,6 @@ std::string DefaultRoot() {
   const char* home = std::getenv("HOME");
   const std::string base = data && *data ? data : std::string(home && *home ? home : "/tmp") + "/.local/share";
   return base + "/wendra/device";
-}
-
-// A child in a process group of its own, so a Ctrl-C at the terminal reaches
-// only this command, which ends the children in order; they also end if
-// this command dies. A given pipe end becomes the child's descriptor 3.
-pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                 const std::string& output, int pipeEnd = -1) {
-  const pid_t parent = ::getpid();
-  const pid_t child = ::fork();
-  if (child != 0) return child;
-  ::setpgid(0, 0);
-  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (::getppid() != parent) ::_exit(1);
-  sigset_t none;
-  sigemptyset(&none);
-  pthread_sigmask(SIG_SETMASK, &none, nullptr);
-  const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  if (fd >= 0) {
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-  }
-  if (pipeEnd >= 0) ::dup2(pipeEnd, 3);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.push_back(*e);
-  env.insert(env.end(), environment.begin(), environment.end());
-  std::vector<char*> args, envp;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  ::execve(args[0], args.data(), envp.data());
-  ::_exit(127);
 }
 
 bool Exited(pid_t child) {
