@@ -4,9 +4,8 @@
 
 #include <afxwin.h>
 
-// Application name + INSTANCE_SUFFIX: the instance mutex's name and the main window's title.
-constexpr WCHAR INSTANCE_SUFFIX[] = TEXT("@kelbrun<*+~#$>");
-constexpr int INSTANCE_SUFFIX_CHARS = sizeof INSTANCE_SUFFIX / sizeof INSTANCE_SUFFIX[0] - 1;
+#include "WendraNames.h"
+
 extern WCHAR InstanceName[MAX_PATH + INSTANCE_SUFFIX_CHARS];
 
 // Called for each top-level window, top of the stacking order first: sends

@@ -3,10 +3,9 @@
 // window, reads the trace and talks to its window through the device.
 #pragma once
 
-#include <LoggerApp.h>
 #include <ServedDevice.h>
 #include <TempDir.h>
-#include <resource.h>
+#include <WendraNames.h>
 #include <windows.h>
 
 #include <atomic>

@@ -22,10 +22,10 @@
 
 #include "ChildProcess.h"
 #include "CommandLine.h"
-#include "LoggerApp.h"
 #include "LoggerSettings.h"
 #include "LoggerState.h"
 #include "NullView.h"
+#include "WendraNames.h"
 #include "WendraStatus.h"
 #include "cehost/Device.h"
 #include "device/Device.h"
@@ -33,7 +33,6 @@
 #include "device/PortSource.h"
 #include "common/DeviceRoot.h"
 #include "common/Utf.h"
-#include "resource.h"
 
 namespace cedevice {
 
