@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace cehost {
 
@@ -79,11 +80,23 @@ bool TtySource::Configure(const DCB& dcb) {
   return ::tcsetattr(fd_, TCSANOW, &t) == 0;
 }
 
-bool TtySource::Start(PortReceiver& receiver) {
-  std::lock_guard<std::mutex> lock(mutex_);
+// Under mutex_: opens the line and gives it the settings it had, the DCB
+// and, when a client set them, the control lines.
+bool TtySource::OpenLine() {
   fd_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) return false;
-  if (!Configure(dcb_) || ::pipe2(wake_, O_CLOEXEC) != 0) {
+  if (!Configure(dcb_) || (linesSet_ && !SetLines(dtr_, rts_))) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
+}
+
+bool TtySource::Start(PortReceiver& receiver) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!OpenLine()) return false;
+  if (::pipe2(wake_, O_CLOEXEC) != 0) {
     ::close(fd_);
     fd_ = -1;
     return false;
@@ -109,7 +122,23 @@ void TtySource::Stop() {
   fd_ = -1;
 }
 
+// A receiver unplugged (a USB adapter pulled, the other end of a
+// pseudo-terminal closed) is waited for at the same path, as gpsd does, and
+// read on when it is back. Each change is said once on standard error.
 void TtySource::Run(PortReceiver& receiver) {
+  bool down = false;
+  while (Pump(receiver, &down)) {
+    if (!down) {
+      std::fprintf(stderr, "the receiver on %s hung up; waiting for it to come back\n", device_.c_str());
+      down = true;
+    }
+    if (!WaitForLine()) return;
+  }
+}
+
+// Reads the line until it hangs up (true, the line closed) or the source
+// stops (false). The first bytes after a hang-up say the receiver is back.
+bool TtySource::Pump(PortReceiver& receiver, bool* down) {
   BYTE buffer[1024];
   int line;
   int wake;
@@ -122,23 +151,49 @@ void TtySource::Run(PortReceiver& receiver) {
     pollfd fds[2] = {{line, POLLIN, 0}, {wake, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      return;
+      return false;
     }
-    if (fds[1].revents) return;
+    if (fds[1].revents) return false;
     const ssize_t n = ::read(line, buffer, sizeof buffer);
     if (n > 0) {
+      if (*down) {
+        std::fprintf(stderr, "the receiver on %s is back\n", device_.c_str());
+        *down = false;
+      }
       receiver.Receive(buffer, static_cast<size_t>(n));
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-      // The line hung up (a receiver unplugged, the other end of a
-      // pseudo-terminal closed): nothing more arrives on it.
-      return;
+      std::lock_guard<std::mutex> lock(mutex_);
+      ::close(fd_);
+      fd_ = -1;
+      return true;
     }
+  }
+}
+
+// Tries the path once a second until the line opens (true) or the source
+// stops (false). A second is no burden while nothing is plugged in, and a
+// receiver takes longer than that to start sending.
+bool TtySource::WaitForLine() {
+  int wake;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake = wake_[0];
+  }
+  for (;;) {
+    pollfd stop{wake, POLLIN, 0};
+    const int woken = ::poll(&stop, 1, 1000);
+    if (woken < 0 && errno != EINTR) return false;
+    if (woken > 0) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (OpenLine()) return true;
   }
 }
 
 BOOL TtySource::Transmit(const BYTE* data, DWORD size) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (fd_ < 0) return TRUE;  // not started: the port has never been opened
+  // Not started (the port has never been opened), or hung up: what a client
+  // writes goes nowhere, as to a receiver unplugged.
+  if (fd_ < 0) return TRUE;
   DWORD written = 0;
   while (written < size) {
     const ssize_t n = ::write(fd_, data + written, size - written);
@@ -171,16 +226,24 @@ BOOL TtySource::ApplyState(const DCB& dcb) {
   return TRUE;
 }
 
-BOOL TtySource::SetControlLines(bool dtr, bool rts) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (fd_ < 0) return TRUE;
+// Under mutex_, with the line open.
+bool TtySource::SetLines(bool dtr, bool rts) {
   const int set = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
   const int clear = (dtr ? 0 : TIOCM_DTR) | (rts ? 0 : TIOCM_RTS);
-  if ((set && ::ioctl(fd_, TIOCMBIS, &set) != 0 && !NoControlLines(errno)) ||
-      (clear && ::ioctl(fd_, TIOCMBIC, &clear) != 0 && !NoControlLines(errno))) {
+  return !((set && ::ioctl(fd_, TIOCMBIS, &set) != 0 && !NoControlLines(errno)) ||
+           (clear && ::ioctl(fd_, TIOCMBIC, &clear) != 0 && !NoControlLines(errno)));
+}
+
+// Kept while the line is closed, for the receiver that comes back.
+BOOL TtySource::SetControlLines(bool dtr, bool rts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fd_ >= 0 && !SetLines(dtr, rts)) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
+  linesSet_ = true;
+  dtr_ = dtr;
+  rts_ = rts;
   return TRUE;
 }
 
