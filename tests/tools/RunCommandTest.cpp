@@ -2,8 +2,11 @@
 // Ctrl-C, and refusing bad arguments before it starts anything.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -259,6 +262,126 @@ TEST_F(RunCommandTest, AMadeDeviceAndEverythingInItAreTheOwnersAlone) {
   EXPECT_NE(std::string::npos, said.find("chmod 700 " + open)) << said;
   EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n') - 1) << "one line besides the report: " << said;
   EXPECT_EQ(0755u, mode(open));
+}
+
+// A card that fills while Wendra copies its driver: the run still ends when
+// its time is up, and says why no relay port came, with what Wendra showed.
+// With room again, the next run installs the driver whole and logs.
+TEST_F(RunCommandTest, ARunWhoseDriverTheCardCouldNotTakeEndsOnTimeAndSaysWhy) {
+  PrepareRoot();
+  std::string output;
+  ASSERT_EQ(0, RunCommand({CEDEVICE_EXE, "install", "--root", Root()}, &output)) << output;
+  const std::string source = Root() + "/Program Files/Wendra/Ravelink.Dll";
+  const auto room = std::filesystem::file_size(source) / 2;
+  // Writes past the room fail (EFBIG) instead of ending the writer; ulimit counts blocks of 512.
+  const int status = RunCommand({"/bin/sh", "-c",
+                                 "trap '' XFSZ; ulimit -f " + std::to_string(room / 512) + "; exec \"$0\" \"$@\"",
+                                 CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=1", "--seconds", "8",
+                                 "--ui", "headless"},
+                                &output, 40000);
+  EXPECT_EQ(1, status) << "-1: the run did not end by itself\n" << output;
+  EXPECT_NE(std::string::npos,
+            output.find("cedevice run: no relay port COM6: appeared in 5 s; Wendra showed: "
+                        "\"シリアルポートのオープンに失敗しました。\"; its log is " + Root() + "/run.log\n"))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("no track file was written")) << output;
+  EXPECT_FALSE(std::filesystem::exists(Root() + "/Windows/Ravelink.Dll"));
+  EXPECT_EQ(0, ProcessesUsing(Root()));
+
+  ASSERT_EQ(0, RunCommand({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "sim:nofix=1", "--seconds", "8", "--ui",
+                           "headless"},
+                          &output, 60000))
+      << output;
+  EXPECT_EQ(dir_.Read("device/Program Files/Wendra/Ravelink.Dll"), dir_.Read("device/Windows/Ravelink.Dll"));
+  EXPECT_FALSE(Records(TrackFile(output)).empty()) << output;
+}
+
+// One burst of a receiver that moves north a little each second.
+std::string Burst(int second) {
+  auto sentence = [](const std::string& body) {
+    unsigned checksum = 0;
+    for (unsigned char c : body) checksum ^= c;
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
+    return "$" + body + tail;
+  };
+  char time[32], latitude[32];
+  std::snprintf(time, sizeof time, "12%02d%02d.00", second / 60 % 60, second % 60);
+  std::snprintf(latitude, sizeof latitude, "3539.%04d", 1000 + second);
+  const std::string t = time, lat = latitude;
+  return sentence("GPGGA," + t + "," + lat + ",N,13944.4874,E,1,08,1.0,45.3,M,39.4,M,,") +
+         sentence("GPGSA,A,3,02,04,09,12,,,,,,,,,2.0,1.0,1.7") +
+         sentence("GPRMC," + t + ",A," + lat + ",N,13944.4874,E,5.0,0.0,081226,,,A");
+}
+
+// A receiver on a pseudo-terminal, unplugged and plugged back at the same
+// path, as a user does with a USB receiver: the run says so once, and the
+// same track goes on with the records of the bursts after it.
+TEST_F(RunCommandTest, AReceiverPluggedBackGoesOnIntoTheSameTrack) {
+  PrepareRoot();
+  const std::string link = dir_.Path() + "/gps0";
+  int master = -1;
+  auto plugIn = [&] {
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B4800);
+    int slave = -1;
+    char name[128];
+    ASSERT_EQ(0, openpty(&master, &slave, name, &raw, nullptr));
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);  // the receiver's end is the test's alone
+    ::close(slave);
+    ::unlink(link.c_str());
+    ASSERT_EQ(0, ::symlink(name, link.c_str()));
+  };
+  ASSERT_NO_FATAL_FAILURE(plugIn());
+  const std::string out = dir_.Path() + "/run.out";
+  const pid_t run = Spawn({CEDEVICE_EXE, "run", "--root", Root(), "--gps", "tty:" + link + "@4800", "--ui",
+                           "headless"},
+                          {}, out, out);
+  const std::string folder = Root() + "/Program Files/Wendra";
+  auto records = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().extension() == ".txt") return Records(entry.path().string());
+    }
+    return std::vector<Record>();
+  };
+  // A receiver sends a burst a second; five a second keep the test short.
+  int second = 0;
+  auto sendUntil = [&](size_t count) {
+    for (int sent = 0; sent < 150 && records().size() < count; ++sent) {
+      const std::string burst = Burst(second++);
+      if (::write(master, burst.data(), burst.size()) != static_cast<ssize_t>(burst.size())) return false;
+      ::usleep(200000);
+    }
+    return records().size() >= count;
+  };
+  EXPECT_TRUE(sendUntil(3));
+  const size_t before = records().size();
+  ::close(master);
+  ::unlink(link.c_str());
+  EXPECT_TRUE(WaitUntil([&] {
+    std::ifstream in(out);
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return said.find("hung up") != std::string::npos;
+  }));
+  ASSERT_NO_FATAL_FAILURE(plugIn());
+  const int replugged = second;
+  EXPECT_TRUE(sendUntil(before + 3));
+  ::kill(run, SIGINT);
+  EXPECT_EQ(0, WaitExit(run, 30000));
+  ::close(master);
+
+  std::ifstream in(out);
+  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<Record> track = Records(TrackFile(output));
+  ASSERT_GE(track.size(), before + 3) << output;
+  char first[32];
+  std::snprintf(first, sizeof first, "12:%02d:%02d", replugged / 60 % 60, replugged % 60);
+  EXPECT_GE(track.back().time.substr(11, 8), std::string(first)) << "the last record is of a burst after the replug";
+  const std::string hungUp = "the receiver on " + link + " hung up; waiting for it to come back\n";
+  EXPECT_NE(std::string::npos, output.find(hungUp)) << output;
+  EXPECT_EQ(output.find(hungUp), output.rfind(hungUp)) << "said once: " << output;
+  EXPECT_EQ(0, ProcessesUsing(Root()));
 }
 
 TEST_F(RunCommandTest, BadArgumentsLeaveNoProcessAndNoDevice) {

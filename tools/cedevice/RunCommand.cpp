@@ -190,22 +190,22 @@ bool PrepareWendra(std::string* programDir, std::string* program) {
   return true;
 }
 
-// Wendra's window trace, which feeds the console line through a pipe so no
-// file grows with the run; a trace asked for with CE_UI_TRACE goes where
-// asked, and a run without a console line makes none.
+// Wendra's window trace, read through a pipe so no file grows with the run:
+// the console line shows it, and a run whose relay port never comes says
+// what Wendra showed. A trace asked for with CE_UI_TRACE goes where asked.
 struct WendraTrace {
-  std::string path;        // what the status reads, or empty
+  std::string path;        // what the status reads
   int pipe[2] = {-1, -1};  // when it reads a pipe: Wendra writes to pipe[1] as its descriptor 3
 
-  bool Open(bool console) {
+  bool Open() {
     const char* asked = std::getenv("CE_UI_TRACE");
     path = asked && *asked ? asked : "";
-    if (!path.empty() || !console) return true;
+    if (!path.empty()) return true;
     if (::pipe2(pipe, O_CLOEXEC) != 0) {
       std::fprintf(stderr, "cedevice run: cannot make a pipe: %s\n", std::strerror(errno));
       return false;
     }
-    // Room for minutes of steps, should the console stop reading for a while.
+    // Room for minutes of steps between two reads.
     ::fcntl(pipe[1], F_SETPIPE_SZ, 1 << 20);
     path = "/dev/fd/" + std::to_string(pipe[0]);
     return true;
@@ -213,8 +213,7 @@ struct WendraTrace {
   // What Wendra is started with.
   std::vector<std::string> Environment() const {
     if (pipe[1] >= 0) return {"CE_UI_TRACE=/dev/fd/3"};
-    if (!path.empty()) return {"CE_UI_TRACE=" + path};
-    return {};
+    return {"CE_UI_TRACE=" + path};
   }
 };
 
@@ -247,24 +246,43 @@ pid_t StartWendra(const std::string& program, const RunRequest& request, const W
   return wendra;
 }
 
-// Starts the client of the relay once Wendra has activated the driver (or
-// the device had it from boot): `cat`, or `pty` at the link asked for. -1
-// when Wendra ended or the run was stopped first.
+using Clock = std::chrono::steady_clock;
+
+// The client of the relay, once Wendra has activated the driver (or the
+// device had it from boot): `cat`, or `pty` at the link asked for. -1 when
+// Wendra ended, the run was stopped or its time was up first. A relay port
+// that has not come a few seconds after Wendra's start is reported once,
+// with what Wendra showed; the run goes on waiting for it until its end.
 pid_t StartRelayClient(cehost::Device& device, const std::u16string& relay, const RunRequest& request,
-                       pid_t wendra, Stopper& stopper, const std::string& log) {
+                       pid_t wendra, Stopper& stopper, Clock::time_point deadline, WendraStatus& status,
+                       const std::string& log) {
   auto relayExists = [&] {
     for (const auto& name : device.Manager().DeviceNames()) {
       if (cehost::EqualsNoCase(name, relay)) return true;
     }
     return false;
   };
-  while (!relayExists()) {
-    if (Exited(wendra) || stopper.WaitFor(std::chrono::milliseconds(50))) break;
-  }
   const std::string port = cehost::ToUtf8(relay);
+  const auto reportAt = Clock::now() + std::chrono::seconds(5);
+  bool reported = false;
+  while (!relayExists()) {
+    if (Exited(wendra) || Clock::now() >= deadline ||
+        stopper.WaitUntil(std::min(deadline, Clock::now() + std::chrono::milliseconds(50)))) {
+      break;
+    }
+    if (!reported && Clock::now() >= reportAt) {
+      status.Update();
+      std::fprintf(stderr, "cedevice run: no relay port %s appeared in 5 s; Wendra showed: %s; its log is %s\n",
+                   port.c_str(), status.Messages().c_str(), log.c_str());
+      reported = true;
+    }
+  }
   if (!relayExists()) {
-    std::fprintf(stderr, "cedevice run: Wendra ended or no relay port %s appeared; see %s\n", port.c_str(),
-                 log.c_str());
+    if (!reported) {
+      status.Update();
+      std::fprintf(stderr, "cedevice run: Wendra ended or no relay port %s appeared; Wendra showed: %s; see %s\n",
+                   port.c_str(), status.Messages().c_str(), log.c_str());
+    }
     return -1;
   }
   if (request.ptyLink.empty()) {
@@ -285,15 +303,16 @@ std::vector<std::string> TrackFolders(const std::string& programDir, const Logge
   return folders;
 }
 
-// The console line until the run's end: --seconds, Ctrl-C or Wendra's end.
-// Only the line needs a period; without it the run just waits.
-void ShowStatus(WendraStatus& status, long seconds, bool console, Stopper& stopper) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
+// The console line until the run's end: its deadline, Ctrl-C or Wendra's
+// end. Without a console the trace is still read now and then, so its pipe
+// never fills.
+void ShowStatus(WendraStatus& status, Clock::time_point deadline, bool console, Stopper& stopper) {
+  const auto period = console ? std::chrono::milliseconds(250) : std::chrono::milliseconds(5000);
   for (;;) {
-    const auto wake = console ? std::min(deadline, Clock::now() + std::chrono::milliseconds(250)) : deadline;
+    const auto wake = std::min(deadline, Clock::now() + period);
     if (stopper.WaitUntil(wake) || Clock::now() >= deadline) break;
     status.Update();
+    if (!console) continue;
     std::printf("\r%s\033[K", status.Line().c_str());
     std::fflush(stdout);
   }
@@ -329,12 +348,14 @@ int Run(int argc, char** argv) {
   WendraTrace trace;
   std::unique_ptr<cehost::InProcessDevice> device;
   std::unique_ptr<cehost::DeviceServer> server;
-  if (!trace.Open(console) || !BecomeDevice(request, settings.chgfromport, &device, &server)) return 1;
+  if (!trace.Open() || !BecomeDevice(request, settings.chgfromport, &device, &server)) return 1;
   std::thread serving([&server] { server->Run(); });
   Stopper stopper;
   StopOnSignals([&stopper] { stopper.Stop(); });
 
   const std::time_t started = std::time(nullptr);
+  const auto deadline =
+      request.seconds > 0 ? Clock::now() + std::chrono::seconds(request.seconds) : Clock::time_point::max();
   const std::string log = request.root + "/run.log";
   const pid_t wendra = StartWendra(program, request, trace, log);
   // Wendra's end stops the run at once, without a poll for it.
@@ -345,9 +366,9 @@ int Run(int argc, char** argv) {
     stopper.Stop();
   });
   const std::u16string relay = cehost::ToUtf16("COM" + std::to_string(settings.chgtoport) + ":");
-  const pid_t client = StartRelayClient(*device->Get(), relay, request, wendra, stopper, log);
   WendraStatus status(trace.path, TrackFolders(programDir, settings), started);
-  if (client > 0) ShowStatus(status, request.seconds, console, stopper);
+  const pid_t client = StartRelayClient(*device->Get(), relay, request, wendra, stopper, deadline, status, log);
+  if (client > 0) ShowStatus(status, deadline, console, stopper);
 
   ExitWendra(device->Get()->Windows());
   EndChild(wendra, 10000);

@@ -58,9 +58,24 @@ void WendraStatus::Apply(const std::string& line) {
     const int id = step.value("id", 0);
     if (op == "text") texts_[id] = step.value("text", "");
     if (op == "show" && id == IDC_RECEIVE_LAMP_DATA) receiving_ = step.value("shown", false);
+    if (op == "msgbox") messages_.push_back(step.value("text", ""));
   } catch (const nlohmann::json::type_error&) {
     // A step whose fields have other types than Wendra writes shows nothing.
   }
+}
+
+std::string WendraStatus::Messages() const {
+  if (messages_.empty()) return "no message";
+  std::string all;
+  for (const std::string& message : messages_) {
+    std::string line = message;
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    for (char& c : line) {
+      if (c == '\n' || c == '\r') c = ' ';
+    }
+    all += (all.empty() ? "\"" : ", \"") + line + "\"";
+  }
+  return all;
 }
 
 std::string WendraStatus::TrackFile() const {

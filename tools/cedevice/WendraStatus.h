@@ -24,6 +24,9 @@ class WendraStatus {
   // One line: receive lamp, fix type and quality, position, top speed,
   // records written, the track file.
   std::string Line() const;
+  // The texts of the message boxes Wendra showed, each in quotes, one after
+  // the other; "no message" when there were none.
+  std::string Messages() const;
   // The newest track file of this run and its records; empty when none.
   std::string TrackFile() const;
   long Records() const;
@@ -39,6 +42,7 @@ class WendraStatus {
   int fd_ = -1;
   std::string partial_;
   std::map<int, std::string> texts_;
+  std::vector<std::string> messages_;
   bool receiving_ = false;
 };
 
