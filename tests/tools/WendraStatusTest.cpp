@@ -36,4 +36,20 @@ TEST(WendraStatusTest, LineShowsTheReadOutsAndCountsTheRecords) {
   EXPECT_EQ(cedevice::WendraStatus::RecordCount(0), "0 records");
 }
 
+// What a run that cannot start quotes: each message box, its line ends as blanks.
+TEST(WendraStatusTest, MessagesAreTheTextsOfTheMessageBoxesInOrder) {
+  cetest::TempDir dir;
+  dir.Write("trace", "{\"ms\":1,\"op\":\"text\",\"id\":1015,\"text\":\"N 35.6581000\"}\n");
+  cedevice::WendraStatus status(dir.Path() + "/trace", {}, std::time(nullptr));
+  status.Update();
+  EXPECT_EQ(status.Messages(), "no message");
+  dir.Write("trace",
+            "{\"ms\":1,\"op\":\"text\",\"id\":1015,\"text\":\"N 35.6581000\"}\n"
+            "{\"ms\":2,\"op\":\"msgbox\",\"caption\":\"Wendra\",\"text\":\"a\\nb\\n\",\"style\":16}\n"
+            "{\"ms\":3,\"op\":\"msgbox\",\"caption\":\"Wendra\",\"text\":\"c\",\"style\":16}\n"
+            "{\"ms\":4,\"op\":\"msgbox\",\"text\":7}\n");
+  status.Update();
+  EXPECT_EQ(status.Messages(), "\"a b\", \"c\"");
+}
+
 }  // namespace
