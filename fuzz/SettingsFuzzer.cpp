@@ -1,9 +1,11 @@
 // Settings files as a person may have written them, in UTF-8 (with or
 // without its byte-order mark) or in code page 932, read by the logger from
 // a device's file system: nothing is read or written outside the line
-// buffer, every text setting ends inside its field, and every clamped
-// number is within its clamp.
+// buffer, every clamped number is within its clamp, every text setting ends
+// inside its field as the reader keeps values, and a key the file does not
+// name keeps its default.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +38,15 @@ struct Device {
   std::unique_ptr<cehost::InProcessDevice> device;
 };
 
-bool Ended(const WCHAR* text) { return std::find(text, text + SETTINGS_LINE_CHARS, 0) != text + SETTINGS_LINE_CHARS; }
+// A text ends inside its field and is what the reader keeps of a value: no
+// comment, no line end, no blank at either end.
+bool WellFormed(const WCHAR* text) {
+  const WCHAR* end = std::find(text, text + SETTINGS_LINE_CHARS, 0);
+  if (end == text + SETTINGS_LINE_CHARS) return false;
+  if (std::find_if(text, end, [](WCHAR c) { return c == '#' || c == '\n'; }) != end) return false;
+  auto blank = [](WCHAR c) { return c == ' ' || c == '\t'; };
+  return text == end || (!blank(text[0]) && !blank(end[-1]));
+}
 
 bool Within(LONG value, LONG low, LONG high) { return value >= low && value <= high; }
 
@@ -45,19 +55,59 @@ bool Within(LONG value, LONG low, LONG high) { return value >= low && value <= h
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Device device;
   static NullView view;
-  device.root.Write("Program Files/Wendra/Wendra.cfg", std::string(reinterpret_cast<const char*>(data), size));
+  const std::string file(reinterpret_cast<const char*>(data), size);
+  device.root.Write("Program Files/Wendra/Wendra.cfg", file);
   auto state = std::make_unique<LoggerState>(view);
   wcscpy(state->appDir, TEXT("\\Program Files\\Wendra\\"));
   LoadSettings(*state, TEXT("Wendra"));
   const LoggerSettings& s = state->settings;
+
+  // Every clamp holds.
+  if (!Within(s.minsizew, 1, 65) || !Within(s.minsizeh, 1, 53) || !Within(s.writecache, 0, 2)) std::abort();
+
+  // Every text ends inside its field, as the reader keeps it.
   for (const WCHAR* text : {s.btn1appname, s.btn1apppath, s.btn1appargv, s.btn2appname, s.btn2apppath,
                             s.btn2appargv, s.logdir}) {
-    if (!Ended(text)) std::abort();
+    if (!WellFormed(text)) std::abort();
   }
-  if (!Within(s.minsizew, 1, 65) || !Within(s.minsizeh, 1, 53) || !Within(s.writecache, 0, 2)) std::abort();
-  for (BOOL flag : {s.autominimize, s.topmost, s.rstcurrun, s.autostart, s.onlyactivatedriver, s.anytalker,
-                    s.signedpos}) {
-    if (flag != FALSE && flag != TRUE) std::abort();
+
+  // A key the file does not spell, in any case, leaves its setting at its
+  // default: nothing is read into another key's field. (Neither encoding
+  // makes ASCII letters of other bytes.)
+  std::string lowered = file;
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto absent = [&](const char* key) { return lowered.find(key) == std::string::npos; };
+  const LoggerSettings d;
+  const struct {
+    const char* key;
+    bool isDefault;
+  } fields[] = {
+      {"interval", s.interval == d.interval},
+      {"minposx", s.minposx == d.minposx},
+      {"minposy", s.minposy == d.minposy},
+      {"minsizew", s.minsizew == d.minsizew},
+      {"minsizeh", s.minsizeh == d.minsizeh},
+      {"autominimize", s.autominimize == d.autominimize},
+      {"topmost", s.topmost == d.topmost},
+      {"rstcurrun", s.rstcurrun == d.rstcurrun},
+      {"autostart", s.autostart == d.autostart},
+      {"btn1appname", s.btn1appname[0] == 0},
+      {"btn1apppath", s.btn1apppath[0] == 0},
+      {"btn1appargv", s.btn1appargv[0] == 0},
+      {"btn2appname", s.btn2appname[0] == 0},
+      {"btn2apppath", s.btn2apppath[0] == 0},
+      {"btn2appargv", s.btn2appargv[0] == 0},
+      {"chgfromport", s.chgfromport == d.chgfromport},
+      {"chgtoport", s.chgtoport == d.chgtoport},
+      {"monport", s.monport == d.monport},
+      {"logdir", s.logdir[0] == 0},
+      {"writecache", s.writecache == d.writecache},
+      {"onlyactivatedriver", s.onlyactivatedriver == d.onlyactivatedriver},
+      {"anytalker", s.anytalker == d.anytalker},
+      {"signedpos", s.signedpos == d.signedpos},
+  };
+  for (const auto& field : fields) {
+    if (absent(field.key) && !field.isDefault) std::abort();
   }
   return 0;
 }

@@ -63,19 +63,19 @@ INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM, LPARAM) {
 }
 
 // A window thread of the program: creates the test's dialog, first waits for
-// release when it is given (busy with something else, as a window thread
+// Release() when it is held (busy with something else, as a window thread
 // waiting for a worker is), then handles messages until WM_USER + 1 ends
 // the dialog.
 class DialogThread {
  public:
-  explicit DialogThread(HANDLE release = NULL) {
+  explicit DialogThread(bool held = false) : release_(held ? CreateEventW(NULL, TRUE, FALSE, NULL) : NULL) {
     std::promise<HWND> created;
-    owner_ = std::thread([this, &created, release] {
+    owner_ = std::thread([this, &created] {
       id = GetCurrentThreadId();
       HWND made =
           CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
       created.set_value(made);
-      if (release) WaitForSingleObject(release, INFINITE);
+      if (release_) WaitForSingleObject(release_, INFINITE);
       MSG msg;
       while (IsWindow(made) && GetMessageW(&msg, NULL, 0, 0)) {
         DispatchMessageW(&msg);
@@ -84,8 +84,15 @@ class DialogThread {
     });
     dialog = created.get_future().get();
   }
+  // A test that failed half-way still lets a held thread go and joins it.
   ~DialogThread() {
+    Release();
     if (owner_.joinable()) End();
+    if (release_) CloseHandle(release_);
+  }
+  // Lets a held thread go on to its messages.
+  void Release() {
+    if (release_) SetEvent(release_);
   }
   // Ends the dialog from this thread and waits for its thread.
   bool End() {
@@ -98,6 +105,7 @@ class DialogThread {
   HWND dialog = NULL;
 
  private:
+  const HANDLE release_;
   std::thread owner_;
 };
 
@@ -135,8 +143,7 @@ class WindowDeliveryTest : public WindowSystemTest {
 };
 
 TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
-  HANDLE release = CreateEventW(NULL, TRUE, FALSE, NULL);
-  DialogThread window(release);
+  DialogThread window(true);
   const HWND dialog = window.dialog;
   ASSERT_NE(dialog, HWND(NULL));
   HWND text = GetDlgItem(dialog, 100);
@@ -166,12 +173,11 @@ TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   // A sent message waits for the window thread and is handled there.
   auto answer = std::async(std::launch::async, [&] { return SendMessageW(dialog, WM_USER, 0, 0); });
   EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-  SetEvent(release);
+  window.Release();
   answer.get();
   EXPECT_EQ(handledOn, window.id);
   ASSERT_TRUE(window.End());
   EXPECT_FALSE(IsWindow(dialog));
-  CloseHandle(release);
 }
 
 TEST_P(WindowSystemTest, ShellExecuteFailsWithThePlatformsErrors) {

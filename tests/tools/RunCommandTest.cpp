@@ -149,7 +149,8 @@ TEST_F(RunCommandTest, AFreshDeviceLogsACombinedTalkerReceiverWithSignsThatGpsba
     EXPECT_NEAR(-70.66, record.longitude, 0.01) << record.time;
   }
 
-  ASSERT_TRUE(*GPSBABEL_EXE) << "gpsbabel is not installed; tools/install-dependencies.sh installs it";
+  ASSERT_TRUE(std::filesystem::exists(GPSBABEL_EXE)) << "gpsbabel is not installed (" << GPSBABEL_EXE
+                                                    << "); tools/install-dependencies.sh installs it";
   const std::string gpx = dir_.Path() + "/track.gpx";
   ASSERT_EQ(0, RunCommand({GPSBABEL_EXE, "-t", "-i", std::string("xcsv,style=") + WENDRA_STYLE, "-f", track, "-o",
                            "gpx", "-F", gpx},
