@@ -42,10 +42,11 @@ TEST_F(DeviceServerTest, AProgramsEndReachesItsDriversBeforeTheirClose) {
     const std::string ready = dir_.Path() + "/ready";
     ::unlink(ready.c_str());
     const pid_t program = Spawn({TEST_PROGRAM, "hold-open", "REC1:", ready}, {"CEDEVICE_ROOT=" + dir_.Path()});
-    ASSERT_TRUE(WaitUntil([&] { return dir_.Exists("ready"); }));
+    ASSERT_TRUE(WaitForChange(dir_.Path(), [&] { return dir_.Exists("ready"); }));
     ASSERT_EQ(0, ::kill(program, signal));
     WaitExit(program, 10000);
-    EXPECT_TRUE(WaitUntil([] { return Calls().find(u"close") != std::u16string::npos; })) << "no close";
+    EXPECT_TRUE(WaitForChange(dir_.Path(), [] { return Calls().find(u"close") != std::u16string::npos; }))
+        << "no close";
     const std::string pid = std::to_string(program);
     EXPECT_EQ(u"open,notify " + std::u16string(pid.begin(), pid.end()) + u",close", Calls());
   }

@@ -251,7 +251,8 @@ TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
   if (firstPoll >= 0) {
     const size_t mark = static_cast<size_t>(firstPoll);
     std::vector<TraceEntry> trace;
-    EXPECT_TRUE(cetest::WaitUntil(
+    EXPECT_TRUE(cetest::WaitForChange(
+        device.Root(),
         [&] {
           trace = ReadTrace(device.Trace());
           return Count(trace, "show", mark, IDC_RECEIVE_LAMP_IDLE) >= 20;

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -128,16 +127,20 @@ Navigator::~Navigator() {
   CloseHandle(relay_);
 }
 
+// The trace is looked at again whenever its folder changes.
 int WaitForEntry(const std::string& trace, const std::function<bool(const TraceEntry&)>& condition, size_t from) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  for (;;) {
-    const auto entries = ReadTrace(trace);
-    for (size_t i = from; i < entries.size(); ++i) {
-      if (condition(entries[i])) return static_cast<int>(i);
-    }
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  int found = -1;
+  cetest::WaitForChange(
+      fs::path(trace).parent_path().string(),
+      [&] {
+        const auto entries = ReadTrace(trace);
+        for (size_t i = from; i < entries.size() && found < 0; ++i) {
+          if (condition(entries[i])) found = static_cast<int>(i);
+        }
+        return found >= 0;
+      },
+      30000);
+  return found;
 }
 
 bool WaitForPlace(const std::string& trace, int x, int y, int w, int h, size_t from) {

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -108,11 +110,34 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output, int ti
   return status;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+bool WaitForChange(const std::string& folder, const std::function<bool()>& condition, int timeoutMs) {
+  const int changes = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (changes < 0) return condition();
+  // Watched before the first look, so no change between the two is missed.
+  ::inotify_add_watch(changes, folder.c_str(),
+                      IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_ATTRIB);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
+  bool met = condition();
+  while (!met) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) break;
+    pollfd changed{changes, POLLIN, 0};
+    if (::poll(&changed, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    char events[4096];
+    while (::read(changes, events, sizeof events) > 0) {
+    }
+    met = condition();
+  }
+  ::close(changes);
+  return met;
+}
+
+bool Retry(const std::function<bool()>& attempt, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!attempt()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
 }

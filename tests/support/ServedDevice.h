@@ -42,9 +42,17 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             const std::string& outputFile = "", const std::string& errorFile = "");
 // Runs a command to its end: its exit status and what it wrote, both streams.
 int RunCommand(const std::vector<std::string>& argv, std::string* output, int timeoutMs = 30000);
-// Waits for a condition that another process brings about; false when it
-// did not come within the time.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
+// Waits for a condition that another process brings about in a folder: a
+// file that appears or grows, or a registry value (the device saves its
+// registry in its root at every change). The condition is looked at again
+// whenever something in the folder changes; false when it did not come
+// within the time.
+bool WaitForChange(const std::string& folder, const std::function<bool()>& condition, int timeoutMs = 10000);
+// Repeats an attempt every 20 ms until it succeeds, for what nothing
+// signals: a receiver fed until a client that is still starting reads it, a
+// port or a mutex freed when the device has seen a program end. False when
+// it did not succeed within the time.
+bool Retry(const std::function<bool()>& attempt, int timeoutMs = 10000);
 // Waits for the child to end; its exit status, or -1 when it did not end in
 // time (it is then killed), or 128 + the signal that ended it.
 int WaitExit(pid_t child, int timeoutMs);

@@ -47,7 +47,7 @@ class DeviceProcessTest : public ::testing::Test {
   pid_t Program(const std::string& command, const std::string& argument, const std::string& out = "") {
     const std::string ready = dir_.Path() + "/ready-" + std::to_string(++programs_);
     const pid_t child = Spawn({TEST_PROGRAM, command, argument, ready}, {"CEDEVICE_ROOT=" + dir_.Path()}, out);
-    EXPECT_TRUE(WaitUntil([&] { return FileExists(ready); })) << command;
+    EXPECT_TRUE(WaitForChange(dir_.Path(), [&] { return FileExists(ready); })) << command;
     readyText_ = ReadFile(ready);
     return child;
   }
@@ -68,7 +68,7 @@ TEST_F(DeviceProcessTest, TapDeliversExactlyWhatTheRelaysClientRead) {
   Serve("replay:" + capture + "@20");
   const pid_t tap = Program("tap-reader", "COM7:", Path("tap.out"));
   const pid_t cat = Cat("COM6:", Path("cat.out"));  // its open starts the replay
-  EXPECT_TRUE(WaitUntil([&] { return ReadFile(Path("cat.out")).size() >= expected.size(); }, 30000));
+  EXPECT_TRUE(WaitForChange(dir_.Path(), [&] { return ReadFile(Path("cat.out")).size() >= expected.size(); }, 30000));
   ::kill(cat, SIGTERM);
   EXPECT_EQ(0, WaitExit(cat, 10000));
   ::kill(tap, SIGTERM);
@@ -82,7 +82,7 @@ TEST_F(DeviceProcessTest, KilledRelayClientLetsGoOfTheRealPort) {
   cehost::TestPort& gps = *device_->Device().Port("COM5:");
   const pid_t first = Cat("COM6:", Path("first.out"));
   // The client has the relay open once what the receiver sends reaches it.
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(Retry([&] {
     gps.Feed("$GPGGA\r\n");
     return !ReadFile(Path("first.out")).empty();
   }));
@@ -90,14 +90,14 @@ TEST_F(DeviceProcessTest, KilledRelayClientLetsGoOfTheRealPort) {
   WaitExit(first, 10000);
 
   // The process-exit notice made the relay close the real port: it can be opened again.
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(Retry([&] {
     HANDLE port = CreateFileW(u"COM5:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) return false;
     CloseHandle(port);
     return true;
   }));
   const pid_t second = Cat("COM6:", Path("second.out"));
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(Retry([&] {
     gps.Feed("$GPRMC\r\n");
     return !ReadFile(Path("second.out")).empty();
   }));
@@ -116,7 +116,7 @@ TEST_F(DeviceProcessTest, MutexOfAKilledProgramIsFreeAgain) {
   CloseHandle(mutex);
   ::kill(holder, SIGKILL);
   WaitExit(holder, 10000);
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(Retry([&] {
     HANDLE again = CreateMutexW(nullptr, TRUE, name);
     const bool fresh = again && GetLastError() != ERROR_ALREADY_EXISTS;
     if (again) CloseHandle(again);
@@ -162,7 +162,7 @@ TEST_F(DeviceProcessTest, BadFramesAndVanishingClientsNeverWedgeTheDevice) {
   EXPECT_NE(std::string::npos, output.find("srcIndex    REG_DWORD    0x5")) << output;
   // The relay serves a new client.
   const pid_t cat = Cat("COM6:", Path("cat.out"));
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(Retry([&] {
     device_->Device().Port("COM5:")->Feed("$GPGSA\r\n");
     return !ReadFile(Path("cat.out")).empty();
   }));
@@ -192,11 +192,11 @@ TEST_F(DeviceProcessTest, GpsdReadsTheRelayThroughAPseudoTerminal) {
   Serve("sim:nofix=0");
   const std::string link = Path("gps0");
   const pid_t pty = Spawn({CEDEVICE_EXE, "pty", "--root", dir_.Path(), "COM6:", link});
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(link); }));
+  ASSERT_TRUE(WaitForChange(dir_.Path(), [&] { return FileExists(link); }));
   const std::string port = std::to_string(FreePort());
   const pid_t daemon = Spawn({gpsd, "-N", "-n", "-S", port, link}, {}, Path("gpsd.out"), Path("gpsd.out"));
   std::string reports;
-  EXPECT_TRUE(WaitUntil(
+  EXPECT_TRUE(Retry(
       [&] {
         return RunCommand({gpspipe, "-w", "-n", "8", "localhost:" + port}, &reports, 20000) == 0 &&
                reports.find("\"class\":\"TPV\"") != std::string::npos;
@@ -251,11 +251,11 @@ TEST_F(DeviceCommandTest, KilledDeviceLeavesAWholeRegistry) {
   const pid_t device = static_cast<pid_t>(std::atoi(pidText.c_str()));
   const std::string ready = dir_.Path() + "/ready";
   const pid_t writer = Spawn({TEST_PROGRAM, "reg-writer", "100000", ready}, {"CEDEVICE_ROOT=" + root});
-  EXPECT_TRUE(WaitUntil([&] { return dir_.Read("device/registry.reg").find("\"n20\"") != std::string::npos; }));
+  EXPECT_TRUE(WaitForChange(root, [&] { return dir_.Read("device/registry.reg").find("\"n20\"") != std::string::npos; }));
   ::kill(device, SIGKILL);
   WaitExit(writer, 10000);
   // The file is whole: the device boots from it, with every value up to the last written.
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(Retry([&] {
     return Cedevice({"start", "--root", root}, &out) == 0;
   })) << out;
   EXPECT_EQ(0, Cedevice({"reg", "query", "--root", root, "HKLM\\Test", "/v", "n20"}, &out)) << out;

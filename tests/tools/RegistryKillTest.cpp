@@ -79,7 +79,7 @@ TEST(RegistryKillTest, EveryKillLeavesOneSavedState) {
     const std::string ready = dir.Path() + "/ready";
     ::unlink(ready.c_str());
     *writer = Spawn({TEST_PROGRAM, "reg-churn", "Churn", ready}, {"CEDEVICE_ROOT=" + root});
-    ASSERT_TRUE(WaitUntil([&] { return dir.Exists("ready"); }));
+    ASSERT_TRUE(WaitForChange(dir.Path(), [&] { return dir.Exists("ready"); }));
     EXPECT_EQ(std::to_string(last), dir.Read("ready")) << "the device loaded the last saved step";
   };
   for (int kill = 0; kill < kills; ++kill) {
@@ -102,7 +102,7 @@ TEST(RegistryKillTest, EveryKillLeavesOneSavedState) {
   pid_t device = 0, writer = 0;
   ASSERT_NO_FATAL_FAILURE(churn(&device, &writer));
   const long killed = last;
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(WaitForChange(root, [&] {
     cehost::RegistryStore store(root + "/registry.reg");
     std::string error;
     return store.Load(&error) && SavedStep(store, &error) > killed;

@@ -181,7 +181,8 @@ TEST_F(RunCommandTest, CtrlCEndsWendraThroughItsExitAndLeavesNothingRunning) {
                           {"CE_UI_TRACE=" + Root() + "/wendra-trace.jsonl"}, out, out);
   std::string trace;
   // Logging has begun once the trace shows the LOG lamp blinking.
-  EXPECT_TRUE(WaitUntil(
+  EXPECT_TRUE(WaitForChange(
+      Root(),
       [&] {
         std::ifstream in(Root() + "/wendra-trace.jsonl");
         trace.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -360,7 +361,7 @@ TEST_F(RunCommandTest, AReceiverPluggedBackGoesOnIntoTheSameTrack) {
   const size_t before = records().size();
   ::close(master);
   ::unlink(link.c_str());
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(WaitForChange(dir_.Path(), [&] {
     std::ifstream in(out);
     const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return said.find("hung up") != std::string::npos;
