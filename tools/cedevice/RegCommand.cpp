@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "RegistryData.h"
 #include "common/Utf.h"
 
 namespace cedevice {
@@ -36,31 +37,6 @@ bool ParseKey(const std::string& text, std::u16string* key) {
     }
   }
   return false;
-}
-
-std::string Describe(DWORD type, const std::vector<BYTE>& data) {
-  char buffer[32];
-  if (type == REG_DWORD && data.size() == 4) {
-    DWORD number;
-    std::memcpy(&number, data.data(), 4);
-    std::snprintf(buffer, sizeof buffer, "0x%x", static_cast<unsigned>(number));
-    return buffer;
-  }
-  if (type == REG_SZ || type == REG_MULTI_SZ) {
-    std::u16string text(data.size() / 2, u'\0');
-    std::memcpy(text.data(), data.data(), text.size() * 2);
-    while (!text.empty() && text.back() == u'\0') text.pop_back();
-    for (auto& c : text) {
-      if (c == u'\0') c = u'|';  // reg shows the strings of a REG_MULTI_SZ joined
-    }
-    return cehost::ToUtf8(text);
-  }
-  std::string hex;
-  for (BYTE b : data) {
-    std::snprintf(buffer, sizeof buffer, "%02X", b);
-    hex += buffer;
-  }
-  return hex;
 }
 
 const char* TypeName(DWORD type) {
@@ -93,7 +69,7 @@ int Query(const RegArguments& a) {
     found = true;
     const std::string shown = name[0] ? cehost::ToUtf8(name) : std::string("(Default)");
     std::printf("    %s    %s    %s\n", shown.c_str(), TypeName(type),
-                Describe(type, std::vector<BYTE>(data, data + size)).c_str());
+                DescribeRegistryData(type, std::vector<BYTE>(data, data + size)).c_str());
   }
   if (!a.haveValue) {
     for (DWORD index = 0;; ++index) {
@@ -115,45 +91,9 @@ int Query(const RegArguments& a) {
 int Add(const RegArguments& a) {
   std::vector<BYTE> data;
   DWORD type;
-  if (a.type == "REG_SZ" || a.type == "REG_MULTI_SZ") {
-    type = a.type == "REG_SZ" ? REG_SZ : REG_MULTI_SZ;
-    std::u16string text = cehost::ToUtf16(a.data);
-    if (type == REG_MULTI_SZ) {
-      for (size_t at; (at = text.find(u"\\0")) != std::u16string::npos;) text.replace(at, 2, 1, u'\0');
-      text.push_back(u'\0');
-    }
-    text.push_back(u'\0');
-    data.resize(text.size() * 2);
-    std::memcpy(data.data(), text.data(), data.size());
-  } else if (a.type == "REG_DWORD") {
-    char* end = nullptr;
-    const unsigned long number = std::strtoul(a.data.c_str(), &end, 0);
-    if (a.data.empty() || *end != '\0' || number > 0xFFFFFFFFul) {
-      std::fprintf(stderr, "cedevice reg: '%s' is not a REG_DWORD\n", a.data.c_str());
-      return 2;
-    }
-    const DWORD value = static_cast<DWORD>(number);
-    type = REG_DWORD;
-    data.resize(4);
-    std::memcpy(data.data(), &value, 4);
-  } else if (a.type == "REG_BINARY") {
-    type = REG_BINARY;
-    if (a.data.size() % 2 != 0) {
-      std::fprintf(stderr, "cedevice reg: REG_BINARY data is pairs of hex digits\n");
-      return 2;
-    }
-    for (size_t i = 0; i < a.data.size(); i += 2) {
-      char* end = nullptr;
-      const std::string pair = a.data.substr(i, 2);
-      const unsigned long byte = std::strtoul(pair.c_str(), &end, 16);
-      if (*end != '\0') {
-        std::fprintf(stderr, "cedevice reg: REG_BINARY data is pairs of hex digits\n");
-        return 2;
-      }
-      data.push_back(static_cast<BYTE>(byte));
-    }
-  } else {
-    std::fprintf(stderr, "cedevice reg: unknown type %s\n", a.type.c_str());
+  std::string error;
+  if (!ParseRegistryData(a.type, a.data, &type, &data, &error)) {
+    std::fprintf(stderr, "cedevice reg: %s\n", error.c_str());
     return 2;
   }
   HKEY key;
