@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """What the whole device costs, side by side with gpsd + gpxlogger.
 
-Runs, one after the other, for --seconds each after a warm-up:
+Measures for --seconds each after a warm-up (--warmup):
 
   idle device   the device process with the built-in receiver and no program
   idle Wendra   Wendra with its tap port open and no client reading the relay
+
+and then, all at once in the same windows of time:
+
   whole device  `cedevice run` on the built-in receiver at 1 Hz, logging
   gpsd          gpsd + gpxlogger fed the built-in receiver's bursts, one a
                 second, through a pseudo-terminal (gpsd on loopback only)
@@ -12,11 +15,12 @@ Runs, one after the other, for --seconds each after a warm-up:
                 another process, nothing else; the least Wendra's fixed
                 100 ms poll of a device port can cost on this machine
 
-and prints CPU seconds per hour and wakeups per second for every process and
-thread, and the whole device against gpsd + gpxlogger. CPU is the kernel's
-count of time on a CPU (/proc/PID/task/TID/schedstat); a wakeup is a
-voluntary context switch (/proc/PID/task/TID/status). Figures move from run
-to run and machine to machine; the ratios of one run are what count:
+Each takes a fraction of a percent of one core, so they do not disturb one
+another, and what moves the machine's figures (other guests, frequency)
+moves them alike. It prints CPU seconds per hour and wakeups per second for
+every process and thread. CPU is the kernel's count of time on a CPU
+(/proc/PID/task/TID/schedstat); a wakeup is a voluntary context switch
+(/proc/PID/task/TID/status). Each window gives three ratios:
 
   poller     Wendra's polling thread / the poll floor's poller
   answerer   the device thread that answers it / the poll floor's answerer
@@ -24,8 +28,8 @@ to run and machine to machine; the ratios of one run are what count:
 
 each at most 1.25. The polling thread and the device thread that answers it
 are the threads of Wendra and of the device process that wake most often
-(ten times a second). The whole measurement runs --repeat times (3); the
-median of each ratio is printed last.
+(ten times a second). There are --repeat windows (3), one after the other;
+the median of each ratio is printed last.
 """
 
 import argparse
@@ -38,6 +42,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -45,7 +50,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 def wendra_names():
     """Wendra's main window title and its Exit button's id, from the logger's headers."""
-    with open(os.path.join(HERE, "..", "logger", "LoggerApp.h")) as f:
+    with open(os.path.join(HERE, "..", "logger", "WendraNames.h")) as f:
         suffix = re.search(r'INSTANCE_SUFFIX\[\] = TEXT\("([^"]*)"\)', f.read()).group(1)
     with open(os.path.join(HERE, "..", "logger", "resource.h")) as f:
         exit_id = re.search(r"#define IDC_EXIT (\d+)", f.read()).group(1)
@@ -225,10 +230,10 @@ def measure_idle(args, cedevice, work, started, out):
         device.stop()
 
 
-def measure_whole(args, cedevice, work, started, out):
-    """The whole device, logging the built-in receiver: its threads and totals."""
+def start_whole(args, cedevice, work, started):
+    """The whole device, logging the built-in receiver, for the warm-up and every window: {label: pid}."""
     run = subprocess.Popen([cedevice, "run", "--root", f"{work}/run", "--ui", "headless", "--seconds",
-                            str(args.warmup + args.seconds + 5)],
+                            str(args.warmup + args.repeat * args.seconds + 30)],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     started.append(run)
 
@@ -243,113 +248,118 @@ def measure_whole(args, cedevice, work, started, out):
         return found
 
     wait_for(lambda: len(parts()) == 2, 20, "the start of Wendra and the relay client")
-    threads = settled_sample(args, {"device process (cedevice run)": run.pid, **parts()})
-    totals = report("Whole device: cedevice run on the built-in receiver, logging", threads, out)
-    run.wait(args.warmup + 60)
-    return threads, totals
+    return {"device process (cedevice run)": run.pid, **parts()}
 
 
-def measure_peer(args, tools, bursts, work, started, out):
-    """gpsd + gpxlogger on the same bursts through a pseudo-terminal: their totals."""
-    master, slave = os.openpty()
-    port = str(free_port())
-    gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock",
-                             os.ttyname(slave)],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    started.append(gpsd)
+class Peer:
+    """gpsd + gpxlogger on the built-in receiver's bursts through a pseudo-terminal, fed once a second
+    by a thread of this script until stopped."""
 
-    def listening():
-        with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", int(port))) == 0
+    def __init__(self, tools, bursts, work, started):
+        self.master, self.slave = os.openpty()
+        port = str(free_port())
+        self.gpsd = subprocess.Popen([tools["gpsd"], "-N", "-n", "-b", "-S", port, "-F", f"{work}/gpsd.sock",
+                                      os.ttyname(self.slave)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(self.gpsd)
 
-    wait_for(listening, 10, "gpsd's start")
-    gpxlogger = subprocess.Popen([tools["gpxlogger"], "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    started.append(gpxlogger)
+        def listening():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", int(port))) == 0
 
-    fed = 0
+        wait_for(listening, 10, "gpsd's start")
+        self.gpxlogger = subprocess.Popen([tools["gpxlogger"], "-f", f"{work}/track.gpx", f"127.0.0.1:{port}"],
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(self.gpxlogger)
+        self.stopped = threading.Event()
+        self.feeder = threading.Thread(target=self.feed, args=(bursts,))
+        self.feeder.start()
 
-    def feed(seconds):
-        nonlocal fed
-        end = time.monotonic() + seconds
+    def feed(self, bursts):
+        fed = 0
         next_burst = time.monotonic()
-        while next_burst < end:
-            os.write(master, bursts[fed % len(bursts)])
+        while not self.stopped.wait(max(0.0, next_burst - time.monotonic())):
+            os.write(self.master, bursts[fed % len(bursts)])
             fed += 1
             next_burst += 1.0
-            time.sleep(max(0.0, next_burst - time.monotonic()))
 
-    feed(args.warmup)
-    sample = Sample({"gpsd": gpsd.pid, "gpxlogger": gpxlogger.pid})
-    feed(args.seconds)
-    totals = report("Peer: gpsd + gpxlogger on the same bursts", sample.finish(), out)
-    for process in (gpxlogger, gpsd):
-        stop(process)
-    os.close(master)
-    os.close(slave)
-    return totals
+    def pids(self):
+        return {"gpsd": self.gpsd.pid, "gpxlogger": self.gpxlogger.pid}
+
+    def stop(self):
+        self.stopped.set()
+        self.feeder.join()
+        for process in (self.gpxlogger, self.gpsd):
+            stop(process)
+        os.close(self.master)
+        os.close(self.slave)
 
 
-def measure_floor(args, floor, started, out):
-    """The floor of the design's poll: its threads and totals."""
+def start_floor(floor, started):
+    """The floor of the design's poll: {label: pid}."""
     poll_floor = subprocess.Popen([floor])
     started.append(poll_floor)
     wait_for(lambda: len(children(poll_floor.pid)) == 1, 10, "the poll floor's start")
-    threads = settled_sample(args, {"poll floor": poll_floor.pid,
-                                    "poll floor (answering)": children(poll_floor.pid)[0]})
-    totals = report("Poll floor: 10 Hz, one question to another process, nothing else", threads, out)
-    stop(poll_floor)
-    return threads, totals
+    return {"poll floor": poll_floor.pid, "poll floor (answering)": children(poll_floor.pid)[0]}
 
 
-def compare(whole, peer, floor, out):
-    """Prints and answers the run's three ratios from the (threads, totals) of the whole device and the
-    floor and the peer's totals."""
-    whole_threads, whole_totals = whole
-    floor_threads, floor_totals = floor
-    costs = {name: (sum(cpu for cpu, _ in totals.values()), sum(w for _, w in totals.values()))
-             for name, totals in (("whole device", whole_totals), ("gpsd + gpxlogger", peer),
-                                  ("poll floor", floor_totals))}
-    print("\nWhole device against gpsd + gpxlogger (this run)", file=out)
+def compare(result, whole, peer, floor, out):
+    """Prints and answers one window's three ratios, from its result and the labels of the whole device,
+    the peer and the floor."""
+    totals = {label: (sum(t[1] for t in threads), sum(t[2] for t in threads)) for label, threads in result.items()}
+    costs = {name: (sum(totals[label][0] for label in labels), sum(totals[label][1] for label in labels))
+             for name, labels in (("whole device", whole), ("gpsd + gpxlogger", peer), ("poll floor", floor))}
+    print("\n  Whole device against gpsd + gpxlogger and the floor (this window)", file=out)
     for name, (cpu, wakeups) in costs.items():
-        print(f"  {name:<17} {cpu:9.2f} CPU s/h {wakeups:8.1f} wakeups/s", file=out)
+        print(f"    {name:<17} {cpu:9.2f} CPU s/h {wakeups:8.1f} wakeups/s", file=out)
 
     def busiest(threads):
         """The thread that wakes most often: the one that polls, or answers the poll."""
         return max(threads, key=lambda t: t[2])
 
-    poller = busiest(whole_threads["Wendra"])
-    answerer = busiest(whole_threads["device process (cedevice run)"])
+    poller = busiest(result["Wendra"])
+    answerer = busiest(result["device process (cedevice run)"])
     ratios = {
-        "poller": poller[1] / max(floor_threads["poll floor"][0][1], 1e-9),
-        "answerer": answerer[1] / max(floor_threads["poll floor (answering)"][0][1], 1e-9),
+        "poller": poller[1] / max(result["poll floor"][0][1], 1e-9),
+        "answerer": answerer[1] / max(result["poll floor (answering)"][0][1], 1e-9),
         "whole": costs["whole device"][0] / max(costs["poll floor"][0] + costs["gpsd + gpxlogger"][0], 1e-9),
     }
-    print("\nAgainst the poll floor (this run; at most 1.25 each)", file=out)
-    print(f"  poller    {poller[0]:<24} {ratios['poller']:6.2f}", file=out)
-    print(f"  answerer  {answerer[0]:<24} {ratios['answerer']:6.2f}", file=out)
-    print(f"  whole     device / (floor + gpsd + gpxlogger) {ratios['whole']:6.2f}", file=out)
+    print("  Against the poll floor (this window; at most 1.25 each)", file=out)
+    print(f"    poller    {poller[0]:<24} {ratios['poller']:6.2f}", file=out)
+    print(f"    answerer  {answerer[0]:<24} {ratios['answerer']:6.2f}", file=out)
+    print(f"    whole     device / (floor + gpsd + gpxlogger) {ratios['whole']:6.2f}", file=out)
     return ratios
 
 
-def measure(args, cedevice, floor, tools, work, started, out):
-    """One run of every measurement; answers the run's three ratios."""
+def measure_together(args, cedevice, floor, tools, work, started, out):
+    """The whole device, the peer and the floor in the same windows; answers each window's ratios."""
     # The peer's input first: the bursts the built-in receiver sends.
     bursts = capture_bursts(cedevice, work, 20)
     if len(bursts) < 20:
         sys.exit("device-load: the built-in receiver sent too few bursts")
-    measure_idle(args, cedevice, work, started, out)
-    whole = measure_whole(args, cedevice, work, started, out)
-    peer = measure_peer(args, tools, bursts, work, started, out)
-    least = measure_floor(args, floor, started, out)
-    return compare(whole, peer, least, out)
+    least = start_floor(floor, started)
+    peer = Peer(tools, bursts, work, started)
+    try:
+        whole = start_whole(args, cedevice, work, started)
+        time.sleep(args.warmup)
+        windows = []
+        for window in range(1, args.repeat + 1):
+            sample = Sample({**whole, **peer.pids(), **least})
+            time.sleep(args.seconds)
+            result = sample.finish()
+            report(f"Window {window} of {args.repeat}: the whole device logging the built-in receiver, "
+                   "gpsd + gpxlogger on its bursts, and the poll floor", result, out)
+            windows.append(compare(result, whole, peer.pids(), least, out))
+        return windows
+    finally:
+        peer.stop()
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seconds", type=int, default=60, help="length of each measurement (60)")
     parser.add_argument("--warmup", type=int, default=15, help="seconds before each measurement (15)")
-    parser.add_argument("--repeat", type=int, default=3, help="runs of the whole measurement (3)")
+    parser.add_argument("--repeat", type=int, default=3, help="windows of the whole device, the peer and the floor (3)")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "default"),
                         help="the build directory (build/default)")
     args = parser.parse_args()
@@ -366,26 +376,26 @@ def main():
             sys.exit(f"device-load: {tool} is missing; tools/install-dependencies.sh installs it")
 
     out = sys.stdout
-    runs = []
-    for run in range(1, args.repeat + 1):
-        work = tempfile.mkdtemp(prefix="device-load.")
-        started = []
-        try:
-            print(f"\n=== run {run} of {args.repeat}: {args.warmup} s warm-up, then {args.seconds} s each; "
-                  f"work in {work}", file=out)
-            print(f"machine: {os.cpu_count()} CPUs, {os.uname().release}", file=out)
-            runs.append(measure(args, cedevice, floor, tools, work, started, out))
-        finally:
-            for process in started:
-                stop(process)
-            shutil.rmtree(work, ignore_errors=True)
+    work = tempfile.mkdtemp(prefix="device-load.")
+    started = []
+    try:
+        print(f"machine: {os.cpu_count()} CPUs, {os.uname().release}; {args.warmup} s warm-up, then "
+              f"{args.seconds} s each; work in {work}", file=out)
+        measure_idle(args, cedevice, work, started, out)
+        windows = measure_together(args, cedevice, floor, tools, work, started, out)
+    finally:
+        for process in started:
+            stop(process)
+        shutil.rmtree(work, ignore_errors=True)
 
-    print(f"\nRatios against the poll floor, {args.repeat} run(s); the median counts (target: at most 1.25)", file=out)
-    print(f"  {'':<10}" + "".join(f"{'run ' + str(i + 1):>8}" for i in range(len(runs))) + f"{'median':>9}", file=out)
+    print(f"\nRatios against the poll floor in the same window, {len(windows)} window(s); the median counts "
+          "(target: at most 1.25)", file=out)
+    print(f"  {'':<10}" + "".join(f"{'window ' + str(i + 1):>10}" for i in range(len(windows))) + f"{'median':>9}",
+          file=out)
     for name in ("poller", "answerer", "whole"):
-        values = [r[name] for r in runs]
-        print(f"  {name:<10}" + "".join(f"{v:8.2f}" for v in values) + f"{statistics.median(values):9.2f}", file=out)
-
+        values = [w[name] for w in windows]
+        print(f"  {name:<10}" + "".join(f"{v:10.2f}" for v in values) + f"{statistics.median(values):9.2f}",
+              file=out)
 
 if __name__ == "__main__":
     main()
