@@ -5,6 +5,7 @@
 // the original reading and with the reading of any talker.
 #include <ReceiveLoop.h>
 #include <TempDir.h>
+#include <TrackRuns.h>
 #include <TrackWriter.h>
 #include <cehost/Device.h>
 #include <gtest/gtest.h>
@@ -17,9 +18,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <ostream>
-#include <regex>
-#include <sstream>
 #include <thread>
 
 #include "LoggerTestSupport.h"
@@ -55,31 +53,8 @@ void ActivateSplitter() {
   ASSERT_NE(ActivateDevice(TEXT("Drivers\\BuiltIn\\Ravelink"), 0), INVALID_HANDLE_VALUE);
 }
 
-struct Settings {
-  const char* capture;
-  const char* gate;  // the first $GPGGA with a fix that the reading takes
-  BOOL anytalker;
-  BOOL signedpos;
-  LONG interval;
-  LONG writecache;
-  const char* expected;  // empty: no record
-  bool proprietary = false;  // the capture with proprietary sentences mixed in
-};
-
-void PrintTo(const Settings& s, std::ostream* out) {
-  *out << s.capture << ", anytalker " << s.anytalker << ", signedpos " << s.signedpos << ", interval " << s.interval
-       << ", writecache " << s.writecache << ", " << s.expected << (s.proprietary ? ", proprietary" : "");
-}
-
-// The lines the reading takes as RMC: each sets the latitude text once. A
-// "P" after the "$" begins a proprietary sentence.
-int RmcLines(const std::string& capture, BOOL anytalker) {
-  const std::regex rmc(anytalker ? "^\\$[A-OQ-Z][A-Z]RMC," : "^\\$GPRMC,");
-  std::istringstream lines(capture);
-  int count = 0;
-  for (std::string line; std::getline(lines, line);) count += std::regex_search(line, rmc) ? 1 : 0;
-  return count;
-}
+using Settings = cetest::TrackRun;
+using cetest::RmcLines;
 
 // Wendra in its own folder, with the run's settings.
 void Configure(LoggerState& state, const Settings& run) {
@@ -207,28 +182,8 @@ TEST_P(EndToEndTest, ReplayedDriveBecomesTheExpectedTrack) {
   EXPECT_EQ(root.Read("Program Files/Wendra/20080307090502.txt"), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tracks, EndToEndTest,
-    ::testing::Values(
-        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", FALSE, FALSE, 1, 2, "drive-tokyo.interval1.txt"},
-        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", FALSE, FALSE, 3, 0, "drive-tokyo.interval3.txt"},
-        // A GPS receiver read as any talker: its burst with two $GPGSA now counts once.
-        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", TRUE, TRUE, 1, 1, "drive-tokyo.interval1.anytalker.txt"},
-        Settings{"gnss-santiago.nmea", "$GPGGA,120010.00", FALSE, TRUE, 1, 1, ""},
-        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, FALSE, 1, 2, "gnss-santiago.interval1.txt"},
-        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, TRUE, 2, 0, "gnss-santiago.interval2.signed.txt"},
-        // Proprietary sentences named like ours change nothing of the track.
-        Settings{"gnss-santiago.nmea", "$GNGGA,120002.00", TRUE, FALSE, 1, 1, "gnss-santiago.interval1.txt", true},
-        Settings{"drive-tokyo.nmea", "$GPGGA,000459.00", TRUE, TRUE, 1, 1, "drive-tokyo.interval1.anytalker.txt",
-                 true}),
-    [](const ::testing::TestParamInfo<Settings>& info) {
-      std::string name = info.param.capture;
-      name = name.substr(0, name.find('.'));
-      name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-      return name + (info.param.anytalker ? "AnyTalker" : "") + (info.param.signedpos ? "Signed" : "") + "Interval" +
-             std::to_string(info.param.interval) + "WriteCache" + std::to_string(info.param.writecache) +
-             (info.param.proprietary ? "Proprietary" : "");
-    });
+INSTANTIATE_TEST_SUITE_P(Tracks, EndToEndTest, ::testing::ValuesIn(cetest::TrackRuns()),
+                         [](const ::testing::TestParamInfo<Settings>& info) { return cetest::TrackRunName(info.param); });
 
 }  // namespace
 }  // namespace loggertest
