@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that a driver library has the shape of a Windows CE stream driver:
 #   check-driver.sh DLL DEF OBJECT...
-# - a 32-bit PE DLL whose export table names exactly the EXPORTS of DEF;
+# - a PE DLL (32-bit, or with PE_MAGIC=020b a 64-bit one) whose export table
+#   names exactly the EXPORTS of DEF;
 # - an import table that names COREDLL.dll and nothing else;
 # - no static constructors in its objects: nothing runs them before DllMain.
 set -euo pipefail
@@ -16,7 +17,7 @@ fail() {
 }
 
 headers=$("$objdump" -p "$dll")
-grep -q '^Magic[[:space:]]*010b' <<<"$headers" || fail "not a 32-bit PE image"
+grep -q "^Magic[[:space:]]*${PE_MAGIC:-010b}" <<<"$headers" || fail "not a PE image of the expected kind (magic ${PE_MAGIC:-010b})"
 grep -q 'DLL$' <<<"$headers" || fail "not a DLL"
 
 # The names between "[Ordinal/Name Pointer] Table" and the next blank line.

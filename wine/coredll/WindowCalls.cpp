@@ -1,0 +1,97 @@
+// The window calls the program makes, each recorded in the stand-in's trace
+// and then made by Wine. A control's steps carry its id.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "RelayClient.h"
+#include "WindowTrace.h"
+
+namespace {
+
+// A control's id, or 0 for a top-level window.
+int ControlId(HWND window) { return GetParent(window) ? GetDlgCtrlID(window) : 0; }
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI CoreSetWindowTextW(HWND hWnd, LPCWSTR lpString) {
+  if (const int id = ControlId(hWnd)) {
+    coredll::TraceLine("text").Int("id", id).Text("text", lpString).Write();
+  } else {
+    coredll::TraceLine("title").Text("text", lpString).Write();
+  }
+  return SetWindowTextW(hWnd, lpString);
+}
+
+BOOL WINAPI CoreShowWindow(HWND hWnd, int nCmdShow) {
+  coredll::TraceLine line("show");
+  if (const int id = ControlId(hWnd)) line.Int("id", id);
+  line.Bool("shown", nCmdShow != SW_HIDE).Write();
+  return ShowWindow(hWnd, nCmdShow);
+}
+
+BOOL WINAPI CoreEnableWindow(HWND hWnd, BOOL bEnable) {
+  coredll::TraceLine line("enable");
+  if (const int id = ControlId(hWnd)) line.Int("id", id);
+  line.Bool("enabled", bEnable != FALSE).Write();
+  return EnableWindow(hWnd, bEnable);
+}
+
+BOOL WINAPI CoreSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags) {
+  coredll::TraceLine line("place");
+  if (const int id = ControlId(hWnd)) line.Int("id", id);
+  if (!(uFlags & SWP_NOMOVE)) line.Int("x", X).Int("y", Y);
+  if (!(uFlags & SWP_NOSIZE)) line.Int("w", cx).Int("h", cy);
+  if (!(uFlags & SWP_NOZORDER) && (hWndInsertAfter == HWND_TOPMOST || hWndInsertAfter == HWND_NOTOPMOST)) {
+    line.Bool("topmost", hWndInsertAfter == HWND_TOPMOST);
+  }
+  line.Write();
+  return SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+}
+
+UINT_PTR WINAPI CoreSetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+  coredll::TraceLine("timer").Int("id", static_cast<long long>(nIDEvent)).Int("period", uElapse).Write();
+  return SetTimer(hWnd, nIDEvent, uElapse, lpTimerFunc);
+}
+
+BOOL WINAPI CoreKillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+  coredll::TimerKilled();
+  coredll::TraceLine("killtimer").Int("id", static_cast<long long>(uIDEvent)).Write();
+  return KillTimer(hWnd, uIDEvent);
+}
+
+BOOL WINAPI CoreMessageBeep(UINT uType) {
+  coredll::TraceLine("beep").Int("type", uType).Write();
+  return MessageBeep(uType);
+}
+
+// Without a display of its own the box is answered OK at once, as the
+// host's headless backend does; with one, Wine shows it and waits.
+int WINAPI CoreMessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+  coredll::TraceLine("msgbox").Text("caption", lpCaption).Text("text", lpText).Int("style", uType).Write();
+  if (coredll::Headless()) return IDOK;
+  return MessageBoxW(hWnd, lpText, lpCaption, uType);
+}
+
+BOOL WINAPI CoreDestroyWindow(HWND hWnd) {
+  if (!GetParent(hWnd)) coredll::TraceLine("destroy").Write();
+  return DestroyWindow(hWnd);
+}
+
+BOOL WINAPI CoreSetForegroundWindow(HWND hWnd) {
+  coredll::TraceLine("foreground").Write();
+  return SetForegroundWindow(hWnd);
+}
+
+BOOL WINAPI CoreShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
+  const BOOL ok = ShellExecuteExW(pExecInfo);
+  coredll::TraceLine("launch")
+      .Text("file", pExecInfo ? pExecInfo->lpFile : NULL)
+      .Text("params", pExecInfo ? pExecInfo->lpParameters : NULL)
+      .Bool("ok", ok != FALSE)
+      .Write();
+  return ok;
+}
+
+}  // extern "C"
