@@ -1,0 +1,138 @@
+#include "WineSystem.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "ServedDevice.h"
+
+namespace winetest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Wine's debug channels stay quiet; its output is then the program's.
+std::vector<std::string> Environment(const std::string& prefix, const std::vector<std::string>& extra) {
+  std::vector<std::string> environment = {"WINEPREFIX=" + prefix, "WINEDEBUG=-all"};
+  environment.insert(environment.end(), extra.begin(), extra.end());
+  return environment;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+WineSystem* WineSystem::Shared(std::string* error) {
+  static std::unique_ptr<WineSystem> shared;
+  static std::string failure;
+  if (shared || !failure.empty()) {
+    *error = failure;
+    return shared.get();
+  }
+  if (!fs::exists(WINE64_EXE)) {
+    failure = *error = std::string("wine64 is not installed (") + WINE64_EXE + "); tools/install-dependencies.sh installs it";
+    return nullptr;
+  }
+  if (!fs::exists(std::string(CE_WINE_PROGRAMS) + "/Wendra.exe")) {
+    failure = *error = std::string("the Windows programs are not built in ") + CE_WINE_PROGRAMS +
+                       "; cmake --preset wine && cmake --build --preset wine builds them";
+    return nullptr;
+  }
+  std::unique_ptr<WineSystem> wine(new WineSystem);
+  wine->prefix_ = wine->dir_.Path() + "/prefix";
+  std::string said;
+  // No display: dialogs, controls, timers and messages work without one. The
+  // desktop process takes its driver when it starts, so the prefix's server
+  // ends once the setting is made, and the next program starts them afresh.
+  if (wine->Wine({"wineboot", "--init"}, &said) != 0 ||
+      wine->Wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"}, &said) != 0 ||
+      !wine->EndServer()) {
+    failure = *error = "cannot make a Wine prefix: " + said;
+    return nullptr;
+  }
+  shared = std::move(wine);
+  return shared.get();
+}
+
+// The prefix's files are written when its server ends.
+WineSystem::~WineSystem() { EndServer(); }
+
+bool WineSystem::EndServer() {
+  std::string said;
+  cetest::RunCommand({"/usr/bin/env", "WINEPREFIX=" + prefix_, WINESERVER_EXE, "-k"}, &said);
+  return cetest::RunCommand({"/usr/bin/env", "WINEPREFIX=" + prefix_, WINESERVER_EXE, "-w"}, &said, 30000) == 0;
+}
+
+std::string WineSystem::WindowsPath(const std::string& hostPath) {
+  std::string path = "Z:" + hostPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+int WineSystem::Wine(const std::vector<std::string>& args, std::string* output) {
+  std::vector<std::string> command = {"/usr/bin/env", "-u", "DISPLAY"};
+  for (const std::string& entry : Environment(prefix_, {})) command.push_back(entry);
+  command.push_back(WINE64_EXE);
+  command.insert(command.end(), args.begin(), args.end());
+  return cetest::RunCommand(command, output, 120000);
+}
+
+bool WineSystem::FreshDevice(const std::string& settings, std::string* error) {
+  std::string said;
+  // A key that is not there answers 1: the device is as new either way.
+  Wine({"reg", "delete", "HKLM\\Drivers", "/f"}, &said);
+  std::error_code failed;
+  fs::remove(DriveC() + "/windows/Ravelink.Dll", failed);
+  fs::remove_all(ProgramDir(), failed);
+  fs::create_directories(ProgramDir(), failed);
+  for (const char* file : {"Wendra.exe", "COREDLL.dll", "Ravelink.Dll", "ce-send.exe", "ravelink-conformance.exe"}) {
+    if (!failed) fs::copy_file(std::string(CE_WINE_PROGRAMS) + "/" + file, ProgramDir() + "/" + file, failed);
+  }
+  if (failed) {
+    *error = "cannot install the programs: " + failed.message();
+    return false;
+  }
+  std::ofstream(ProgramDir() + "/Wendra.cfg", std::ios::binary) << settings;
+  return true;
+}
+
+bool WineSystem::BindPort(int number, const std::string& line, std::string* error) {
+  const std::string link = prefix_ + "/dosdevices/com" + std::to_string(number);
+  std::error_code failed;
+  fs::remove(link, failed);
+  fs::create_symlink(line, link, failed);
+  if (failed) *error = "cannot bind COM" + std::to_string(number) + ": " + failed.message();
+  return !failed;
+}
+
+// From drive C:, so that device paths (\Windows, \Program Files) are C:'s.
+// Without DISPLAY: Wine's null graphics driver then makes the windows, which
+// a DISPLAY that is set, even empty, keeps it from doing.
+pid_t WineSystem::Start(const std::string& program, const std::vector<std::string>& args,
+                        const std::vector<std::string>& environment, const std::string& output) {
+  std::vector<std::string> command = {"/usr/bin/env", "-u", "DISPLAY", "-C", DriveC(), WINE64_EXE,
+                                      "C:\\Program Files\\Wendra\\" + program};
+  command.insert(command.end(), args.begin(), args.end());
+  return cetest::Spawn(command, Environment(prefix_, environment), output, output);
+}
+
+int WineSystem::Run(const std::string& program, const std::vector<std::string>& args, std::string* output,
+                    int timeoutMs, const std::vector<std::string>& environment) {
+  const std::string file = dir_.Path() + "/run.out";
+  const int status = cetest::WaitExit(Start(program, args, environment, file), timeoutMs);
+  *output = ReadAll(file);
+  return status;
+}
+
+std::string WendraTitle() { return "Wendra@kelbrun<*+~#$>"; }
+
+}  // namespace winetest

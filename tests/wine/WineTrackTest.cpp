@@ -1,0 +1,256 @@
+// Wendra on Wine, an independent Win32, through a real serial line: each
+// known run of a capture (the end-to-end test's) gives, byte for byte, the
+// track the host gives; and the window shows, control by control, the steps
+// the host's window shows for the same capture.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "LoggerTestSupport.h"
+#include "RecordingView.h"
+#include "PseudoLine.h"
+#include "TrackRuns.h"
+#include "WendraProcess.h"
+#include "WineSystem.h"
+
+namespace winetest {
+namespace {
+
+namespace fs = std::filesystem;
+using loggertest::TraceEntry;
+
+// The line's rate three times over, as the end-to-end test replays.
+constexpr size_t kBytesPerTenth = 144;
+
+// The capture of a run, with its proprietary sentences when it has them.
+std::string Capture(const cetest::TrackRun& run) {
+  const std::string capture = loggertest::ReadTestData(run.capture);
+  return run.proprietary ? loggertest::WithProprietarySentences(capture) : capture;
+}
+
+// The bytes up to and with the line of the run's gate.
+size_t Gate(const std::string& capture, const cetest::TrackRun& run) {
+  return capture.find('\n', capture.find(run.gate)) + 1;
+}
+
+// How many texts each read-out shows when the whole capture is read: the
+// interpreter's own reading of it.
+std::map<int, int> TextsOfTheCapture(const std::string& capture, BOOL anytalker) {
+  loggertest::ResetProcessWide();
+  loggertest::RecordingView view;
+  LoggerState state(view);
+  state.settings.anytalker = anytalker;
+  NmeaInterpreter interpreter;
+  loggertest::Interpret(interpreter, state, capture);
+  std::map<int, int> texts;
+  for (int id = IDC_LATITUDE; id <= IDC_FIX_QUALITY; ++id) texts[id] = view.Count("text", id);
+  loggertest::ResetProcessWide();
+  return texts;
+}
+
+// Every sentence of the capture shown, then a poll that found nothing more:
+// the record the last RMC made due has been written by then.
+bool WaitDrained(const std::string& trace, const std::map<int, int>& texts) {
+  return cetest::WaitForChange(
+      fs::path(trace).parent_path().string(),
+      [&] {
+        std::map<int, int> shown;
+        bool all = false;
+        for (const TraceEntry& e : loggertest::ReadTrace(trace)) {
+          if (e.op == "text") ++shown[static_cast<int>(e.Int("id"))];
+          if (!all) {
+            all = std::all_of(texts.begin(), texts.end(), [&](const auto& t) { return shown[t.first] >= t.second; });
+          } else if (e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE && e.Get("shown") == "true") {
+            return true;
+          }
+        }
+        return false;
+      },
+      90000);
+}
+
+// What each control of the trace showed, in order: its texts, and whether it
+// was shown, for the read-outs and the LOG lamp, whose steps follow from the
+// sentences alone. (The receive lamp follows the polls, whose timing differs.)
+std::map<int, std::vector<std::string>> Steps(const std::vector<TraceEntry>& trace) {
+  std::map<int, std::vector<std::string>> steps;
+  for (const TraceEntry& e : trace) {
+    const int id = static_cast<int>(e.Int("id"));
+    if (e.op == "text" && id >= IDC_LATITUDE && id <= IDC_FIX_QUALITY) steps[id].push_back(e.Get("text"));
+    if (e.op == "show" && (id == IDC_LOG_LAMP_STEADY || id == IDC_LOG_LAMP_BLINK)) steps[id].push_back(e.Get("shown"));
+  }
+  return steps;
+}
+
+// The one track file of the run in a folder, or "" when it wrote none.
+std::string TrackFile(const std::string& folder) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".txt") return entry.path().string();
+  }
+  return "";
+}
+
+class WineTrackTest : public ::testing::TestWithParam<cetest::TrackRun> {
+ protected:
+  void SetUp() override {
+    std::string error;
+    wine_ = WineSystem::Shared(&error);
+    ASSERT_TRUE(wine_) << error;
+  }
+
+  // Wendra on Wine, fed the run's capture through COM5:, with the relay's
+  // client holding back at the gate until logging has begun. Its trace.
+  std::vector<TraceEntry> RunOnWine(const cetest::TrackRun& run) {
+    const std::string capture = Capture(run);
+    std::string error;
+    PseudoLine line;
+    EXPECT_TRUE(line.Open());
+    if (!wine_->FreshDevice(cetest::TrackRunSettings(run), &error) || !wine_->BindPort(5, line.Path(), &error)) {
+      ADD_FAILURE() << error;
+      return {};
+    }
+    const std::string trace = dir_.Path() + "/wine-trace.jsonl";
+    const pid_t wendra = wine_->Start("Wendra.exe", {},
+                                      {"CE_UI=headless", "CE_UI_TRACE=" + WineSystem::WindowsPath(trace),
+                                       "CE_RELAY_CLIENT=COM6:", "CE_RELAY_GATE=" + std::to_string(Gate(capture, run))},
+                                      dir_.Path() + "/wendra.out");
+    line.SendWhenOpened(capture, kBytesPerTenth);
+    EXPECT_TRUE(WaitDrained(trace, TextsOfTheCapture(capture, run.anytalker))) << dir_.Read("wendra.out");
+    std::string said;
+    EXPECT_EQ(0, wine_->Run("ce-send.exe", {WendraTitle(), "WM_COMMAND", std::to_string(IDC_EXIT), "0"}, &said))
+        << said;
+    EXPECT_EQ(0, cetest::WaitExit(wendra, 30000)) << dir_.Read("wendra.out");
+    return loggertest::ReadTrace(trace);
+  }
+
+  WineSystem* wine_ = nullptr;
+  cetest::TempDir dir_;
+};
+
+TEST_P(WineTrackTest, ReplayedDriveBecomesTheHostsTrack) {
+  const cetest::TrackRun run = GetParam();
+  const auto trace = RunOnWine(run);
+  ASSERT_FALSE(trace.empty());
+  const std::string track = TrackFile(wine_->ProgramDir());
+  if (!*run.expected) {
+    EXPECT_EQ("", track) << "no record falls due";
+    return;
+  }
+  ASSERT_NE("", track);
+  std::ifstream in(track, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(loggertest::ReadTestData(run.expected), written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tracks, WineTrackTest, ::testing::ValuesIn(cetest::TrackRuns()),
+                         [](const ::testing::TestParamInfo<cetest::TrackRun>& info) {
+                           return cetest::TrackRunName(info.param);
+                         });
+
+// The relay's client of a host run: it reads the relay all the time, and
+// holds back at the gate until the trace shows that logging began.
+class GatedClient {
+ public:
+  GatedClient(size_t size, size_t gate, std::string trace)
+      : thread_([this, size, gate, trace] { Run(size, gate, trace); }) {}
+  ~GatedClient() { Join(); }
+  void Join() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Opened() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(30), [this] { return opened_; });
+  }
+
+ private:
+  void Run(size_t size, size_t gate, const std::string& trace) {
+    HANDLE relay = INVALID_HANDLE_VALUE;
+    cetest::Retry([&] {  // the relay comes when Wendra has installed the driver
+      relay = CreateFileW(u"COM6:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      return relay != INVALID_HANDLE_VALUE;
+    }, 30000);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      opened_ = relay != INVALID_HANDLE_VALUE;
+      changed_.notify_all();
+    }
+    if (relay == INVALID_HANDLE_VALUE) return;
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 200, 0, 0};
+    SetCommTimeouts(relay, &timeouts);
+    char buffer[256];
+    size_t total = 0;
+    while (!stop_ && total < size) {
+      if (total == gate) {
+        loggertest::WaitForEntry(trace, [](const TraceEntry& e) { return e.op == "killtimer"; });
+      }
+      const size_t limit = total < gate ? gate : size;
+      DWORD done = 0;
+      if (!ReadFile(relay, buffer, static_cast<DWORD>(std::min(sizeof buffer, limit - total)), &done, nullptr)) break;
+      total += done;
+    }
+    CloseHandle(relay);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool opened_ = false;
+  std::thread thread_;  // last, so it starts once the members above are made
+};
+
+// The host's run of the same capture: Wendra as a program of the host's
+// device, the receiver a test port fed at the same pace.
+std::vector<TraceEntry> RunOnHost(const cetest::TrackRun& run) {
+  const std::string capture = Capture(run);
+  loggertest::WendraDevice device;
+  device.Install("Wendra", cetest::TrackRunSettings(run));
+  const pid_t wendra = device.Start();
+  const std::string trace = device.Trace();
+  {
+    GatedClient client(capture.size(), Gate(capture, run), trace);
+    EXPECT_TRUE(client.Opened());
+    for (size_t at = 0; at < capture.size(); at += kBytesPerTenth) {
+      device.Receiver().Feed(capture.substr(at, kBytesPerTenth));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the line's rate
+    }
+    EXPECT_TRUE(WaitDrained(trace, TextsOfTheCapture(capture, run.anytalker)));
+  }
+  SendMessageW(loggertest::FindTitle(loggertest::WindowTitle(u"Wendra")), WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED),
+               0);
+  EXPECT_EQ(0, cetest::WaitExit(wendra, 30000));
+  return loggertest::ReadTrace(trace);
+}
+
+class WineWindowStepsTest : public WineTrackTest {};
+
+// Seen control by control, Wine's window and the host's take the same steps
+// for the same capture.
+TEST_P(WineWindowStepsTest, EachControlShowsWhatTheHostsShows) {
+  const cetest::TrackRun run = GetParam();
+  const auto onWine = Steps(RunOnWine(run));
+  const auto onHost = Steps(RunOnHost(run));
+  ASSERT_GT(onHost.count(IDC_LATITUDE), 0u);
+  for (const auto& [id, steps] : onHost) {
+    EXPECT_EQ(steps, onWine.count(id) ? onWine.at(id) : std::vector<std::string>()) << "control " << id;
+  }
+  EXPECT_EQ(onHost.size(), onWine.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, WineWindowStepsTest,
+                         ::testing::Values(cetest::TrackRuns()[2], cetest::TrackRuns()[5]),
+                         [](const ::testing::TestParamInfo<cetest::TrackRun>& info) {
+                           return cetest::TrackRunName(info.param);
+                         });
+
+}  // namespace
+}  // namespace winetest
