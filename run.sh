@@ -3,8 +3,24 @@
 # command: the GPS (the built-in receiver unless --gps says otherwise), a
 # program reading the relay port, and Wendra logging from the tap port.
 # Every argument goes to `cedevice run` (see README.md); Ctrl-C ends it.
+# With --wine first, the arguments go to tools/wine/wendra-on-wine run
+# instead: Wendra on Wine, with the same bindings.
 set -euo pipefail
 cd "$(dirname "$0")"
+if [ "${1:-}" = --wine ]; then
+  shift
+  tools/install-dependencies.sh wine
+  cmake --preset wine > /dev/null
+  cmake --build --preset wine -j "${JOBS:-2}"
+  cmake --preset default > /dev/null
+  cmake --build --preset default -j "${JOBS:-2}" --target cedevice
+  root="${XDG_DATA_HOME:-$HOME/.local/share}/wendra/wine"
+  for arg in "$@"; do
+    if [ "$arg" = --root ]; then root=""; fi
+  done
+  if [ -n "$root" ]; then set -- --root "$root" "$@"; fi
+  exec tools/wine/wendra-on-wine run "$@"
+fi
 tools/install-dependencies.sh
 cmake --preset default > /dev/null
 cmake --build --preset default -j "${JOBS:-2}" --target cedevice Wendra Ravelink

@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the main job need,
 # and any named as arguments (fuzz/run.sh names clang), when they are missing.
+# The argument "wine" stands for what the system on Wine needs: Wine (64-bit)
+# and the 64-bit mingw-w64 cross compiler with POSIX threads.
 set -euo pipefail
+extra=()
+for arg in "$@"; do
+  if [ "$arg" = wine ]; then
+    extra+=(wine wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+  else
+    extra+=("$arg")
+  fi
+done
+set -- "${extra[@]+"${extra[@]}"}"
 
 # gpsd and its clients read the relay through a pseudo-terminal in a test;
 # GPSBabel turns a track into GPX;
