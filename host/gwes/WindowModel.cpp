@@ -154,6 +154,8 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   HWND top;
   int id = 0;
   bool changed;
+  bool notifies = false;  // a single-line edit tells its dialog of every text set
+  DWORD thread = 0;
   {
     PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
@@ -165,6 +167,8 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     if (window->parent) {
       id = ControlId(*window);
       if (changed) wakes.Invalidate(window);
+      notifies = window->kind == WindowKind::Edit && !(window->style & ES_MULTILINE);
+      thread = window->thread;
     }
   }
   if (top == hWnd) {
@@ -174,6 +178,20 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     TraceLine("text").Int("id", id).Text("text", text).Write();
   }
   if (changed || top == hWnd) Backend().Changed(top);
+  // As a single-line edit takes WM_SETTEXT: EN_UPDATE, then EN_CHANGE, to
+  // its dialog, on the window's thread. From another thread they follow
+  // there, as this call never waits for that thread.
+  if (notifies) {
+    const LPARAM edit = reinterpret_cast<LPARAM>(hWnd);
+    for (const WORD code : {static_cast<WORD>(EN_UPDATE), static_cast<WORD>(EN_CHANGE)}) {
+      const WPARAM command = MAKEWPARAM(static_cast<WORD>(id), code);
+      if (thread == GetCurrentThreadId()) {
+        SendMessageW(top, WM_COMMAND, command, edit);
+      } else {
+        PostMessageW(top, WM_COMMAND, command, edit);
+      }
+    }
+  }
   return TRUE;
 }
 

@@ -11,6 +11,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -21,7 +23,7 @@
 namespace {
 
 // A packed template, as the resource compiler lays one out: a popup with
-// the title "test" and two controls, a text and a button.
+// the title "test" and three controls, a text, a button and a read-only edit.
 std::vector<WORD> DialogTemplate() {
   std::vector<WORD> words;
   auto dword = [&](DWORD value) {
@@ -44,12 +46,13 @@ std::vector<WORD> DialogTemplate() {
   };
   dword(WS_POPUP | WS_BORDER);
   dword(0);
-  words.push_back(2);
+  words.push_back(3);
   for (short v : {4, 8, 100, 60}) words.push_back(static_cast<WORD>(v));
   words.insert(words.end(), {0, 0});  // no menu, no class of its own
   text(u"test");
   item(WS_CHILD | WS_VISIBLE, {10, 10, 40, 10}, 100, 0x0082, u"text");
   item(WS_CHILD | WS_VISIBLE | WS_TABSTOP, {10, 30, 40, 20}, 101, 0x0080, u"press");
+  item(WS_CHILD | WS_VISIBLE | ES_READONLY, {60, 10, 30, 10}, 102, 0x0081, u"");
   return words;
 }
 
@@ -57,8 +60,23 @@ const std::vector<WORD> kDialog = DialogTemplate();
 
 std::atomic<DWORD> handledOn{0};
 
-INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM, LPARAM) {
+// The edit's notices, as the dialog took them: control id, code, thread.
+struct Notice {
+  WORD id, code;
+  DWORD thread;
+  bool operator==(const Notice& o) const { return id == o.id && code == o.code && thread == o.thread; }
+};
+std::mutex noticesMutex;
+std::condition_variable noticesChanged;
+std::vector<Notice> notices;
+
+INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_USER) handledOn = GetCurrentThreadId();
+  if (message == WM_COMMAND && HIWORD(wParam) != BN_CLICKED) {
+    std::lock_guard<std::mutex> lock(noticesMutex);
+    notices.push_back({LOWORD(wParam), HIWORD(wParam), GetCurrentThreadId()});
+    noticesChanged.notify_all();
+  }
   return message == WM_USER;
 }
 
@@ -178,6 +196,29 @@ TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   EXPECT_EQ(handledOn, window.id);
   ASSERT_TRUE(window.End());
   EXPECT_FALSE(IsWindow(dialog));
+}
+
+// A single-line edit tells its dialog of a text set, EN_UPDATE then
+// EN_CHANGE, as the platform documents; a text set from another thread
+// tells it on the window's thread.
+TEST_P(WindowSystemTest, AnEditTellsItsDialogOfEveryTextSet) {
+  {
+    std::lock_guard<std::mutex> lock(noticesMutex);
+    notices.clear();
+  }
+  DialogThread window;
+  ASSERT_NE(window.dialog, HWND(NULL));
+  const HWND edit = GetDlgItem(window.dialog, 102);
+  ASSERT_NE(edit, HWND(NULL));
+  EXPECT_TRUE(SetWindowTextW(edit, u"N 35.6581000"));
+  EXPECT_TRUE(SetWindowTextW(GetDlgItem(window.dialog, 100), u"a static text tells nothing"));
+  const DWORD windowThread = window.id;
+  const std::vector<Notice> expected = {{102, EN_UPDATE, windowThread}, {102, EN_CHANGE, windowThread}};
+  std::unique_lock<std::mutex> lock(noticesMutex);
+  EXPECT_TRUE(noticesChanged.wait_for(lock, std::chrono::seconds(10), [&] { return notices.size() >= 2; }));
+  EXPECT_EQ(expected, notices);
+  lock.unlock();
+  EXPECT_TRUE(window.End());
 }
 
 TEST_P(WindowSystemTest, ShellExecuteFailsWithThePlatformsErrors) {

@@ -41,6 +41,9 @@
 #define WM_USER 0x0400u
 
 #define BN_CLICKED 0
+// An edit control's notices to its dialog (WM_COMMAND).
+#define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
 #define ICON_SMALL 0
 #define ICON_BIG 1
 #define WA_INACTIVE 0
@@ -77,6 +80,7 @@
 #define ES_LEFT 0x0000u
 #define ES_CENTER 0x0001u
 #define ES_RIGHT 0x0002u
+#define ES_MULTILINE 0x0004u
 #define ES_READONLY 0x0800u
 #define BS_PUSHBUTTON 0x0000u
 
