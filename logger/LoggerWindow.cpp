@@ -35,11 +35,13 @@ BEGIN_MESSAGE_MAP(LoggerWindow, CDialog)
   ON_BN_CLICKED(IDC_LAUNCH1, OnLaunch1)
   ON_BN_CLICKED(IDC_LAUNCH2, OnLaunch2)
   ON_WM_CTLCOLOR()
+  ON_MESSAGE(WM_CONTROL_UPDATES, OnControlUpdates)
 END_MESSAGE_MAP()
 
 // The destruction handling may run before the initialisation: the state
 // starts with nothing open and nothing to finish.
-LoggerWindow::LoggerWindow(CWnd* pParent) : CDialog(IDD_LOGGER, pParent), m_state(*this) {
+LoggerWindow::LoggerWindow(CWnd* pParent)
+    : CDialog(IDD_LOGGER, pParent), m_windowThread(GetCurrentThreadId()), m_state(*this) {
   m_state.icon = AfxGetApp()->LoadIcon(IDI_WENDRA);
 }
 
@@ -175,16 +177,42 @@ HBRUSH LoggerWindow::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
   return brush;
 }
 
-void LoggerWindow::SetControlText(int id, LPCWSTR text) { ::SetWindowTextW(Control(id), text); }
+void LoggerWindow::SetControlText(int id, LPCWSTR text) { Make(ControlUpdates::SET_TEXT, id, FALSE, text); }
 
-void LoggerWindow::EnableControl(int id, BOOL enable) { ::EnableWindow(Control(id), enable); }
+void LoggerWindow::EnableControl(int id, BOOL enable) { Make(ControlUpdates::ENABLE, id, enable, NULL); }
 
-void LoggerWindow::ShowControl(int id, BOOL show) { ::ShowWindow(Control(id), show ? SW_SHOW : SW_HIDE); }
+void LoggerWindow::ShowControl(int id, BOOL show) { Make(ControlUpdates::SHOW, id, show, NULL); }
 
-void LoggerWindow::RedrawStatusBox() {
-  HWND box = Control(IDC_STATUS_BOX);
-  ::InvalidateRect(box, NULL, TRUE);
-  ::UpdateWindow(box);
+void LoggerWindow::RedrawStatusBox() { Make(ControlUpdates::REDRAW_STATUS_BOX, IDC_STATUS_BOX, FALSE, NULL); }
+
+// Without room for the queue (no memory at the start) an update is made at
+// once, as the platform makes it.
+void LoggerWindow::Make(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) {
+  if (GetCurrentThreadId() == m_windowThread || !m_updates.Ready()) {
+    MakeHere(kind, id, flag, text);
+    return;
+  }
+  BOOL first = FALSE;
+  // A full queue drops the update: the window thread is busy ending.
+  if (m_updates.Push(kind, id, flag, text, &first) && first) ::PostMessageW(m_hWnd, WM_CONTROL_UPDATES, 0, 0);
+}
+
+BOOL LoggerWindow::MakeHere(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) {
+  HWND control = Control(id);
+  switch (kind) {
+    case ControlUpdates::SET_TEXT: return ::SetWindowTextW(control, text);
+    case ControlUpdates::ENABLE: return ::EnableWindow(control, flag);
+    case ControlUpdates::SHOW: return ::ShowWindow(control, flag ? SW_SHOW : SW_HIDE);
+    case ControlUpdates::REDRAW_STATUS_BOX: ::InvalidateRect(control, NULL, TRUE); return ::UpdateWindow(control);
+  }
+  return FALSE;
+}
+
+// The receive thread's updates, in the order it made them.
+LRESULT LoggerWindow::OnControlUpdates(WPARAM, LPARAM) {
+  ControlUpdates::Update update;
+  while (m_updates.Pop(&update)) MakeHere(update.kind, update.id, update.flag, update.text);
+  return 0;
 }
 
 void LoggerWindow::StartTimer(UINT id, UINT periodMs) { SetTimer(id, periodMs, NULL); }

@@ -39,6 +39,7 @@
 #define WM_LBUTTONDOWN 0x0201u
 #define WM_LBUTTONUP 0x0202u
 #define WM_USER 0x0400u
+#define WM_APP 0x8000u
 
 #define BN_CLICKED 0
 // An edit control's notices to its dialog (WM_COMMAND).

@@ -1,0 +1,46 @@
+#include "ControlUpdates.h"
+
+#include <string.h>
+
+ControlUpdates::ControlUpdates() : m_head(0), m_count(0) {
+  InitializeCriticalSection(&m_lock);
+  // Once, at the window's start: never on the receive thread's way.
+  m_ring = static_cast<Update*>(LocalAlloc(LPTR, CAPACITY * sizeof(Update)));
+}
+
+ControlUpdates::~ControlUpdates() {
+  if (m_ring) LocalFree(m_ring);
+  DeleteCriticalSection(&m_lock);
+}
+
+BOOL ControlUpdates::Push(Kind kind, int id, BOOL flag, LPCWSTR text, BOOL* first) {
+  EnterCriticalSection(&m_lock);
+  const BOOL room = m_ring && m_count < CAPACITY;
+  if (room) {
+    Update& update = m_ring[(m_head + m_count) % CAPACITY];
+    update.kind = kind;
+    update.id = id;
+    update.flag = flag;
+    update.text[0] = TEXT('\0');
+    if (text) {
+      wcsncpy(update.text, text, TEXT_CHARS - 1);
+      update.text[TEXT_CHARS - 1] = TEXT('\0');
+    }
+    *first = m_count == 0;
+    ++m_count;
+  }
+  LeaveCriticalSection(&m_lock);
+  return room;
+}
+
+BOOL ControlUpdates::Pop(Update* update) {
+  EnterCriticalSection(&m_lock);
+  const BOOL waiting = m_count > 0;
+  if (waiting) {
+    memcpy(update, &m_ring[m_head], sizeof *update);
+    m_head = (m_head + 1) % CAPACITY;
+    --m_count;
+  }
+  LeaveCriticalSection(&m_lock);
+  return waiting;
+}
