@@ -140,15 +140,11 @@ TEST_P(WineTrackTest, ReplayedDriveBecomesTheHostsTrack) {
   const cetest::TrackRun run = GetParam();
   const auto trace = RunOnWine(run);
   ASSERT_FALSE(trace.empty());
+  // A run without records may leave no file, or an empty one, as on the host.
   const std::string track = TrackFile(wine_->ProgramDir());
-  if (!*run.expected) {
-    EXPECT_EQ("", track) << "no record falls due";
-    return;
-  }
-  ASSERT_NE("", track);
   std::ifstream in(track, std::ios::binary);
   const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(loggertest::ReadTestData(run.expected), written);
+  EXPECT_EQ(*run.expected ? loggertest::ReadTestData(run.expected) : "", written) << track;
 }
 
 INSTANTIATE_TEST_SUITE_P(Tracks, WineTrackTest, ::testing::ValuesIn(cetest::TrackRuns()),

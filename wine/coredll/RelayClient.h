@@ -5,8 +5,9 @@
 // program's device manager, so its client must be a thread of this program.
 //
 // CE_RELAY_GATE=N holds the reading back after N bytes until the program
-// kills a timer (Wendra's wait for a fix ends when logging starts with one),
-// so a test's log starts at the same sentence on every run.
+// has handled a message in which it killed a timer (Wendra's wait for a fix
+// ends in one, and logging has begun when it is handled), so a test's log
+// starts at the same sentence on every run.
 // CE_RELAY_OUTPUT=PATH writes what is read to that file, for a program
 // outside.
 #pragma once
@@ -16,7 +17,7 @@ namespace coredll {
 void StartRelayClient();
 // Ends the reading and closes the relay; before the process's end.
 void StopRelayClient();
-// A timer of the program was killed.
+// The program has handled a message in which it killed a timer.
 void TimerKilled();
 
 }  // namespace coredll

@@ -8,6 +8,9 @@
 
 namespace {
 
+// A timer killed inside the message being handled.
+LONG timerKilled = 0;
+
 // A control's id, or 0 for a top-level window.
 int ControlId(HWND window) { return GetParent(window) ? GetDlgCtrlID(window) : 0; }
 
@@ -56,9 +59,17 @@ UINT_PTR WINAPI CoreSetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPR
 }
 
 BOOL WINAPI CoreKillTimer(HWND hWnd, UINT_PTR uIDEvent) {
-  coredll::TimerKilled();
+  InterlockedExchange(&timerKilled, 1);
   coredll::TraceLine("killtimer").Int("id", static_cast<long long>(uIDEvent)).Write();
   return KillTimer(hWnd, uIDEvent);
+}
+
+// The relay's client hears of a killed timer once the message that killed it
+// has been handled: what the program did with the timer is done by then.
+LRESULT WINAPI CoreDispatchMessageW(const MSG* lpMsg) {
+  const LRESULT result = DispatchMessageW(lpMsg);
+  if (InterlockedExchange(&timerKilled, 0)) coredll::TimerKilled();
+  return result;
 }
 
 BOOL WINAPI CoreMessageBeep(UINT uType) {
