@@ -14,30 +14,36 @@ LONG timerKilled = 0;
 // A control's id, or 0 for a top-level window.
 int ControlId(HWND window) { return GetParent(window) ? GetDlgCtrlID(window) : 0; }
 
+// A call on a window of another thread is marked: Win32 makes it wait until
+// that thread has taken it.
+coredll::TraceLine& Caller(coredll::TraceLine& line, HWND window) {
+  if (GetWindowThreadProcessId(window, NULL) != GetCurrentThreadId()) line.Bool("otherthread", true);
+  return line;
+}
+
 }  // namespace
 
 extern "C" {
 
 BOOL WINAPI CoreSetWindowTextW(HWND hWnd, LPCWSTR lpString) {
-  if (const int id = ControlId(hWnd)) {
-    coredll::TraceLine("text").Int("id", id).Text("text", lpString).Write();
-  } else {
-    coredll::TraceLine("title").Text("text", lpString).Write();
-  }
+  const int id = ControlId(hWnd);
+  coredll::TraceLine line(id ? "text" : "title");
+  if (id) line.Int("id", id);
+  Caller(line.Text("text", lpString), hWnd).Write();
   return SetWindowTextW(hWnd, lpString);
 }
 
 BOOL WINAPI CoreShowWindow(HWND hWnd, int nCmdShow) {
   coredll::TraceLine line("show");
   if (const int id = ControlId(hWnd)) line.Int("id", id);
-  line.Bool("shown", nCmdShow != SW_HIDE).Write();
+  Caller(line.Bool("shown", nCmdShow != SW_HIDE), hWnd).Write();
   return ShowWindow(hWnd, nCmdShow);
 }
 
 BOOL WINAPI CoreEnableWindow(HWND hWnd, BOOL bEnable) {
   coredll::TraceLine line("enable");
   if (const int id = ControlId(hWnd)) line.Int("id", id);
-  line.Bool("enabled", bEnable != FALSE).Write();
+  Caller(line.Bool("enabled", bEnable != FALSE), hWnd).Write();
   return EnableWindow(hWnd, bEnable);
 }
 
@@ -49,7 +55,7 @@ BOOL WINAPI CoreSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int 
   if (!(uFlags & SWP_NOZORDER) && (hWndInsertAfter == HWND_TOPMOST || hWndInsertAfter == HWND_NOTOPMOST)) {
     line.Bool("topmost", hWndInsertAfter == HWND_TOPMOST);
   }
-  line.Write();
+  Caller(line, hWnd).Write();
   return SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
 }
 
