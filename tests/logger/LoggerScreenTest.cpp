@@ -2,125 +2,38 @@
 // screen shows them, checked at a few pixels, with the screenshots kept in
 // the build directory (tests/screenshots) to be looked at.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "LoggerTestSupport.h"
 #include "WendraProcess.h"
-
-// Last: Xlib's macros would clash with the headers above.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "XScreen.h"
 
 namespace loggertest {
 namespace {
 
 const std::u16string kTitle = WindowTitle(u"Wendra");
 
-struct Pixel {
-  int r, g, b;
-  bool operator==(const Pixel& o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-class Screen {
- public:
-  explicit Screen(Display* display) : display_(display) {}
-  bool Grab() {
-    XImage* image = XGetImage(display_, DefaultRootWindow(display_), 0, 0, 320, 240, AllPlanes, ZPixmap);
-    if (!image) return false;
-    for (int y = 0; y < 240; ++y) {
-      for (int x = 0; x < 320; ++x) {
-        const unsigned long p = XGetPixel(image, x, y);
-        pixels_[y][x] = Pixel{int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF)};
-      }
-    }
-    XDestroyImage(image);
-    return true;
-  }
-  Pixel At(int x, int y) const { return pixels_[y][x]; }
-  std::vector<Pixel> Region(const RECT& r) const {
-    std::vector<Pixel> region;
-    for (LONG y = r.top; y < r.bottom; ++y) region.insert(region.end(), &pixels_[y][r.left], &pixels_[y][r.right]);
-    return region;
-  }
-  int Count(int left, int top, int right, int bottom, Pixel colour) const {
-    int count = 0;
-    for (int y = top; y < bottom; ++y) {
-      for (int x = left; x < right; ++x) count += pixels_[y][x] == colour;
-    }
-    return count;
-  }
-  void Save(const std::string& name) const {
-    std::filesystem::create_directories(CE_SCREENSHOTS);
-    std::ofstream out(std::string(CE_SCREENSHOTS) + "/" + name + ".ppm", std::ios::binary);
-    out << "P6\n320 240\n255\n";
-    for (const auto& row : pixels_) {
-      for (const Pixel& p : row) out << char(p.r) << char(p.g) << char(p.b);
-    }
-  }
-
- private:
-  Display* display_;
-  Pixel pixels_[240][320];
-};
-
-// Grabs the screen until the condition holds, at most 30 s.
-bool ShowsWithin(Screen& screen, const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (screen.Grab() && condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
-std::string FindXvfb() {
-  for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-    const std::string path = std::string(dir) + "/Xvfb";
-    if (::access(path.c_str(), X_OK) == 0) return path;
-  }
-  return "";
-}
-
 const Pixel kFace{192, 192, 192}, kRing{128, 128, 128}, kYellow{255, 255, 0}, kBlue{0, 0, 255};
 
-// An Xvfb server of 320 x 240 pixels on a display number no other server holds.
+// An Xvfb server of its own for each test.
 class LoggerScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string xvfb = FindXvfb();
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed (tools/install-dependencies.sh installs it)";
-    int number = 90 + ::getpid() % 100;
-    while (::access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) ++number;
-    display = ":" + std::to_string(number);
-    server = cetest::Spawn({xvfb, display, "-screen", "0", "320x240x24", "-nolisten", "tcp"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!x && std::chrono::steady_clock::now() < deadline) {
-      x = XOpenDisplay(display.c_str());
-      if (!x) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!x) GTEST_SKIP() << "Xvfb did not start on " << display;
+    server_ = std::make_unique<XvfbServer>();
+    if (!server_->X()) GTEST_SKIP() << server_->Failure();
+    display = server_->Name();
+    x = server_->X();
   }
 
-  void TearDown() override {
-    if (x) XCloseDisplay(x);
-    if (server > 0) {
-      ::kill(server, SIGTERM);
-      cetest::WaitExit(server, 10000);
-    }
-  }
-
+  std::unique_ptr<XvfbServer> server_;
   std::string display;
-  pid_t server = -1;
   Display* x = nullptr;
 };
 
@@ -142,13 +55,13 @@ TEST_F(LoggerScreenTest, TileAndFullWindowOnTheDisplay) {
              screen.Count(0, 100, 58, 150, kFace) > 500;
     })) << "the tile with both lamps off";
     EXPECT_EQ(screen.Count(left + 16, top + 17, left + 44, top + 29, kBlue), 0);
-    screen.Save("tile");
+    screen.Save(CE_SCREENSHOTS, "tile");
 
     // Start: waiting for a fix, the status box white on blue behind "LOG".
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(1000, BN_CLICKED), 0);
     EXPECT_TRUE(ShowsWithin(screen, [&] { return screen.Count(left + 16, top + 17, left + 44, top + 29, kBlue) > 30; }))
         << "the status box in blue";
-    screen.Save("tile-waiting");
+    screen.Save(CE_SCREENSHOTS, "tile-waiting");
 
     // A tap restores the full window at (8, 10), 303 x 220.
     SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
@@ -158,7 +71,7 @@ TEST_F(LoggerScreenTest, TileAndFullWindowOnTheDisplay) {
     })) << "the full window";
     EXPECT_EQ(screen.Count(0, 100, 8, 150, kFace), 0) << "the tile has gone";
     EXPECT_EQ(screen.Count(8, 10, 311, 230, kYellow), 0) << "no lamp is on without data";
-    screen.Save("full");
+    screen.Save(CE_SCREENSHOTS, "full");
 
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
     EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
@@ -296,7 +209,7 @@ TEST_F(LoggerScreenTest, ReadOutsShowTheirWidestTextsWhole) {
       return !InkOf(screen, BoxOf(1013)).empty() && InkOf(screen, BoxOf(1015)) == InkOf(screen, BoxOf(1013)) &&
              InkOf(screen, BoxOf(1016)) == InkOf(screen, BoxOf(1014));
     })) << "the latitude and the longitude as whole as the captions";
-    screen.Save("read-outs-" + std::to_string(++number));
+    screen.Save(CE_SCREENSHOTS, "read-outs-" + std::to_string(++number));
     for (const TextBox& box : kTextBoxes) EXPECT_EQ(Cut(screen, box), "");
 
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
@@ -355,7 +268,7 @@ TEST_F(LoggerScreenTest, SecondStartRaisesTheRunningWindow) {
   // Where Other's LOG lamp showed its ring, Wendra's tile shows its face.
   Screen screen(x);
   EXPECT_TRUE(ShowsWithin(screen, [&] { return screen.At(21 + 2 + 6, 101 + 15) == kFace; }));
-  screen.Save("handed-over");
+  screen.Save(CE_SCREENSHOTS, "handed-over");
 
   SendMessageW(FindTitle(kTitle), WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
   SendMessageW(FindTitle(WindowTitle(u"Other")), WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);

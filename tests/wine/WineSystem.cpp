@@ -51,9 +51,13 @@ WineSystem* WineSystem::Shared(std::string* error) {
   // No display: dialogs, controls, timers and messages work without one. The
   // desktop process takes its driver when it starts, so the prefix's server
   // ends once the setting is made, and the next program starts them afresh.
+  // The dialog's face, as a Japanese device has it, is the IPA font the host
+  // draws with too (its name is read in UTF-8 from the command line).
   if (wine->Wine({"wineboot", "--init"}, &said) != 0 ||
-      wine->Wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"}, &said) != 0 ||
-      !wine->EndServer()) {
+      wine->Wine({"reg", "add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "ＭＳ Ｐゴシック", "/d",
+                  "IPAPGothic", "/f"},
+                 &said, {"LC_ALL=C.UTF-8"}) != 0 ||
+      !wine->UseDisplay("", &said)) {
     failure = *error = "cannot make a Wine prefix: " + said;
     return nullptr;
   }
@@ -78,9 +82,19 @@ std::string WineSystem::WindowsPath(const std::string& hostPath) {
   return path;
 }
 
-int WineSystem::Wine(const std::vector<std::string>& args, std::string* output) {
+// Every program of the prefix, its own tools too, reaches the desktop that
+// the first one started, on the display in use or on none.
+std::vector<std::string> WineSystem::Command(const std::string& folder) const {
   std::vector<std::string> command = {"/usr/bin/env", "-u", "DISPLAY"};
-  for (const std::string& entry : Environment(prefix_, {})) command.push_back(entry);
+  if (!folder.empty()) command.insert(command.end(), {"-C", folder});
+  if (!display_.empty()) command.push_back("DISPLAY=" + display_);
+  return command;
+}
+
+int WineSystem::Wine(const std::vector<std::string>& args, std::string* output,
+                     const std::vector<std::string>& environment) {
+  std::vector<std::string> command = Command("");
+  for (const std::string& entry : Environment(prefix_, environment)) command.push_back(entry);
   command.push_back(WINE64_EXE);
   command.insert(command.end(), args.begin(), args.end());
   return cetest::RunCommand(command, output, 120000);
@@ -105,6 +119,20 @@ bool WineSystem::FreshDevice(const std::string& settings, std::string* error) {
   return true;
 }
 
+// The desktop takes its driver when it starts: the server ends first.
+bool WineSystem::UseDisplay(const std::string& display, std::string* error) {
+  std::string said;
+  if (Wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", display.empty() ? "null" : "x11",
+            "/f"},
+           &said) != 0 ||
+      !EndServer()) {
+    *error = "cannot change Wine's graphics driver: " + said;
+    return false;
+  }
+  display_ = display;
+  return true;
+}
+
 bool WineSystem::BindPort(int number, const std::string& line, std::string* error) {
   const std::string link = prefix_ + "/dosdevices/com" + std::to_string(number);
   std::error_code failed;
@@ -115,12 +143,14 @@ bool WineSystem::BindPort(int number, const std::string& line, std::string* erro
 }
 
 // From drive C:, so that device paths (\Windows, \Program Files) are C:'s.
-// Without DISPLAY: Wine's null graphics driver then makes the windows, which
-// a DISPLAY that is set, even empty, keeps it from doing.
+// Without DISPLAY unless one is in use: Wine's null graphics driver then
+// makes the windows, which a DISPLAY that is set, even empty, keeps it from
+// doing.
 pid_t WineSystem::Start(const std::string& program, const std::vector<std::string>& args,
                         const std::vector<std::string>& environment, const std::string& output) {
-  std::vector<std::string> command = {"/usr/bin/env", "-u", "DISPLAY", "-C", DriveC(), WINE64_EXE,
-                                      "C:\\Program Files\\Wendra\\" + program};
+  std::vector<std::string> command = Command(DriveC());
+  command.push_back(WINE64_EXE);
+  command.push_back("C:\\Program Files\\Wendra\\" + program);
   command.insert(command.end(), args.begin(), args.end());
   return cetest::Spawn(command, Environment(prefix_, environment), output, output);
 }

@@ -32,6 +32,9 @@ class WineSystem {
   // \Program Files\Wendra, with these settings and no track. False after
   // saying why on *error.
   bool FreshDevice(const std::string& settings, std::string* error);
+  // The programs started from now on draw on this X display with Wine's own
+  // x11 driver; "" for none (the null driver). False after saying why.
+  bool UseDisplay(const std::string& display, std::string* error);
   // Puts a serial line (a tty's host path) behind COMn:.
   bool BindPort(int number, const std::string& line, std::string* error);
 
@@ -48,10 +51,13 @@ class WineSystem {
   WineSystem() = default;
   // Ends the prefix's server and waits for its end; false when it would not end.
   bool EndServer();
-  int Wine(const std::vector<std::string>& args, std::string* output);
+  int Wine(const std::vector<std::string>& args, std::string* output, const std::vector<std::string>& environment = {});
+  // The start of a command line that runs a Wine program from the folder given.
+  std::vector<std::string> Command(const std::string& folder) const;
 
   cetest::TempDir dir_;
   std::string prefix_;
+  std::string display_;
 };
 
 // The title of Wendra's main window.
