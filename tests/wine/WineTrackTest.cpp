@@ -80,13 +80,21 @@ bool WaitDrained(const std::string& trace, const std::map<int, int>& texts) {
 
 // What each control of the trace showed, in order: its texts, and whether it
 // was shown, for the read-outs and the LOG lamp, whose steps follow from the
-// sentences alone. (The receive lamp follows the polls, whose timing differs.)
+// sentences alone; and each change of the status box's colours, however often
+// it was painted in them, its background only where it is painted (OPAQUE):
+// behind a transparent one lies the face, whose system colour differs. (The
+// receive lamp follows the polls, whose timing differs.)
 std::map<int, std::vector<std::string>> Steps(const std::vector<TraceEntry>& trace) {
   std::map<int, std::vector<std::string>> steps;
   for (const TraceEntry& e : trace) {
     const int id = static_cast<int>(e.Int("id"));
     if (e.op == "text" && id >= IDC_LATITUDE && id <= IDC_FIX_QUALITY) steps[id].push_back(e.Get("text"));
     if (e.op == "show" && (id == IDC_LOG_LAMP_STEADY || id == IDC_LOG_LAMP_BLINK)) steps[id].push_back(e.Get("shown"));
+    if (e.op == "paint" && id == IDC_STATUS_BOX) {
+      const std::string colours =
+          "fg=" + e.Get("fg") + " mode=" + e.Get("mode") + (e.Int("mode") == OPAQUE ? " bg=" + e.Get("bg") : "");
+      if (steps[id].empty() || steps[id].back() != colours) steps[id].push_back(colours);
+    }
   }
   return steps;
 }
@@ -236,6 +244,7 @@ TEST_P(WineWindowStepsTest, EachControlShowsWhatTheHostsShows) {
   const auto onWine = Steps(RunOnWine(run));
   const auto onHost = Steps(RunOnHost(run));
   ASSERT_GT(onHost.count(IDC_LATITUDE), 0u);
+  ASSERT_GT(onHost.count(IDC_STATUS_BOX), 0u);
   for (const auto& [id, steps] : onHost) {
     EXPECT_EQ(steps, onWine.count(id) ? onWine.at(id) : std::vector<std::string>()) << "control " << id;
   }

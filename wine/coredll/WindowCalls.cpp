@@ -21,9 +21,48 @@ coredll::TraceLine& Caller(coredll::TraceLine& line, HWND window) {
   return line;
 }
 
+// The dialog procedure the program gave, kept on its dialog from the
+// dialog's first message on; until then the one of the dialog being made.
+const WCHAR DIALOG_PROC[] = L"CoreDialogProc";
+thread_local DLGPROC dialogMade = NULL;
+
+// A control asks its dialog for its colours each time it paints: the
+// colours the program's answer left in the control's DC are traced, as the
+// host traces each control's painting.
+INT_PTR CALLBACK TracedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  DLGPROC program = reinterpret_cast<DLGPROC>(GetPropW(dialog, DIALOG_PROC));
+  if (!program && dialogMade) {
+    program = dialogMade;
+    SetPropW(dialog, DIALOG_PROC, reinterpret_cast<HANDLE>(program));
+  }
+  if (!program) return FALSE;
+  const INT_PTR answer = program(dialog, message, wParam, lParam);
+  if (message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN || message == WM_CTLCOLOREDIT) {
+    const HDC dc = reinterpret_cast<HDC>(wParam);
+    coredll::TraceLine("paint")
+        .Int("id", GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))
+        .Colour("fg", GetTextColor(dc))
+        .Int("mode", GetBkMode(dc))
+        .Colour("bg", GetBkColor(dc))
+        .Write();
+  }
+  if (message == WM_NCDESTROY) RemovePropW(dialog, DIALOG_PROC);
+  return answer;
+}
+
 }  // namespace
 
 extern "C" {
+
+HWND WINAPI CoreCreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                                   DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  if (!lpDialogFunc) return CreateDialogParamW(hInstance, lpTemplateName, hWndParent, NULL, dwInitParam);
+  const DLGPROC outer = dialogMade;
+  dialogMade = lpDialogFunc;
+  const HWND dialog = CreateDialogParamW(hInstance, lpTemplateName, hWndParent, TracedDialogProc, dwInitParam);
+  dialogMade = outer;
+  return dialog;
+}
 
 BOOL WINAPI CoreSetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   const int id = ControlId(hWnd);

@@ -72,6 +72,14 @@ TraceLine& TraceLine::Text(const char* name, LPCWSTR value) {
   return *this;
 }
 
+TraceLine& TraceLine::Colour(const char* name, COLORREF value) {
+  if (wanted_) {
+    line_ += std::string(",\"") + name + "\":[" + std::to_string(GetRValue(value)) + "," +
+             std::to_string(GetGValue(value)) + "," + std::to_string(GetBValue(value)) + "]";
+  }
+  return *this;
+}
+
 // Whole lines, one write each, so a reader never sees two steps mixed.
 void TraceLine::Write() {
   if (!wanted_) return;

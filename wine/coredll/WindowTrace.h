@@ -16,6 +16,8 @@ class TraceLine {
   TraceLine& Int(const char* name, long long value);
   TraceLine& Bool(const char* name, bool value);
   TraceLine& Text(const char* name, LPCWSTR value);
+  // As [r,g,b].
+  TraceLine& Colour(const char* name, COLORREF value);
   void Write();
 
  private:
