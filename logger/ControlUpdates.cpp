@@ -2,7 +2,8 @@
 
 #include <string.h>
 
-ControlUpdates::ControlUpdates() : m_head(0), m_count(0) {
+ControlUpdates::ControlUpdates(Window& window, DWORD windowThread)
+    : m_window(window), m_windowThread(windowThread), m_head(0), m_count(0) {
   InitializeCriticalSection(&m_lock);
   // Once, at the window's start: never on the receive thread's way.
   m_ring = static_cast<Update*>(LocalAlloc(LPTR, CAPACITY * sizeof(Update)));
@@ -11,6 +12,22 @@ ControlUpdates::ControlUpdates() : m_head(0), m_count(0) {
 ControlUpdates::~ControlUpdates() {
   if (m_ring) LocalFree(m_ring);
   DeleteCriticalSection(&m_lock);
+}
+
+void ControlUpdates::Make(Kind kind, int id, BOOL flag, LPCWSTR text) {
+  if (GetCurrentThreadId() == m_windowThread || !m_ring) {
+    MakeWaiting();
+    m_window.MakeUpdate(kind, id, flag, text);
+    return;
+  }
+  BOOL first = FALSE;
+  if (Push(kind, id, flag, text, &first) && first) m_window.TellUpdatesWait();
+}
+
+// The update is copied out, so no other thread waits while it is made.
+void ControlUpdates::MakeWaiting() {
+  Update update;
+  while (Pop(&update)) m_window.MakeUpdate(update.kind, update.id, update.flag, update.text);
 }
 
 BOOL ControlUpdates::Push(Kind kind, int id, BOOL flag, LPCWSTR text, BOOL* first) {

@@ -41,7 +41,7 @@ END_MESSAGE_MAP()
 // The destruction handling may run before the initialisation: the state
 // starts with nothing open and nothing to finish.
 LoggerWindow::LoggerWindow(CWnd* pParent)
-    : CDialog(IDD_LOGGER, pParent), m_windowThread(GetCurrentThreadId()), m_state(*this) {
+    : CDialog(IDD_LOGGER, pParent), m_updates(*this, GetCurrentThreadId()), m_state(*this) {
   m_state.icon = AfxGetApp()->LoadIcon(IDI_WENDRA);
 }
 
@@ -177,41 +177,36 @@ HBRUSH LoggerWindow::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
   return brush;
 }
 
-void LoggerWindow::SetControlText(int id, LPCWSTR text) { Make(ControlUpdates::SET_TEXT, id, FALSE, text); }
+void LoggerWindow::SetControlText(int id, LPCWSTR text) { m_updates.Make(ControlUpdates::SET_TEXT, id, FALSE, text); }
 
-void LoggerWindow::EnableControl(int id, BOOL enable) { Make(ControlUpdates::ENABLE, id, enable, NULL); }
+void LoggerWindow::EnableControl(int id, BOOL enable) { m_updates.Make(ControlUpdates::ENABLE, id, enable, NULL); }
 
-void LoggerWindow::ShowControl(int id, BOOL show) { Make(ControlUpdates::SHOW, id, show, NULL); }
+void LoggerWindow::ShowControl(int id, BOOL show) { m_updates.Make(ControlUpdates::SHOW, id, show, NULL); }
 
-void LoggerWindow::RedrawStatusBox() { Make(ControlUpdates::REDRAW_STATUS_BOX, IDC_STATUS_BOX, FALSE, NULL); }
-
-// Without room for the queue (no memory at the start) an update is made at
-// once, as the platform makes it.
-void LoggerWindow::Make(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) {
-  if (GetCurrentThreadId() == m_windowThread || !m_updates.Ready()) {
-    MakeHere(kind, id, flag, text);
-    return;
-  }
-  BOOL first = FALSE;
-  // A full queue drops the update: the window thread is busy ending.
-  if (m_updates.Push(kind, id, flag, text, &first) && first) ::PostMessageW(m_hWnd, WM_CONTROL_UPDATES, 0, 0);
+void LoggerWindow::RedrawStatusBox() {
+  m_updates.Make(ControlUpdates::REDRAW_STATUS_BOX, IDC_STATUS_BOX, FALSE, NULL);
 }
 
-BOOL LoggerWindow::MakeHere(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) {
+// A control that is gone (the window is ending) takes nothing: the calls
+// fail with the platform's reason and there is nobody to tell.
+void LoggerWindow::MakeUpdate(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) {
   HWND control = Control(id);
   switch (kind) {
-    case ControlUpdates::SET_TEXT: return ::SetWindowTextW(control, text);
-    case ControlUpdates::ENABLE: return ::EnableWindow(control, flag);
-    case ControlUpdates::SHOW: return ::ShowWindow(control, flag ? SW_SHOW : SW_HIDE);
-    case ControlUpdates::REDRAW_STATUS_BOX: ::InvalidateRect(control, NULL, TRUE); return ::UpdateWindow(control);
+    case ControlUpdates::SET_TEXT: ::SetWindowTextW(control, text); break;
+    case ControlUpdates::ENABLE: ::EnableWindow(control, flag); break;
+    case ControlUpdates::SHOW: ::ShowWindow(control, flag ? SW_SHOW : SW_HIDE); break;
+    case ControlUpdates::REDRAW_STATUS_BOX:
+      ::InvalidateRect(control, NULL, TRUE);
+      ::UpdateWindow(control);
+      break;
   }
-  return FALSE;
 }
 
-// The receive thread's updates, in the order it made them.
+// A window already gone takes no message; its updates are of no use then.
+void LoggerWindow::TellUpdatesWait() { ::PostMessageW(m_hWnd, WM_CONTROL_UPDATES, 0, 0); }
+
 LRESULT LoggerWindow::OnControlUpdates(WPARAM, LPARAM) {
-  ControlUpdates::Update update;
-  while (m_updates.Pop(&update)) MakeHere(update.kind, update.id, update.flag, update.text);
+  m_updates.MakeWaiting();
   return 0;
 }
 

@@ -12,7 +12,7 @@
 // Tells the window thread that control updates of the receive thread wait.
 #define WM_CONTROL_UPDATES (WM_APP + 1)
 
-class LoggerWindow : public CDialog, public LoggerView {
+class LoggerWindow : public CDialog, public LoggerView, private ControlUpdates::Window {
  public:
   explicit LoggerWindow(CWnd* pParent = NULL);
 
@@ -49,11 +49,10 @@ class LoggerWindow : public CDialog, public LoggerView {
  private:
   void Launch(LPCWSTR path, LPCWSTR parameters);
   HWND Control(int id) const { return ::GetDlgItem(m_hWnd, id); }
-  // Makes the update on this thread: the platform call's result.
-  BOOL MakeHere(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text);
-  void Make(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text);
+  // The window thread's side of the updates.
+  void MakeUpdate(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) override;
+  void TellUpdatesWait() override;
 
-  const DWORD m_windowThread;
   ControlUpdates m_updates;
   LoggerState m_state;
 };
