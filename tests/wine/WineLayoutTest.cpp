@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "ControlIds.h"
-#include "LoggerTestSupport.h"
 #include "WendraProcess.h"
 #include "WineSystem.h"
 #include "resource.h"

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "ServedDevice.h"
+#include "WendraProcess.h"
 
 namespace winetest {
 
@@ -163,6 +164,9 @@ int WineSystem::Run(const std::string& program, const std::vector<std::string>& 
   return status;
 }
 
-std::string WendraTitle() { return "Wendra@kelbrun<*+~#$>"; }
+std::string WendraTitle() {
+  const std::u16string title = loggertest::WindowTitle(u"Wendra");
+  return std::string(title.begin(), title.end());  // ASCII
+}
 
 }  // namespace winetest
