@@ -447,6 +447,14 @@ void DeviceManager::Shutdown() {
   }
 }
 
+int DeviceManager::CallsInside(const std::u16string& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& record : devices_) {
+    if (record->ready && EqualsNoCase(record->name, name)) return record->calls.load();
+  }
+  return 0;
+}
+
 std::vector<std::u16string> DeviceManager::DeviceNames() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::u16string> names;

@@ -66,6 +66,9 @@ class DeviceManager {
   // to leave its driver, or for another thread's removal to end. What the
   // tests of those waits watch.
   int RemovalsWaiting() const { return removalsWaiting_.load(); }
+  // Calls inside the driver of the device of that name now (0 when there is
+  // none): how those tests know that a call is inside before they remove.
+  int CallsInside(const std::u16string& name) const;
 
  private:
   struct Record;

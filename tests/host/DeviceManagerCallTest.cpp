@@ -14,6 +14,7 @@
 
 #include "TempDir.h"
 #include "cehost/Device.h"
+#include "device/Device.h"
 #include "device/DeviceManager.h"
 #include "device/RegistryStore.h"
 
@@ -141,14 +142,14 @@ TEST(DeviceDeactivationTest, TheSecondOfTwoDeactivationsAtOnceFindsTheDeviceGone
   ASSERT_NE(INVALID_HANDLE_VALUE, relay);
   COMMTIMEOUTS untilRead{0, 0, 0, 0, 0};  // a read waits until its count has come
   ASSERT_TRUE(SetCommTimeouts(relay, &untilRead));
-  std::promise<void> reading;
   std::thread reader([&] {
     char buffer[4];
     DWORD done = 0;
-    reading.set_value();
     ReadFile(relay, buffer, sizeof buffer, &done, nullptr);
   });
-  reading.get_future().wait();
+  // The read is inside the relay's driver before anything removes it.
+  const cehost::DeviceManager& manager = device->Get()->Manager();
+  while (manager.CallsInside(u"COM6:") == 0) std::this_thread::yield();
 
   struct Answer {
     BOOL ok;
