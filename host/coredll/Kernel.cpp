@@ -42,6 +42,9 @@ DWORD KernelObject::Wait(DWORD) {
   return WAIT_FAILED;
 }
 
+// Only the kinds that can be waited on watch; the others fail as their wait does.
+DWORD KernelObject::TakeOrWatch(WaitAlarm*) { return Wait(0); }
+
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
   HandleTable& table = Table();
   std::lock_guard<std::mutex> lock(table.mutex);

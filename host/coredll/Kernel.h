@@ -13,6 +13,14 @@
 
 namespace cehost {
 
+// What a thread waiting on several things at once is told by each: that it
+// may have changed. Rung under the object's own lock, so it only notes it.
+class WaitAlarm {
+ public:
+  virtual ~WaitAlarm() = default;
+  virtual void Ring() = 0;
+};
+
 // A kernel object reached through a HANDLE (or HKEY, HMODULE). Calls that do
 // not apply to a kind fail with ERROR_INVALID_HANDLE.
 class KernelObject {
@@ -22,6 +30,13 @@ class KernelObject {
   virtual BOOL Close() { return TRUE; }
   // WaitForSingleObject: WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
   virtual DWORD Wait(DWORD milliseconds);
+  // For a wait on this object beside others (MsgWaitForMultipleObjectsEx):
+  // WAIT_OBJECT_0 when it is signalled, taken as a wait takes it (an
+  // auto-reset event resets); WAIT_TIMEOUT when it is not, and then the
+  // alarm rings at its next signal until Unwatch; WAIT_FAILED, with the
+  // last error, for a kind that cannot be waited on.
+  virtual DWORD TakeOrWatch(WaitAlarm* alarm);
+  virtual void Unwatch(WaitAlarm*) {}
 };
 
 // Process-wide handle table. Handles are small multiples of 4, as on the

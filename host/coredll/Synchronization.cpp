@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "Kernel.h"
 
@@ -27,6 +28,26 @@ bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, DW
   return cv.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
 }
 
+// The alarms of the threads that wait on an object beside others; under the object's lock.
+class Watchers {
+ public:
+  void Add(WaitAlarm* alarm) { alarms_.push_back(alarm); }
+  void Remove(WaitAlarm* alarm) {
+    for (auto it = alarms_.begin(); it != alarms_.end(); ++it) {
+      if (*it == alarm) {
+        alarms_.erase(it);
+        return;
+      }
+    }
+  }
+  void Ring() {
+    for (WaitAlarm* alarm : alarms_) alarm->Ring();
+  }
+
+ private:
+  std::vector<WaitAlarm*> alarms_;
+};
+
 class EventObject : public KernelObject {
  public:
   EventObject(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
@@ -39,6 +60,7 @@ class EventObject : public KernelObject {
     } else {
       changed_.notify_one();
     }
+    watchers_.Ring();
   }
   void Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -50,12 +72,26 @@ class EventObject : public KernelObject {
     if (!manualReset_) signaled_ = false;
     return WAIT_OBJECT_0;
   }
+  DWORD TakeOrWatch(WaitAlarm* alarm) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (signaled_) {
+      if (!manualReset_) signaled_ = false;
+      return WAIT_OBJECT_0;
+    }
+    watchers_.Add(alarm);
+    return WAIT_TIMEOUT;
+  }
+  void Unwatch(WaitAlarm* alarm) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watchers_.Remove(alarm);
+  }
 
  private:
   const bool manualReset_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool signaled_;
+  Watchers watchers_;
 };
 
 // A thread's object is signalled when the thread ends; it outlives its handle.
@@ -72,6 +108,7 @@ class ThreadObject : public KernelObject {
     exitCode_ = code;
     ended_ = true;
     changed_.notify_all();
+    watchers_.Ring();
   }
   // The thread's id, known once it has started.
   DWORD Id() {
@@ -87,6 +124,16 @@ class ThreadObject : public KernelObject {
     std::unique_lock<std::mutex> lock(mutex_);
     return WaitFor(changed_, lock, milliseconds, [this] { return ended_; }) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
   }
+  DWORD TakeOrWatch(WaitAlarm* alarm) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) return WAIT_OBJECT_0;
+    watchers_.Add(alarm);
+    return WAIT_TIMEOUT;
+  }
+  void Unwatch(WaitAlarm* alarm) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watchers_.Remove(alarm);
+  }
 
  private:
   std::mutex mutex_;
@@ -94,6 +141,7 @@ class ThreadObject : public KernelObject {
   bool ended_ = false;
   DWORD id_ = 0;
   DWORD exitCode_ = kStillActive;
+  Watchers watchers_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // message loop's calls, timers, message boxes and beeps, and the delivery of
 // other programs' messages.
 #include <atomic>
+#include <vector>
 
 #include "MessageQueue.h"
 #include "UiBackend.h"
@@ -26,7 +27,18 @@ std::shared_ptr<MessageQueue> QueueOf(HWND hwnd) {
 
 }  // namespace
 
+std::shared_ptr<MessageQueue> OtherThreadsQueue(HWND hwnd) {
+  auto queue = QueueOf(hwnd);
+  return queue && queue->Thread() != GetCurrentThreadId() ? queue : nullptr;
+}
+
 LRESULT CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kShowWindowMessage: return ShowWindow(hwnd, static_cast<int>(wParam));
+    case kEnableWindowMessage: return EnableWindow(hwnd, static_cast<BOOL>(wParam));
+    case kUpdateWindowMessage: return UpdateWindow(hwnd);
+    default: break;
+  }
   WindowKind kind;
   DLGPROC proc;
   {
@@ -141,6 +153,67 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
   if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER);
   MessageQueue::Current()->Next(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
   return lpMsg->message != WM_QUIT;
+}
+
+// Handles what other threads sent first, whatever the filter, as the platform does.
+BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+  if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER);
+  return MessageQueue::Current()->Peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0);
+}
+
+// Only a message sent from another thread ends the wait as input here: no
+// caller asks for other kinds, which are refused rather than never seen.
+DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                  DWORD dwFlags) {
+  if (nCount >= MAXIMUM_WAIT_OBJECTS || (nCount && !pHandles) || (dwFlags & ~MWMO_INPUTAVAILABLE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  if (dwWakeMask & ~QS_SENDMESSAGE) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<KernelObject>> objects;
+  for (DWORD i = 0; i < nCount; ++i) {
+    objects.push_back(LookupHandle(pHandles[i]));
+    if (!objects.back()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+  }
+  // Rung by an object's signal: the wait looks at the objects again.
+  struct Alarm : WaitAlarm {
+    explicit Alarm(std::shared_ptr<MessageQueue> queue) : queue(std::move(queue)) {}
+    void Ring() override {
+      rung = true;
+      queue->Wake();
+    }
+    const std::shared_ptr<MessageQueue> queue;
+    std::atomic<bool> rung{false};
+  } alarm(MessageQueue::Current());
+  const bool sentEnds = (dwWakeMask & QS_SENDMESSAGE) != 0;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    alarm.rung = false;
+    DWORD result = WAIT_TIMEOUT, watched = 0;
+    while (watched < nCount && result == WAIT_TIMEOUT) result = objects[watched++]->TakeOrWatch(&alarm);
+    if (result == WAIT_OBJECT_0) result += watched - 1;
+    bool again = false;
+    if (result == WAIT_TIMEOUT) {
+      DWORD left = INFINITE;
+      if (dwMilliseconds != INFINITE) {
+        const DWORD spent = GetTickCount() - start;
+        left = spent < dwMilliseconds ? dwMilliseconds - spent : 0;
+      }
+      if (alarm.queue->WaitForSent(alarm.rung, left, sentEnds)) {
+        result = WAIT_OBJECT_0 + nCount;
+      } else {
+        again = alarm.rung;
+      }
+    }
+    for (DWORD i = 0; i < watched; ++i) objects[i]->Unwatch(&alarm);
+    if (!again) return result;
+  }
 }
 
 LRESULT DispatchMessageW(const MSG* lpMsg) {

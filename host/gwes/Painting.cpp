@@ -82,8 +82,9 @@ BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
   return TRUE;
 }
 
-// On the window's thread it paints at once; from another thread it only
-// wakes the window's thread, which paints, so the caller never waits for it.
+// Paints what is invalid at once. On a window of another thread the paint
+// is sent there and the caller waits for it; with nothing to paint nothing
+// is sent.
 BOOL UpdateWindow(HWND hWnd) {
   std::shared_ptr<MessageQueue> queue;
   std::vector<HWND> windows{hWnd};
@@ -95,7 +96,12 @@ BOOL UpdateWindow(HWND hWnd) {
     windows.insert(windows.end(), window->children.begin(), window->children.end());
   }
   if (queue->Thread() != GetCurrentThreadId()) {
-    queue->Wake();
+    for (HWND window : windows) {
+      if (queue->IsInvalid(window)) {
+        queue->Send(hWnd, kUpdateWindowMessage, 0, 0);
+        break;
+      }
+    }
     return TRUE;
   }
   for (HWND window : windows) {

@@ -146,16 +146,18 @@ BOOL IsWindow(HWND hWnd) {
   return window && !window->destroying;
 }
 
-// Changes the model at once, from any thread; the window's thread repaints.
-// A control's text set again as it is changes nothing on screen, so it
-// neither invalidates nor wakes the window's thread.
+// On a window of another thread: sent as WM_SETTEXT, and the caller waits
+// until that thread has handled it. A control's text set again as it is
+// changes nothing on screen, so it is not painted again.
 BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
+  if (auto owner = OtherThreadsQueue(hWnd)) {
+    return static_cast<BOOL>(owner->Send(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)));
+  }
   const std::u16string text(View(lpString));
   HWND top;
   int id = 0;
   bool changed;
   bool notifies = false;  // a single-line edit tells its dialog of every text set
-  DWORD thread = 0;
   {
     PaintWakes wakes;
     std::lock_guard<std::mutex> lock(ModelMutex());
@@ -168,7 +170,6 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
       id = ControlId(*window);
       if (changed) wakes.Invalidate(window);
       notifies = window->kind == WindowKind::Edit && !(window->style & ES_MULTILINE);
-      thread = window->thread;
     }
   }
   if (top == hWnd) {
@@ -178,18 +179,11 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     TraceLine("text").Int("id", id).Text("text", text).Write();
   }
   if (changed || top == hWnd) Backend().Changed(top);
-  // As a single-line edit takes WM_SETTEXT: EN_UPDATE, then EN_CHANGE, to
-  // its dialog, on the window's thread. From another thread they follow
-  // there, as this call never waits for that thread.
+  // As a single-line edit takes WM_SETTEXT: EN_UPDATE, then EN_CHANGE, to its dialog.
   if (notifies) {
     const LPARAM edit = reinterpret_cast<LPARAM>(hWnd);
     for (const WORD code : {static_cast<WORD>(EN_UPDATE), static_cast<WORD>(EN_CHANGE)}) {
-      const WPARAM command = MAKEWPARAM(static_cast<WORD>(id), code);
-      if (thread == GetCurrentThreadId()) {
-        SendMessageW(top, WM_COMMAND, command, edit);
-      } else {
-        PostMessageW(top, WM_COMMAND, command, edit);
-      }
+      SendMessageW(top, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), code), edit);
     }
   }
   return TRUE;
@@ -223,7 +217,12 @@ int GetWindowTextLengthW(HWND hWnd) {
   return static_cast<int>(text.size());
 }
 
+// On a window of another thread: made there, the caller waiting, every time,
+// as Wine sends it even when the state stays.
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
+  if (auto owner = OtherThreadsQueue(hWnd)) {
+    return static_cast<BOOL>(owner->Send(hWnd, kShowWindowMessage, static_cast<WPARAM>(nCmdShow), 0));
+  }
   const bool show = nCmdShow != SW_HIDE;
   HWND top;
   TraceLine line("show");  // a control's carries its id
@@ -271,7 +270,11 @@ BOOL IsWindowVisible(HWND hWnd) {
   return TRUE;
 }
 
+// On a window of another thread: made there, the caller waiting.
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
+  if (auto owner = OtherThreadsQueue(hWnd)) {
+    return static_cast<BOOL>(owner->Send(hWnd, kEnableWindowMessage, static_cast<WPARAM>(bEnable), 0));
+  }
   HWND top;
   TraceLine line("enable");  // a control's carries its id
   bool wasDisabled, changed;

@@ -1,7 +1,6 @@
 // The window model: every window of this program with its text, state,
-// geometry and the colours of its last painting. One lock guards it all, so
-// a control update from any thread changes the model at once and never waits
-// for the window's thread; backends read it under the same lock.
+// geometry and the colours of its last painting. One lock guards it all;
+// backends read it under the same lock.
 #pragma once
 
 #include <windows.h>

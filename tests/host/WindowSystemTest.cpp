@@ -1,6 +1,8 @@
-// The window system's own promises: messages sent across threads are handled
-// on the window's thread; control updates from another thread never wait for
-// it; the shell's execute call fails with the platform's errors.
+// The window system's own promises: messages sent across threads, and the
+// calls that send one on their way, are handled on the window's thread and
+// wait for it; a window thread takes them in its message calls and its
+// message-aware wait, never in a plain wait; the shell's execute call fails
+// with the platform's errors.
 #include <DeviceProcess.h>
 #include <ServedDevice.h>
 #include <TempDir.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
 #include <vector>
@@ -80,20 +83,36 @@ INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM wParam, LPARAM) {
   return message == WM_USER;
 }
 
-// A window thread of the program: creates the test's dialog, first waits for
-// Release() when it is held (busy with something else, as a window thread
-// waiting for a worker is), then handles messages until WM_USER + 1 ends
-// the dialog.
+// A window thread of the program: creates the test's dialog; when held, first
+// waits for Release() as a window thread waiting for a worker does, in a
+// plain wait or in the message-aware one; then handles messages until
+// WM_USER + 1 ends the dialog, or, with destroyOnRelease, destroys the dialog
+// at once and waits for End() without handling any.
 class DialogThread {
  public:
-  explicit DialogThread(bool held = false) : release_(held ? CreateEventW(NULL, TRUE, FALSE, NULL) : NULL) {
+  enum Hold { NONE, PLAIN_WAIT, MESSAGE_WAIT };
+
+  explicit DialogThread(Hold hold = NONE, bool destroyOnRelease = false)
+      : release_(hold != NONE ? CreateEventW(NULL, TRUE, FALSE, NULL) : NULL),
+        end_(CreateEventW(NULL, TRUE, FALSE, NULL)) {
     std::promise<HWND> created;
-    owner_ = std::thread([this, &created] {
+    owner_ = std::thread([this, &created, hold, destroyOnRelease] {
       id = GetCurrentThreadId();
       HWND made =
           CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(kDialog.data()), NULL, Procedure, 0);
       created.set_value(made);
-      if (release_) WaitForSingleObject(release_, INFINITE);
+      if (hold == PLAIN_WAIT) waited = WaitForSingleObject(release_, INFINITE);
+      if (hold == MESSAGE_WAIT) {
+        MSG msg;
+        while ((waited = MsgWaitForMultipleObjectsEx(1, &release_, INFINITE, QS_SENDMESSAGE, 0)) == WAIT_OBJECT_0 + 1) {
+          PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE);
+        }
+      }
+      if (destroyOnRelease) {
+        DestroyWindow(made);
+        WaitForSingleObject(end_, INFINITE);
+        return;
+      }
       MSG msg;
       while (IsWindow(made) && GetMessageW(&msg, NULL, 0, 0)) {
         DispatchMessageW(&msg);
@@ -107,25 +126,35 @@ class DialogThread {
     Release();
     if (owner_.joinable()) End();
     if (release_) CloseHandle(release_);
+    CloseHandle(end_);
   }
-  // Lets a held thread go on to its messages.
+  // Lets a held thread go on.
   void Release() {
     if (release_) SetEvent(release_);
   }
   // Ends the dialog from this thread and waits for its thread.
   bool End() {
     const bool posted = PostMessageW(dialog, WM_USER + 1, 0, 0);
+    SetEvent(end_);
     owner_.join();
     return posted;
   }
 
   std::atomic<DWORD> id{0};
+  std::atomic<DWORD> waited{WAIT_FAILED};  // what the held thread's wait answered
   HWND dialog = NULL;
 
  private:
   const HANDLE release_;
+  const HANDLE end_;
   std::thread owner_;
 };
+
+// A call from another thread still waiting after this long is taken to wait
+// for the window's thread: one that does not wait is done long before.
+constexpr auto kWaiting = std::chrono::milliseconds(100);
+// A call the window's thread takes is done within this, however busy the machine.
+constexpr auto kDone = std::chrono::seconds(20);
 
 // Run with the device in the test's process, and in a process of its own
 // reached through the socket.
@@ -160,8 +189,8 @@ class WindowDeliveryTest : public WindowSystemTest {
   }
 };
 
-TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
-  DialogThread window(true);
+TEST_P(WindowSystemTest, GeometryAndTextAreReadFromAnyThreadAndOnlyTheOwnerDestroys) {
+  DialogThread window(DialogThread::PLAIN_WAIT);
   const HWND dialog = window.dialog;
   ASSERT_NE(dialog, HWND(NULL));
   HWND text = GetDlgItem(dialog, 100);
@@ -171,31 +200,127 @@ TEST_P(WindowSystemTest, OtherThreadsSendAndUpdateWithoutWaiting) {
   EXPECT_EQ(rect.left, 7 + 1 + 18);
   EXPECT_EQ(rect.right - rect.left, 70);
   EXPECT_EQ(rect.bottom - rect.top, 15);
-
-  // While the window thread is blocked, updates from here take effect at once.
-  EXPECT_TRUE(SetWindowTextW(text, u"changed"));
-  EXPECT_FALSE(ShowWindow(text, SW_HIDE) == FALSE);
-  EXPECT_FALSE(EnableWindow(GetDlgItem(dialog, 101), FALSE));
-  EXPECT_TRUE(InvalidateRect(text, NULL, TRUE));
-  EXPECT_TRUE(UpdateWindow(text));
   WCHAR buffer[16];
-  EXPECT_EQ(GetWindowTextW(text, buffer, 16), 7);
-  EXPECT_EQ(std::u16string(buffer), u"changed");
+  EXPECT_EQ(GetWindowTextW(text, buffer, 16), 4);
+  EXPECT_EQ(std::u16string(buffer), u"text");
   EXPECT_EQ(GetWindowTextW(text, buffer, 4), 3) << "at most size - 1 characters";
-  EXPECT_FALSE(IsWindowVisible(text));
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 101)));
+  EXPECT_TRUE(InvalidateRect(text, NULL, TRUE)) << "never waits";
+  EXPECT_TRUE(PostMessageW(dialog, WM_USER, 0, 0)) << "never waits";
   // Only the window's thread destroys it.
   EXPECT_FALSE(DestroyWindow(dialog));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-
-  // A sent message waits for the window thread and is handled there.
-  auto answer = std::async(std::launch::async, [&] { return SendMessageW(dialog, WM_USER, 0, 0); });
-  EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   window.Release();
-  answer.get();
-  EXPECT_EQ(handledOn, window.id);
   ASSERT_TRUE(window.End());
   EXPECT_FALSE(IsWindow(dialog));
+}
+
+// Each call that sends a message on its way waits, from another thread,
+// while the window's thread is blocked in a plain wait, and is made once
+// that thread takes it: on the window's thread.
+TEST_P(WindowSystemTest, AnotherThreadsCallWaitsUntilTheWindowsThreadHasTakenIt) {
+  struct Call {
+    const char* name;
+    std::function<LRESULT(HWND dialog)> make;
+    std::function<bool(HWND dialog)> made;  // its effect, once taken
+  };
+  const Call calls[] = {
+      {"SendMessageW", [](HWND d) { return SendMessageW(d, WM_GETTEXTLENGTH, 0, 0); },
+       [](HWND) { return true; }},
+      {"SetWindowTextW", [](HWND d) { return LRESULT(SetWindowTextW(GetDlgItem(d, 102), u"changed")); },
+       [](HWND d) { return GetWindowTextLengthW(GetDlgItem(d, 102)) == 7; }},
+      {"ShowWindow", [](HWND d) { return LRESULT(ShowWindow(GetDlgItem(d, 100), SW_HIDE)); },
+       [](HWND d) { return !IsWindowVisible(GetDlgItem(d, 100)); }},
+      {"ShowWindow of the shown", [](HWND d) { return LRESULT(ShowWindow(GetDlgItem(d, 100), SW_SHOW)); },
+       [](HWND) { return true; }},
+      {"EnableWindow", [](HWND d) { return LRESULT(EnableWindow(GetDlgItem(d, 101), FALSE)); },
+       [](HWND d) { return !IsWindowEnabled(GetDlgItem(d, 101)); }},
+      {"UpdateWindow",
+       [](HWND d) {
+         InvalidateRect(GetDlgItem(d, 100), NULL, TRUE);
+         return LRESULT(UpdateWindow(GetDlgItem(d, 100)));
+       },
+       [](HWND) { return true; }},
+  };
+  const LRESULT answers[] = {4, TRUE, TRUE, TRUE, FALSE, TRUE};
+  for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
+    const Call& call = calls[i];
+    SCOPED_TRACE(call.name);
+    DialogThread window(DialogThread::PLAIN_WAIT);
+    ASSERT_NE(window.dialog, HWND(NULL));
+    auto answer = std::async(std::launch::async, [&] { return call.make(window.dialog); });
+    EXPECT_EQ(answer.wait_for(kWaiting), std::future_status::timeout) << "did not wait for the window's thread";
+    window.Release();
+    ASSERT_EQ(answer.wait_for(kDone), std::future_status::ready);
+    EXPECT_EQ(answer.get(), answers[i]);
+    EXPECT_TRUE(call.made(window.dialog));
+    EXPECT_EQ(window.waited, WAIT_OBJECT_0);
+    EXPECT_TRUE(window.End());
+  }
+}
+
+// A window thread in the message-aware wait takes what other threads send
+// and goes on waiting: the sender is done while the thread still waits.
+TEST_P(WindowSystemTest, TheMessageAwareWaitTakesSentMessagesAndWaitsOn) {
+  {
+    std::lock_guard<std::mutex> lock(noticesMutex);
+    notices.clear();
+  }
+  DialogThread window(DialogThread::MESSAGE_WAIT);
+  ASSERT_NE(window.dialog, HWND(NULL));
+  const HWND edit = GetDlgItem(window.dialog, 102);
+  auto answer = std::async(std::launch::async, [&] { return SetWindowTextW(edit, u"N 35.6581000"); });
+  ASSERT_EQ(answer.wait_for(kDone), std::future_status::ready);
+  EXPECT_TRUE(answer.get());
+  EXPECT_EQ(GetWindowTextLengthW(edit), 12);
+  {
+    std::lock_guard<std::mutex> lock(noticesMutex);
+    const std::vector<Notice> expected = {{102, EN_UPDATE, window.id}, {102, EN_CHANGE, window.id}};
+    EXPECT_EQ(expected, notices) << "made on the window's thread, inside its wait";
+  }
+  EXPECT_NE(window.waited, WAIT_OBJECT_0) << "the wait is not over";
+  window.Release();
+  EXPECT_TRUE(window.End());
+  EXPECT_EQ(window.waited, WAIT_OBJECT_0);
+}
+
+// The wait answers the first signalled object, its time, or the input it was
+// asked for; it refuses what it cannot wait for.
+TEST_P(WindowSystemTest, TheMessageAwareWaitAnswersAsThePlatformDocuments) {
+  HANDLE events[2] = {CreateEventW(NULL, FALSE, FALSE, NULL), CreateEventW(NULL, TRUE, FALSE, NULL)};
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, 0, QS_SENDMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, 10, QS_SENDMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  SetEvent(events[1]);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, INFINITE, QS_SENDMESSAGE, 0), WAIT_OBJECT_0 + 1);
+  SetEvent(events[0]);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, INFINITE, QS_SENDMESSAGE, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, events, 0, QS_SENDMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "an auto-reset event is taken by the wait that it ends";
+  // An event set by another thread while the wait is on.
+  std::thread setter([&] { SetEvent(events[0]); });
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, events, INFINITE, QS_SENDMESSAGE, 0), WAIT_OBJECT_0);
+  setter.join();
+
+  const HANDLE bad = reinterpret_cast<HANDLE>(0x7FFFFF00);
+  SetLastError(0);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &bad, 0, QS_SENDMESSAGE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(MAXIMUM_WAIT_OBJECTS, events, 0, QS_SENDMESSAGE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  for (HANDLE event : events) CloseHandle(event);
+}
+
+// A message sent to a window that its thread destroys before taking it
+// answers 0, though that thread never takes a message again.
+TEST_P(WindowSystemTest, AMessageSentToAWindowDestroyedMeanwhileAnswersZero) {
+  DialogThread window(DialogThread::PLAIN_WAIT, true);
+  ASSERT_NE(window.dialog, HWND(NULL));
+  auto answer = std::async(std::launch::async, [&] { return SendMessageW(window.dialog, WM_GETTEXTLENGTH, 0, 0); });
+  EXPECT_EQ(answer.wait_for(kWaiting), std::future_status::timeout);
+  window.Release();
+  ASSERT_EQ(answer.wait_for(kDone), std::future_status::ready);
+  EXPECT_EQ(answer.get(), 0);
+  EXPECT_FALSE(IsWindow(window.dialog));
+  window.End();
 }
 
 // A single-line edit tells its dialog of a text set, EN_UPDATE then

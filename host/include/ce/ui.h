@@ -41,6 +41,14 @@
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
 
+// PeekMessage: whether the message is taken from the queue.
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+// MsgWaitForMultipleObjectsEx: the input that ends the wait, and its flags.
+#define QS_SENDMESSAGE 0x0040u
+#define MWMO_INPUTAVAILABLE 0x0004u
+#define MAXIMUM_WAIT_OBJECTS 64  // a wait takes one fewer handles
+
 #define BN_CLICKED 0
 // An edit control's notices to its dialog (WM_COMMAND).
 #define EN_CHANGE 0x0300
@@ -195,6 +203,11 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+// Waits for the objects and for the thread's input of the kinds the mask names;
+// WAIT_OBJECT_0 + nCount when that input came first.
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                         DWORD dwFlags);
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
 void WINAPI PostQuitMessage(int nExitCode);
 
@@ -260,6 +273,7 @@ LPVOID WINAPI LockResource(HGLOBAL hResData);
 #define LoadBitmap LoadBitmapW
 #define SendMessage SendMessageW
 #define PostMessage PostMessageW
+#define PeekMessage PeekMessageW
 #define MessageBox MessageBoxW
 #define SetWindowText SetWindowTextW
 #define GetWindowText GetWindowTextW
