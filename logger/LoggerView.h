@@ -1,8 +1,10 @@
 // The window operations the logger core calls. The main window implements
 // them; the core never sees a window handle.
 //
-// The receive thread calls them too, some while it holds the track lock, so
-// no operation may wait for the window thread.
+// The receive thread calls them too, and then a control update waits until
+// the window thread has taken it: so it never calls one while it holds the
+// track lock, and the window thread takes sent messages while it waits for
+// the receive thread.
 #pragma once
 
 #include <windows.h>

@@ -35,13 +35,11 @@ BEGIN_MESSAGE_MAP(LoggerWindow, CDialog)
   ON_BN_CLICKED(IDC_LAUNCH1, OnLaunch1)
   ON_BN_CLICKED(IDC_LAUNCH2, OnLaunch2)
   ON_WM_CTLCOLOR()
-  ON_MESSAGE(WM_CONTROL_UPDATES, OnControlUpdates)
 END_MESSAGE_MAP()
 
 // The destruction handling may run before the initialisation: the state
 // starts with nothing open and nothing to finish.
-LoggerWindow::LoggerWindow(CWnd* pParent)
-    : CDialog(IDD_LOGGER, pParent), m_updates(*this, GetCurrentThreadId()), m_state(*this) {
+LoggerWindow::LoggerWindow(CWnd* pParent) : CDialog(IDD_LOGGER, pParent), m_state(*this) {
   m_state.icon = AfxGetApp()->LoadIcon(IDI_WENDRA);
 }
 
@@ -177,37 +175,16 @@ HBRUSH LoggerWindow::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
   return brush;
 }
 
-void LoggerWindow::SetControlText(int id, LPCWSTR text) { m_updates.Make(ControlUpdates::SET_TEXT, id, FALSE, text); }
+void LoggerWindow::SetControlText(int id, LPCWSTR text) { ::SetWindowTextW(Control(id), text); }
 
-void LoggerWindow::EnableControl(int id, BOOL enable) { m_updates.Make(ControlUpdates::ENABLE, id, enable, NULL); }
+void LoggerWindow::EnableControl(int id, BOOL enable) { ::EnableWindow(Control(id), enable); }
 
-void LoggerWindow::ShowControl(int id, BOOL show) { m_updates.Make(ControlUpdates::SHOW, id, show, NULL); }
+void LoggerWindow::ShowControl(int id, BOOL show) { ::ShowWindow(Control(id), show ? SW_SHOW : SW_HIDE); }
 
 void LoggerWindow::RedrawStatusBox() {
-  m_updates.Make(ControlUpdates::REDRAW_STATUS_BOX, IDC_STATUS_BOX, FALSE, NULL);
-}
-
-// A control that is gone (the window is ending) takes nothing: the calls
-// fail with the platform's reason and there is nobody to tell.
-void LoggerWindow::MakeUpdate(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) {
-  HWND control = Control(id);
-  switch (kind) {
-    case ControlUpdates::SET_TEXT: ::SetWindowTextW(control, text); break;
-    case ControlUpdates::ENABLE: ::EnableWindow(control, flag); break;
-    case ControlUpdates::SHOW: ::ShowWindow(control, flag ? SW_SHOW : SW_HIDE); break;
-    case ControlUpdates::REDRAW_STATUS_BOX:
-      ::InvalidateRect(control, NULL, TRUE);
-      ::UpdateWindow(control);
-      break;
-  }
-}
-
-// A window already gone takes no message; its updates are of no use then.
-void LoggerWindow::TellUpdatesWait() { ::PostMessageW(m_hWnd, WM_CONTROL_UPDATES, 0, 0); }
-
-LRESULT LoggerWindow::OnControlUpdates(WPARAM, LPARAM) {
-  m_updates.MakeWaiting();
-  return 0;
+  HWND box = Control(IDC_STATUS_BOX);
+  ::InvalidateRect(box, NULL, TRUE);
+  ::UpdateWindow(box);
 }
 
 void LoggerWindow::StartTimer(UINT id, UINT periodMs) { SetTimer(id, periodMs, NULL); }

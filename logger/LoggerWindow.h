@@ -5,19 +5,15 @@
 
 #include <afxwin.h>
 
-#include "ControlUpdates.h"
 #include "LoggerState.h"
 #include "LoggerView.h"
 
-// Tells the window thread that control updates of the receive thread wait.
-#define WM_CONTROL_UPDATES (WM_APP + 1)
-
-class LoggerWindow : public CDialog, public LoggerView, private ControlUpdates::Window {
+class LoggerWindow : public CDialog, public LoggerView {
  public:
   explicit LoggerWindow(CWnd* pParent = NULL);
 
-  // The window operations of the core. A control update of another thread
-  // than the window's is made there, in order, and never waits for it.
+  // The window operations of the core. From the receive thread a control
+  // update waits until the window thread has taken it.
   void SetControlText(int id, LPCWSTR text) override;
   void EnableControl(int id, BOOL enable) override;
   void ShowControl(int id, BOOL show) override;
@@ -42,17 +38,12 @@ class LoggerWindow : public CDialog, public LoggerView, private ControlUpdates::
   afx_msg void OnLaunch2();
   afx_msg void OnLButtonUp(UINT nFlags, CPoint point);
   afx_msg HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
-  afx_msg LRESULT OnControlUpdates(WPARAM wParam, LPARAM lParam);
 
   DECLARE_MESSAGE_MAP()
 
  private:
   void Launch(LPCWSTR path, LPCWSTR parameters);
   HWND Control(int id) const { return ::GetDlgItem(m_hWnd, id); }
-  // The window thread's side of the updates.
-  void MakeUpdate(ControlUpdates::Kind kind, int id, BOOL flag, LPCWSTR text) override;
-  void TellUpdatesWait() override;
 
-  ControlUpdates m_updates;
   LoggerState m_state;
 };

@@ -5,14 +5,33 @@
 
 namespace {
 
+// Waits for the thread's end, at most the milliseconds (or INFINITE), and
+// meanwhile takes the messages other threads send to this one: the receive
+// thread's control updates wait for the window thread.
+DWORD WaitTakingSentMessages(HANDLE thread, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DWORD left = INFINITE;
+    if (milliseconds != INFINITE) {
+      const DWORD spent = GetTickCount() - start;
+      left = spent < milliseconds ? milliseconds - spent : 0;
+    }
+    const DWORD result = MsgWaitForMultipleObjectsEx(1, &thread, left, QS_SENDMESSAGE, 0);
+    if (result != WAIT_OBJECT_0 + 1) return result;
+    MSG msg;
+    PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE);  // handles the sent ones, leaves the posted ones queued
+  }
+}
+
 void StopReceiveThread(LoggerState& state) {
   state.readerRunning = FALSE;
   if (!state.readerThread) return;
-  if (WaitForSingleObject(state.readerThread, READER_STOP_WAIT_MS) == WAIT_TIMEOUT) {
-    // The thread borrows this state, which may go away next: close the port
-    // under it, as the wait ran out, then let it finish its pass.
+  if (WaitTakingSentMessages(state.readerThread, READER_STOP_WAIT_MS) != WAIT_OBJECT_0) {
+    // The thread borrows this state, which goes away with the window: close
+    // the port under it, so its next poll finds nothing, and wait for its
+    // end, however long its pass takes, still taking its control updates.
     if (state.portHandle != INVALID_HANDLE_VALUE) CloseHandle(state.portHandle);
-    WaitForSingleObject(state.readerThread, INFINITE);
+    WaitTakingSentMessages(state.readerThread, INFINITE);
     state.portHandle = INVALID_HANDLE_VALUE;
   }
   CloseHandle(state.readerThread);

@@ -56,16 +56,18 @@ void ShowSteadyLamp(LoggerView& view) {
   view.ShowControl(IDC_LOG_LAMP_STEADY, TRUE);
 }
 
-// Shows the LOG lamp's other image, so it blinks once per due record with a fix.
-void BlinkLamp(LoggerView& view) {
-  if (!blinkPhase) {
-    view.ShowControl(IDC_LOG_LAMP_BLINK, TRUE);
-    view.ShowControl(IDC_LOG_LAMP_STEADY, FALSE);
-    blinkPhase = TRUE;
-  } else {
-    ShowSteadyLamp(view);
-    blinkPhase = FALSE;
-  }
+void ShowBlinkLamp(LoggerView& view) {
+  view.ShowControl(IDC_LOG_LAMP_BLINK, TRUE);
+  view.ShowControl(IDC_LOG_LAMP_STEADY, FALSE);
+}
+
+// The error stop's steps on the window, after its file and flags.
+void ShowErrorStop(LoggerView& view) {
+  ShowSteadyLamp(view);
+  view.SetControlText(IDC_START, TEXT("ログ書込不可"));
+  view.EnableControl(IDC_STOP, FALSE);
+  view.RedrawStatusBox();
+  view.ExclamationBeep();
 }
 
 }  // namespace
@@ -80,13 +82,16 @@ void TrackWriter::StartLogging(LoggerState& state) {
   if (state.settings.autominimize) view.EnterCompactTile();
 }
 
+// waitingForFix belongs to the window thread; the lock is for the file and logging.
 void TrackWriter::TimerTick(LoggerState& state, UINT timerId) {
   if (timerId != state.timerId) return;
-  TrackLock lock(state);
   // A tick already queued when the timer was killed must not start a second log.
   if (!state.waitingForFix) return;
 
-  state.logFile = INVALID_HANDLE_VALUE;  // every earlier file has been closed
+  {
+    TrackLock lock(state);
+    state.logFile = INVALID_HANDLE_VALUE;  // every earlier file has been closed
+  }
   SYSTEMTIME now;
   GetLocalTime(&now);
   if (state.fix.fixQuality == 0) return;
@@ -97,51 +102,79 @@ void TrackWriter::TimerTick(LoggerState& state, UINT timerId) {
   state.waitingForFix = FALSE;
   view.RedrawStatusBox();
 
+  TrackLock lock(state);
   BuildLogPath(state, now);
   // A failed open is not reported here: the first record fails to write.
   if (state.settings.writecache != 0) state.logFile = OpenTrackFile(state.logPath);
   state.logging = TRUE;
 }
 
+// Decided under the track lock, shown after it: a window step of this thread
+// waits for the window thread, whose Stop may be waiting for the lock.
 void TrackWriter::DueRecord(LoggerState& state) {
-  TrackLock lock(state);
-  if (!state.logging) return;  // a Stop got in first
+  DueSteps steps;
+  {
+    TrackLock lock(state);
+    if (!state.logging) return;  // a Stop got in first
+    steps = DecideRecord(state);
+  }
 
   LoggerView& view = *state.view;
+  if (steps.redrawStatusBox) view.RedrawStatusBox();
+  if (steps.lamp == DueSteps::BLINK) ShowBlinkLamp(view);
+  if (steps.lamp == DueSteps::STEADY) ShowSteadyLamp(view);
+  if (steps.errorStop) {
+    ShowErrorStop(view);
+  } else if (steps.lamp == DueSteps::BLINK && !state.logging) {
+    // A Stop between the decision and the blink showed the steady image
+    // before it: the lamp ends steady, as no logging goes on.
+    ShowSteadyLamp(view);
+  }
+}
+
+// The track lock is held: the record, the fix's flags and the error stop's file.
+TrackWriter::DueSteps TrackWriter::DecideRecord(LoggerState& state) {
   const FixData& fix = state.fix;
   const LoggerSettings& settings = state.settings;
+  DueSteps steps;
 
   if (fix.fixQuality == 0) {
-    if (!fixShown) return;
-    view.RedrawStatusBox();
-    ShowSteadyLamp(view);
+    if (!fixShown) return steps;
+    steps.redrawStatusBox = TRUE;
+    steps.lamp = DueSteps::STEADY;
     fixShown = FALSE;
-    if (settings.writecache == 2 && state.logFile != INVALID_HANDLE_VALUE) FlushAndClose(state);
-    return;
+    if (settings.writecache == 2 && state.logFile != INVALID_HANDLE_VALUE) steps.errorStop = !FlushAndClose(state);
+    return steps;
   }
 
   if (!fixShown) {
-    view.RedrawStatusBox();
+    steps.redrawStatusBox = TRUE;
     fixShown = TRUE;
   }
-  BlinkLamp(view);
+  // The lamp's other image, so it blinks once per due record with a fix.
+  steps.lamp = blinkPhase ? DueSteps::STEADY : DueSteps::BLINK;
+  blinkPhase = !blinkPhase;
 
   ++recordTick;
-  if (static_cast<DWORD>(settings.interval) > recordTick) return;
+  if (static_cast<DWORD>(settings.interval) > recordTick) return steps;
   if (fix.latitude == state.lastLatitude && fix.longitude == state.lastLongitude) {
     recordTick = 0;  // an unchanged position is not written again
-    return;
+    return steps;
   }
 
   char record[RECORD_SIZE];
   DWORD length = 0;
   // Without a whole date and time nothing is written; the count stays, so the next complete cycle writes.
-  if (!FormatRecord(fix, settings, record, &length)) return;
+  if (!FormatRecord(fix, settings, record, &length)) return steps;
 
-  if (!AppendRecord(state, record, length)) return;
+  if (!AppendRecord(state, record, length)) {
+    steps.errorStop = TRUE;
+    return steps;
+  }
   state.lastLatitude = fix.latitude;
   state.lastLongitude = fix.longitude;
   recordTick = 0;
+  return steps;
 }
 
 // The track lock is held. Appends one record under the write-cache policy;
@@ -166,40 +199,35 @@ BOOL TrackWriter::AppendRecord(LoggerState& state, const char* record, DWORD len
   return TRUE;
 }
 
-// The track lock is held. A failed flush is the error stop.
-void TrackWriter::FlushAndClose(LoggerState& state) {
+// The track lock is held. FALSE when the flush failed: the error stop's file and flags are done.
+BOOL TrackWriter::FlushAndClose(LoggerState& state) {
   if (!FlushFileBuffers(state.logFile)) {
-    state.writeError = TRUE;
-    ErrorStop(state);
-    return;
+    StopOnError(state);
+    return FALSE;
   }
   CloseHandle(state.logFile);
   state.logFile = INVALID_HANDLE_VALUE;
+  return TRUE;
 }
 
 // The track lock is held. A record the card did not take whole (a full card
 // cuts a write short) is cut off again, so that a program reading the file
-// finds whole records only; then the error stop.
+// finds whole records only; then the error stop's file and flags.
 void TrackWriter::DropRecord(LoggerState& state, DWORD recordStart) {
   if (state.logFile != INVALID_HANDLE_VALUE && recordStart != INVALID_SET_FILE_POINTER &&
       SetFilePointer(state.logFile, static_cast<LONG>(recordStart), NULL, FILE_BEGIN) == recordStart) {
     SetEndOfFile(state.logFile);  // failing too, it leaves nothing more to do than the error stop
   }
-  state.writeError = TRUE;
-  ErrorStop(state);
+  StopOnError(state);
 }
 
-// The track lock is held.
-void TrackWriter::ErrorStop(LoggerState& state) {
-  LoggerView& view = *state.view;
+// The track lock is held: the error stop's file and flags. Its window steps
+// follow once the lock is released (ShowErrorStop).
+void TrackWriter::StopOnError(LoggerState& state) {
+  state.writeError = TRUE;
   if (state.logFile != INVALID_HANDLE_VALUE) CloseHandle(state.logFile);
   state.logFile = INVALID_HANDLE_VALUE;
   state.logging = FALSE;
-  ShowSteadyLamp(view);
-  view.SetControlText(IDC_START, TEXT("ログ書込不可"));
-  view.EnableControl(IDC_STOP, FALSE);
-  view.RedrawStatusBox();
-  view.ExclamationBeep();
 }
 
 // The track lock is held. With writecache 0 the file is open only inside a
@@ -214,16 +242,19 @@ void TrackWriter::CloseTrackFile(LoggerState& state) {
 void TrackWriter::StopLogging(LoggerState& state) {
   LoggerView& view = *state.view;
   view.DefaultBeep();
-  TrackLock lock(state);
-  // A Stop queued while an error stop ran: the log is over and both commands stay disabled.
-  if (state.writeError) return;
-  if (state.waitingForFix) {
-    state.waitingForFix = FALSE;
-    view.StopTimer(state.timerId);
-  } else {
-    state.logging = FALSE;
-    CloseTrackFile(state);
+  const BOOL waiting = state.waitingForFix;
+  {
+    TrackLock lock(state);
+    // A Stop queued while an error stop ran: the log is over and both commands stay disabled.
+    if (state.writeError) return;
+    if (waiting) {
+      state.waitingForFix = FALSE;
+    } else {
+      state.logging = FALSE;
+      CloseTrackFile(state);
+    }
   }
+  if (waiting) view.StopTimer(state.timerId);
   view.RedrawStatusBox();
   view.EnableControl(IDC_STOP, FALSE);
   view.EnableControl(IDC_START, TRUE);

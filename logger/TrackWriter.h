@@ -24,9 +24,18 @@ class TrackWriter {
   static void FinishOnShutdown(LoggerState& state);
 
  private:
+  // What a due record shows once the track lock is released, in this order.
+  struct DueSteps {
+    enum Lamp { UNCHANGED, BLINK, STEADY };
+    BOOL redrawStatusBox = FALSE;
+    Lamp lamp = UNCHANGED;
+    BOOL errorStop = FALSE;
+  };
+
+  static DueSteps DecideRecord(LoggerState& state);
   static BOOL AppendRecord(LoggerState& state, const char* record, DWORD length);
-  static void FlushAndClose(LoggerState& state);
+  static BOOL FlushAndClose(LoggerState& state);
   static void DropRecord(LoggerState& state, DWORD recordStart);
-  static void ErrorStop(LoggerState& state);
+  static void StopOnError(LoggerState& state);
   static void CloseTrackFile(LoggerState& state);
 };

@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <signal.h>
+
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <map>
 #include <thread>
 
 #include "LoggerTestSupport.h"
@@ -393,11 +399,22 @@ TEST(LoggerWindowTest, StatusColours) {
   EXPECT_EQ(cetest::WaitExit(second, 10000), 0);
 }
 
-// The window thread waits up to 4000 ms for the receive thread at Exit; the
-// receive thread updates controls without ever waiting for the window
-// thread, so the program ends at once while data flows.
-TEST(LoggerWindowTest, ExitWhileDataFlowsEndsPromptly) {
+// Presses a button and answers whether the window took it within the bound.
+// A window that does not is ended, so the press comes back and the test goes on.
+bool PressedWithin(HWND window, int id, pid_t program, std::chrono::milliseconds bound) {
+  auto press = std::async(std::launch::async, [=] { return Press(window, id); });
+  if (press.wait_for(bound) == std::future_status::ready) return true;
+  ::kill(program, SIGKILL);
+  press.wait();
+  return false;
+}
+
+// Stop, Start and Exit while sentences flow fast: the receive thread's
+// control updates wait for the window thread, which never waits for the
+// receive thread without taking them.
+TEST(LoggerWindowTest, StopStartAndExitWhileDataFlowsEachEndWithinABound) {
   WendraDevice device;
+  device.Install("Wendra", "interval=1\nautostart=1\n");
   const pid_t wendra = device.Start();
   ASSERT_TRUE(WaitForStartUp(device.Trace()));
   HWND window = FindTitle(kTitle);
@@ -410,14 +427,191 @@ TEST(LoggerWindowTest, ExitWhileDataFlowsEndsPromptly) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
-  // Data reaches the window: the latitude read-out changes.
-  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "text" && e.Int("id") == IDC_LATITUDE; }),
-            0);
-  Press(window, IDC_EXIT);
-  const int status = cetest::WaitExit(wendra, 2500);
+  // Logging has begun: records are written while the buttons are pressed.
+  EXPECT_GE(WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "killtimer"; }), 0);
+  constexpr auto kBound = std::chrono::seconds(5);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(PressedWithin(window, IDC_STOP, wendra, kBound)) << "Stop, round " << i;
+    ASSERT_TRUE(PressedWithin(window, IDC_START, wendra, kBound)) << "Start, round " << i;
+  }
+  const auto exit = std::chrono::steady_clock::now();
+  EXPECT_TRUE(PressedWithin(window, IDC_EXIT, wendra, kBound));
+  const int status = cetest::WaitExit(wendra, 5000);
   feeding = false;
   receiver.join();
-  EXPECT_EQ(status, 0) << "Wendra did not end within 2.5 s of Exit";
+  EXPECT_EQ(status, 0) << "Wendra did not end within 5 s of Exit";
+  EXPECT_LT(std::chrono::steady_clock::now() - exit, std::chrono::seconds(10));
+}
+
+// The receive thread's read-outs of a burst read just before another
+// program's Exit reach the window before it goes.
+TEST(LoggerWindowTest, AnExitSentRightAfterABurstLetsTheBurstsReadOutsBeShown) {
+  WendraDevice device;
+  const pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  Navigator navigator;
+  ASSERT_TRUE(navigator.Open());
+  const size_t mark = ReadTrace(device.Trace()).size();
+  device.Receiver().Feed(Burst(2, 42));
+  // The poll that read it has set the data lamp; its read-outs are still to come.
+  ASSERT_GE(WaitForEntry(device.Trace(),
+                         [](const TraceEntry& e) {
+                           return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_DATA && e.Get("shown") == "true";
+                         },
+                         mark),
+            0);
+  Press(window, IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+  const auto trace = ReadTrace(device.Trace());
+  std::map<int, std::string> shown;
+  for (size_t i = mark; i < trace.size(); ++i) {
+    if (trace[i].op == "text") shown[static_cast<int>(trace[i].Int("id"))] = trace[i].Get("text");
+  }
+  EXPECT_EQ(shown[IDC_LATITUDE].substr(0, 5), "N 35.");
+  EXPECT_EQ(shown[IDC_LONGITUDE].substr(0, 6), "E139.7");
+  EXPECT_EQ(shown[IDC_TOP_SPEED], "37.0");
+  EXPECT_EQ(shown[IDC_FIX_TYPE], "3D");
+  EXPECT_EQ(shown[IDC_FIX_QUALITY], "DGPS");
+}
+
+// The lines of a track file of the application directory.
+std::vector<std::string> TrackLines(const WendraDevice& device) {
+  std::vector<std::string> lines;
+  for (const auto& entry : std::filesystem::directory_iterator(device.HostPath("Program Files/Wendra"))) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() != 18 || name.substr(14) != ".txt") continue;
+    std::ifstream track(entry.path());
+    for (std::string line; std::getline(track, line);) lines.push_back(line);
+  }
+  return lines;
+}
+
+// A launcher's program that takes a second to start holds the window
+// thread while bursts arrive: every read-out and lamp step the receive
+// thread makes reaches the window, and every record the track.
+TEST(LoggerWindowTest, AWindowThreadBusyForASecondLosesNoUpdateOfTheReceiveThread) {
+  WendraDevice device;
+  const std::string nav = device.HostPath("Windows/nav.sh");
+  std::ofstream(nav) << "#!/bin/sh\nexit 0\n";
+  ::chmod(nav.c_str(), 0755);
+  device.Install("Wendra", "interval=1\nbtn1apppath=\\Windows\\nav.sh\n");
+  const pid_t wendra =
+      device.Start("Wendra", 0, "", 0, {"LD_PRELOAD=" SLOW_LAUNCH, "ASAN_OPTIONS=verify_asan_link_order=0"});
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  Navigator navigator;
+  ASSERT_TRUE(navigator.Open());
+  Press(window, IDC_START);
+  device.Receiver().Feed(Burst(1, 0));
+  const int logging = WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "killtimer"; });
+  ASSERT_GE(logging, 0);
+  auto latitudes = [&] {
+    std::vector<std::string> texts;
+    for (const TraceEntry& e : ReadTrace(device.Trace())) {
+      if (e.op == "text" && e.Int("id") == IDC_LATITUDE) texts.push_back(e.Get("text"));
+    }
+    return texts;
+  };
+  // One burst with its record, then the launcher, and six bursts while its program starts.
+  device.Receiver().Feed(Burst(1, 1));
+  ASSERT_TRUE(cetest::WaitForChange(device.Root(), [&] { return latitudes().size() >= 2; }, 30000));
+  auto launch = std::async(std::launch::async, [&] { return Press(window, IDC_LAUNCH1); });
+  ASSERT_TRUE(cetest::WaitForChange(
+      device.Root(), [&] { return std::filesystem::exists(device.HostPath("launching")); }, 30000));
+  std::string six;
+  for (int minute = 2; minute < 8; ++minute) six += Burst(1, minute);
+  device.Receiver().Feed(six);
+  ASSERT_EQ(launch.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  const bool allShown = cetest::WaitForChange(device.Root(), [&] { return latitudes().size() >= 8; }, 30000);
+  Press(window, IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+
+  EXPECT_TRUE(allShown);
+  const std::vector<std::string> shown = latitudes();
+  ASSERT_EQ(shown.size(), 8u) << "a latitude of each burst";
+  for (size_t i = 1; i < shown.size(); ++i) {
+    EXPECT_LT(std::stod(shown[i - 1].substr(1)), std::stod(shown[i].substr(1))) << "in the order of the bursts";
+  }
+  const auto trace = ReadTrace(device.Trace());
+  int blinks = 0, steadies = 0;
+  std::map<int, std::string> lastShown;
+  for (size_t i = static_cast<size_t>(logging); i < trace.size(); ++i) {
+    if (trace[i].op != "show") continue;
+    const int id = static_cast<int>(trace[i].Int("id"));
+    lastShown[id] = trace[i].Get("shown");
+    if (id == IDC_LOG_LAMP_BLINK && trace[i].Get("shown") == "true") ++blinks;
+    if (id == IDC_LOG_LAMP_STEADY && trace[i].Get("shown") == "true") ++steadies;
+  }
+  EXPECT_EQ(blinks, 4) << "seven due records blink, steady, blink, ...";
+  EXPECT_EQ(steadies, 3);
+  EXPECT_NE(lastShown[IDC_RECEIVE_LAMP_DATA], lastShown[IDC_RECEIVE_LAMP_IDLE]) << "one image of the lamp";
+  EXPECT_NE(lastShown[IDC_LOG_LAMP_BLINK], lastShown[IDC_LOG_LAMP_STEADY]);
+  EXPECT_EQ(TrackLines(device).size(), 7u) << "a record of each burst after the first";
+}
+
+std::function<bool(const TraceEntry&)> StatusPaint(const char* colours) {
+  return [=](const TraceEntry& e) { return e.op == "paint" && e.Int("id") == IDC_STATUS_BOX && StatusColours({e}) == colours; };
+}
+
+// Start, the tick that finds a fix, Stop and the error stop make their
+// steps in the order they are listed for them; the error stop's beep last.
+TEST(LoggerWindowTest, StartTheTickStopAndTheErrorStopMakeTheirStepsInOrder) {
+  WendraDevice device;
+  device.Install("Wendra", "interval=1\nautominimize=0\n");
+  pid_t wendra = device.Start();
+  ASSERT_TRUE(WaitForStartUp(device.Trace()));
+  HWND window = FindTitle(kTitle);
+  Navigator navigator;
+  ASSERT_TRUE(navigator.Open());
+
+  size_t mark = ReadTrace(device.Trace()).size();
+  Press(window, IDC_START);
+  EXPECT_GE(InOrder(ReadTrace(device.Trace()), mark,
+                    {BeepStep(0), Step("timer", 1, "period", "1000"), Step("enable", IDC_START, "enabled", "false"),
+                     Step("enable", IDC_STOP, "enabled", "true")}),
+            0)
+      << "Start";
+  mark = ReadTrace(device.Trace()).size();
+  device.Receiver().Feed(Burst(1, 0));
+  ASSERT_GE(WaitForEntry(device.Trace(), Step("killtimer", 1), mark), 0);
+  EXPECT_GE(WaitForEntry(device.Trace(), StatusPaint(kIdle), mark), 0) << "the tick redraws the box";
+  // A due record with a fix blinks the LOG lamp.
+  mark = ReadTrace(device.Trace()).size();
+  device.Receiver().Feed(Burst(1, 1));
+  ASSERT_GE(WaitForEntry(device.Trace(), Step("show", IDC_LOG_LAMP_STEADY, "shown", "false"), mark), 0);
+  mark = ReadTrace(device.Trace()).size();
+  Press(window, IDC_STOP);
+  EXPECT_GE(InOrder(ReadTrace(device.Trace()), mark,
+                    {BeepStep(0), StatusPaint(kIdle), Step("enable", IDC_STOP, "enabled", "false"),
+                     Step("enable", IDC_START, "enabled", "true"), Step("show", IDC_LOG_LAMP_BLINK, "shown", "false"),
+                     Step("show", IDC_LOG_LAMP_STEADY, "shown", "true")}),
+            0)
+      << "Stop";
+  Press(window, IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+
+  // The first record cannot be written: the error stop, its beep last.
+  device.Install("Wendra", "interval=1\nautominimize=0\nlogdir=\\missing\n");
+  wendra = device.Start("Wendra", 1);
+  const std::string trace1 = device.Trace("Wendra", 1);
+  ASSERT_TRUE(WaitForStartUp(trace1));
+  window = FindTitle(kTitle);
+  Press(window, IDC_START);
+  device.Receiver().Feed(Burst(1, 2));
+  ASSERT_GE(WaitForEntry(trace1, Step("killtimer", 1)), 0);
+  mark = ReadTrace(trace1).size();
+  device.Receiver().Feed(Burst(1, 3));
+  const int beep = WaitForEntry(trace1, BeepStep(MB_ICONEXCLAMATION), mark);
+  ASSERT_GE(beep, 0);
+  const auto trace = ReadTrace(trace1);
+  const int last = InOrder(trace, mark,
+                           {Step("show", IDC_LOG_LAMP_BLINK, "shown", "false"), Step("show", IDC_LOG_LAMP_STEADY, "shown", "true"),
+                            Step("text", IDC_START, "text", "ログ書込不可"), Step("enable", IDC_STOP, "enabled", "false"),
+                            StatusPaint(kFailed), BeepStep(MB_ICONEXCLAMATION)});
+  EXPECT_EQ(last, beep) << "the error stop's steps, the beep last";
+  Press(window, IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
 }  // namespace

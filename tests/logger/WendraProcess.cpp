@@ -47,6 +47,27 @@ std::vector<TraceEntry> ReadTrace(const std::string& path) {
   return entries;
 }
 
+std::function<bool(const TraceEntry&)> Step(const std::string& op, int id, const std::string& field,
+                                            const std::string& value) {
+  return [=](const TraceEntry& e) { return e.op == op && e.Int("id") == id && (field.empty() || e.Get(field) == value); };
+}
+
+std::function<bool(const TraceEntry&)> BeepStep(int type) {
+  return [=](const TraceEntry& e) { return e.op == "beep" && e.Int("type") == type; };
+}
+
+int InOrder(const std::vector<TraceEntry>& trace, size_t from,
+            const std::vector<std::function<bool(const TraceEntry&)>>& steps) {
+  int last = -1;
+  size_t i = from;
+  for (const auto& step : steps) {
+    while (i < trace.size() && !step(trace[i])) ++i;
+    if (i == trace.size()) return -1;
+    last = static_cast<int>(i++);
+  }
+  return last;
+}
+
 WendraDevice::WendraDevice(bool driverInstalled) {
   if (driverInstalled) cetest::InstallDriver(Root(), RAVELINK_DLL);
   cehost::BootOptions options;
@@ -85,8 +106,10 @@ void WendraDevice::RemoveSettings(const std::string& name) {
   fs::remove(HostPath(std::string(kAppDir) + "/" + name + ".cfg"));
 }
 
-pid_t WendraDevice::Start(const std::string& name, int run, const std::string& display, size_t fileSizeLimit) {
+pid_t WendraDevice::Start(const std::string& name, int run, const std::string& display, size_t fileSizeLimit,
+                          const std::vector<std::string>& added) {
   std::vector<std::string> environment{"CEDEVICE_ROOT=" + Root(), "CE_UI_TRACE=" + Trace(name, run)};
+  environment.insert(environment.end(), added.begin(), added.end());
   if (display.empty()) {
     environment.push_back("CE_UI=headless");
   } else {

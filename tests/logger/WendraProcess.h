@@ -49,9 +49,9 @@ class WendraDevice {
   // Starts the program; its window trace goes to the file Trace(name, run).
   // Headless unless a display is given, then in a GTK window on it. With a
   // file size limit, no file the program writes grows past it, as on a card
-  // that fills.
+  // that fills. The environment given is added to the program's.
   pid_t Start(const std::string& name = "Wendra", int run = 0, const std::string& display = "",
-              size_t fileSizeLimit = 0);
+              size_t fileSizeLimit = 0, const std::vector<std::string>& environment = {});
   std::string Trace(const std::string& name = "Wendra", int run = 0) const;
   std::string HostPath(const std::string& relative) const { return Root() + "/" + relative; }
 
@@ -85,6 +85,15 @@ bool WaitForStartUp(const std::string& trace);
 
 // The top-level window with this title, through the device; NULL when none.
 HWND FindTitle(const std::u16string& title);
+// A step of the trace: its op, the control's id, and a field's value when given.
+std::function<bool(const TraceEntry&)> Step(const std::string& op, int id, const std::string& field = "",
+                                            const std::string& value = "");
+std::function<bool(const TraceEntry&)> BeepStep(int type);
+// The steps in this order from index from on, others between them allowed:
+// the index of the last, or -1 when one is missing or out of order.
+int InOrder(const std::vector<TraceEntry>& trace, size_t from,
+            const std::vector<std::function<bool(const TraceEntry&)>>& steps);
+
 // The count of entries with this op (and id, when given) from index from on.
 int Count(const std::vector<TraceEntry>& entries, const std::string& op, size_t from = 0, int id = 0);
 // The last paint of the status box from index from on; its fg, mode and bg.

@@ -39,7 +39,6 @@
 #define WM_LBUTTONDOWN 0x0201u
 #define WM_LBUTTONUP 0x0202u
 #define WM_USER 0x0400u
-#define WM_APP 0x8000u
 
 // PeekMessage: whether the message is taken from the queue.
 #define PM_NOREMOVE 0x0000u

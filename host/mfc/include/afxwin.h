@@ -77,11 +77,6 @@ struct AFX_MSGMAP {
      return 0;                                                                 \
    }},
 #define ON_COMMAND(id, memberFxn) ON_BN_CLICKED(id, memberFxn)
-// A message of the application's own, handled as LRESULT memberFxn(WPARAM, LPARAM).
-#define ON_MESSAGE(message, memberFxn)                                                           \
-  {static_cast<UINT>(message), 0, 0, [](CWnd* w, UINT, WPARAM p, LPARAM l) -> LRESULT {         \
-     return static_cast<ThisClass*>(w)->memberFxn(p, l);                                          \
-   }},
 
 #define CTLCOLOR_MSGBOX 0
 #define CTLCOLOR_EDIT 1
