@@ -1,6 +1,7 @@
 #include "LoggerTestSupport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -66,6 +67,27 @@ std::string ReadTestData(const std::string& name) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+Watchdog::Watchdog(const std::string& what, std::chrono::seconds limit)
+    : watching_([this, what, limit] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (done_.wait_for(lock, limit, [this] { return finished_; })) return;
+        std::fprintf(stderr, "%s did not end within %lld s\n", what.c_str(), static_cast<long long>(limit.count()));
+        std::_Exit(1);
+      }) {}
+
+Watchdog::~Watchdog() {
+  Done();
+  watching_.join();
+}
+
+void Watchdog::Done() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  done_.notify_all();
 }
 
 }  // namespace loggertest

@@ -4,7 +4,11 @@
 #include <LoggerState.h>
 #include <NmeaInterpreter.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace loggertest {
 
@@ -26,6 +30,21 @@ void Interpret(NmeaInterpreter& interpreter, LoggerState& state, const std::stri
 
 // The process-wide values as a new process has them.
 void ResetProcessWide();
+
+// For a call that a fault makes wait for ever: unless Done() comes within
+// the limit, the test program ends, saying what did not end.
+class Watchdog {
+ public:
+  Watchdog(const std::string& what, std::chrono::seconds limit);
+  ~Watchdog();
+  void Done();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread watching_;
+};
 
 // The content of a file of the test data directory.
 std::string ReadTestData(const std::string& name);

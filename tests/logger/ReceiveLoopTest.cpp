@@ -6,13 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "LoggerTestSupport.h"
 #include "RecordingView.h"
@@ -162,24 +157,6 @@ TEST_F(ReceiveLoopTest, ThreadPollsThePortUntilClosed) {
   EXPECT_EQ(view.Ops().size(), ops);  // the thread has ended: nothing more reaches the window
 }
 
-// A view whose control updates are messages sent to a window of the test's
-// thread, as the receive thread's updates are on the platform: each waits
-// until that thread takes it.
-class SendingView : public RecordingView {
- public:
-  explicit SendingView(HWND window) : window_(window) {}
-  ~SendingView() override { CloseHandle(sending); }
-  void ShowControl(int id, BOOL show) override {
-    SetEvent(sending);
-    SendMessageW(window_, WM_USER, static_cast<WPARAM>(id), show);
-    RecordingView::ShowControl(id, show);
-  }
-  const HANDLE sending = CreateEventW(NULL, TRUE, FALSE, NULL);
-
- private:
-  const HWND window_;
-};
-
 std::atomic<DWORD> takenOn{0};
 
 INT_PTR CALLBACK TakingProcedure(HWND, UINT message, WPARAM, LPARAM) {
@@ -192,10 +169,8 @@ INT_PTR CALLBACK TakingProcedure(HWND, UINT message, WPARAM, LPARAM) {
 // that thread closes the tap port: the close takes the update while it waits
 // for the thread, and both go on.
 TEST_F(ReceiveLoopTest, CloseTapPortTakesTheReceiveThreadsControlUpdatesWhileItWaits) {
-  // A dialog of this thread, the window thread: a popup with no controls.
-  const WORD form[] = {LOWORD(WS_POPUP), HIWORD(WS_POPUP), 0, 0, 0, 0, 0, 40, 40, 0, 0, 0};
-  const HWND window =
-      CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(form), NULL, TakingProcedure, 0);
+  // This thread is the window thread.
+  const HWND window = CreateEmptyDialog(TakingProcedure);
   ASSERT_NE(window, HWND(NULL));
   SendingView sendingView(window);
   LoggerState sendingState(sendingView);
@@ -203,23 +178,10 @@ TEST_F(ReceiveLoopTest, CloseTapPortTakesTheReceiveThreadsControlUpdatesWhileItW
   // The first poll's lamp waits for this thread, which takes no message in a plain wait.
   ASSERT_EQ(WaitForSingleObject(sendingView.sending, 20000), WAIT_OBJECT_0);
 
-  // A close that does not take the update waits for ever: the test ends then.
-  std::mutex mutex;
-  std::condition_variable done;
-  bool closed = false;
-  std::thread watchdog([&] {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (done.wait_for(lock, std::chrono::seconds(20), [&] { return closed; })) return;
-    std::fprintf(stderr, "Close tap port did not end within 20 s: it does not take the receive thread's updates\n");
-    std::_Exit(1);
-  });
-  CloseTapPort(sendingState);
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    closed = true;
+    Watchdog watchdog("Close tap port, which must take the receive thread's updates,", std::chrono::seconds(20));
+    CloseTapPort(sendingState);
   }
-  done.notify_all();
-  watchdog.join();
   EXPECT_EQ(sendingState.readerThread, nullptr);
   EXPECT_EQ(takenOn, GetCurrentThreadId());
   EXPECT_GE(sendingView.Count("show"), 1) << "the update went on after it was taken";

@@ -86,4 +86,10 @@ bool RecordingView::Shown(int id) const {
   return false;
 }
 
+HWND CreateEmptyDialog(DLGPROC procedure) {
+  // A popup, no controls, no menu, class or title.
+  static const WORD form[] = {LOWORD(WS_POPUP), HIWORD(WS_POPUP), 0, 0, 0, 0, 0, 40, 40, 0, 0, 0};
+  return CreateDialogIndirectParamW(NULL, reinterpret_cast<LPCDLGTEMPLATEW>(form), NULL, procedure, 0);
+}
+
 }  // namespace loggertest

@@ -75,4 +75,25 @@ class RecordingView : public LoggerView {
   unsigned long long addedCount_ = 0;  // every operation ever added, cleared or not
 };
 
+// A view whose lamp steps are messages sent to a window of another thread,
+// as the receive thread's control updates are on the platform: each waits
+// until that window's thread takes it. sending is set as one is sent.
+class SendingView : public RecordingView {
+ public:
+  explicit SendingView(HWND window) : window_(window) {}
+  ~SendingView() override { CloseHandle(sending); }
+  void ShowControl(int id, BOOL show) override {
+    SetEvent(sending);
+    SendMessageW(window_, WM_USER, static_cast<WPARAM>(id), show);
+    RecordingView::ShowControl(id, show);
+  }
+  const HANDLE sending = CreateEventW(NULL, TRUE, FALSE, NULL);
+
+ private:
+  const HWND window_;
+};
+
+// A dialog of the calling thread with no controls, for SendingView.
+HWND CreateEmptyDialog(DLGPROC procedure);
+
 }  // namespace loggertest

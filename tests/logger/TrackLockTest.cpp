@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -116,6 +117,67 @@ TEST_P(TrackLockTest, StopAndStartRaceWithRecordWriting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteCache, TrackLockTest, ::testing::Values(0, 1, 2));
+
+INT_PTR CALLBACK Taking(HWND, UINT message, WPARAM, LPARAM) { return message == WM_USER; }
+
+DWORD WINAPI RunDueRecord(LPVOID state) {
+  TrackWriter::DueRecord(*static_cast<LoggerState*>(state));
+  return 0;
+}
+
+// The receive thread's blink waits for the window thread, which presses Stop
+// meanwhile: Stop finds the track lock free, as no window call is made under
+// it, and the lamp ends steady once the blink is taken.
+TEST(TrackLockWindowTest, StopWhileARecordsBlinkWaitsForTheWindowThread) {
+  ResetProcessWide();
+  cetest::TempDir root;
+  root.Write("Program Files/Wendra/keep", "");
+  cehost::BootOptions options;
+  options.root = root.Path();
+  options.clock = "2008-03-07T09:05:02";
+  std::string error;
+  auto device = cehost::InProcessDevice::Boot(options, &error);
+  ASSERT_TRUE(device) << error;
+
+  // This thread is the window thread.
+  const HWND window = CreateEmptyDialog(Taking);
+  ASSERT_NE(window, HWND(NULL));
+  SendingView view(window);
+  LoggerState state(view);
+  wcscpy(state.appDir, TEXT("\\Program Files\\Wendra\\"));
+  state.timerId = 1;
+  state.settings.interval = 1;
+  TrackWriter::StartLogging(state);
+  state.fix.fixQuality = 1;
+  TrackWriter::TimerTick(state, 1);
+  ASSERT_TRUE(state.logging);
+  strcpy(state.fix.fixDate, "070308");
+  strcpy(state.fix.fixTime, "000502");
+  state.fix.latitude = 35.1;
+  state.fix.longitude = 139.1;
+  state.fix.altitude = 45.3;
+  state.fix.speedKmh = 37.0;
+  ResetEvent(view.sending);
+
+  const HANDLE receiver = CreateThread(NULL, 0, RunDueRecord, &state, 0, NULL);
+  ASSERT_NE(receiver, HANDLE(NULL));
+  ASSERT_EQ(WaitForSingleObject(view.sending, 20000), WAIT_OBJECT_0) << "the blink is sent";
+  {
+    Watchdog watchdog("Stop while the receive thread's blink waits", std::chrono::seconds(20));
+    TrackWriter::StopLogging(state);
+    // The blink and what follows it, taken here until the receive thread is done.
+    MSG msg;
+    while (MsgWaitForMultipleObjectsEx(1, &receiver, INFINITE, QS_SENDMESSAGE, 0) == WAIT_OBJECT_0 + 1) {
+      PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE);
+    }
+  }
+  CloseHandle(receiver);
+  EXPECT_FALSE(state.logging);
+  EXPECT_FALSE(view.Shown(IDC_LOG_LAMP_BLINK)) << Describe(view.Ops());
+  EXPECT_TRUE(view.Shown(IDC_LOG_LAMP_STEADY)) << "no logging goes on: the lamp ends steady";
+  EXPECT_EQ(WholeRecordsInClosedTracks(root), 1) << "the record decided before Stop is written";
+  DestroyWindow(window);
+}
 
 }  // namespace
 }  // namespace loggertest
