@@ -53,18 +53,25 @@ int WholeRecordsInClosedTracks(const cetest::TempDir& root) {
   return records;
 }
 
-class TrackLockTest : public ::testing::TestWithParam<LONG> {};
-
-TEST_P(TrackLockTest, StopAndStartRaceWithRecordWriting) {
-  ResetProcessWide();
-  cetest::TempDir root;
+// A device in this process with the application directory and its clock at 2008-03-07 09:05:02.
+std::unique_ptr<cehost::InProcessDevice> BootDevice(const cetest::TempDir& root) {
   root.Write("Program Files/Wendra/keep", "");
   cehost::BootOptions options;
   options.root = root.Path();
   options.clock = "2008-03-07T09:05:02";
   std::string error;
   auto device = cehost::InProcessDevice::Boot(options, &error);
-  ASSERT_TRUE(device) << error;
+  EXPECT_TRUE(device) << error;
+  return device;
+}
+
+class TrackLockTest : public ::testing::TestWithParam<LONG> {};
+
+TEST_P(TrackLockTest, StopAndStartRaceWithRecordWriting) {
+  ResetProcessWide();
+  cetest::TempDir root;
+  auto device = BootDevice(root);
+  ASSERT_TRUE(device);
 
   RecordingView view;
   LoggerState state(view);
@@ -131,13 +138,8 @@ DWORD WINAPI RunDueRecord(LPVOID state) {
 TEST(TrackLockWindowTest, StopWhileARecordsBlinkWaitsForTheWindowThread) {
   ResetProcessWide();
   cetest::TempDir root;
-  root.Write("Program Files/Wendra/keep", "");
-  cehost::BootOptions options;
-  options.root = root.Path();
-  options.clock = "2008-03-07T09:05:02";
-  std::string error;
-  auto device = cehost::InProcessDevice::Boot(options, &error);
-  ASSERT_TRUE(device) << error;
+  auto device = BootDevice(root);
+  ASSERT_TRUE(device);
 
   // This thread is the window thread.
   const HWND window = CreateEmptyDialog(Taking);
