@@ -438,13 +438,11 @@ TEST(LoggerWindowTest, StopStartAndExitWhileDataFlowsEachEndWithinABound) {
     ASSERT_TRUE(PressedWithin(window, IDC_STOP, wendra, kBound)) << "Stop, round " << i;
     ASSERT_TRUE(PressedWithin(window, IDC_START, wendra, kBound)) << "Start, round " << i;
   }
-  const auto exit = std::chrono::steady_clock::now();
   EXPECT_TRUE(PressedWithin(window, IDC_EXIT, wendra, kBound));
   const int status = cetest::WaitExit(wendra, 5000);
   feeding = false;
   receiver.join();
   EXPECT_EQ(status, 0) << "Wendra did not end within 5 s of Exit";
-  EXPECT_LT(std::chrono::steady_clock::now() - exit, std::chrono::seconds(10));
 }
 
 // The receive thread's read-outs of a burst read just before another
