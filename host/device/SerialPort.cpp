@@ -117,6 +117,7 @@ DWORD_PTR SerialPort::Open(DWORD access, DWORD /*share*/) {
     opens_[context] = open;
     if (data) {
       dataOpen_ = open.get();
+      source_->Held(true);
       head_ = count_ = 0;  // a new owner starts with an empty input queue
       errors_ = 0;
       events_ = 0;
@@ -138,7 +139,10 @@ BOOL SerialPort::Close(DWORD_PTR openContext) {
     return FALSE;
   }
   open->closed = true;
-  if (dataOpen_ == open.get()) dataOpen_ = nullptr;
+  if (dataOpen_ == open.get()) {
+    dataOpen_ = nullptr;
+    source_->Held(false);
+  }
   opens_.erase(openContext);
   changed_.notify_all();
   return TRUE;

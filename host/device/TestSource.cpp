@@ -1,5 +1,7 @@
 #include "TestSource.h"
 
+#include <chrono>
+
 namespace cehost {
 
 bool TestSource::Start(PortReceiver& receiver) {
@@ -60,6 +62,17 @@ bool TestSource::Dtr() const {
 bool TestSource::Rts() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return rts_;
+}
+
+void TestSource::Held(bool held) {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  held_ = held;
+  heldChanged_.notify_all();
+}
+
+bool TestSource::WaitHeld(bool held, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(heldMutex_);
+  return heldChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return held_ == held; });
 }
 
 }  // namespace cehost

@@ -1,6 +1,7 @@
 // The "test" binding: the program that booted the device plays the receiver.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -23,6 +24,8 @@ class TestSource : public PortSource, public TestPort {
   void Fail(Operation operation, DWORD error) override;
   bool Dtr() const override;
   bool Rts() const override;
+  void Held(bool held) override;
+  bool WaitHeld(bool held, int timeoutMs) override;
 
  private:
   mutable std::mutex mutex_;
@@ -31,6 +34,10 @@ class TestSource : public PortSource, public TestPort {
   std::map<Operation, DWORD> failures_;
   bool dtr_ = false;
   bool rts_ = false;
+  // Apart from mutex_: Feed holds it while it calls into the port.
+  std::mutex heldMutex_;
+  std::condition_variable heldChanged_;
+  bool held_ = false;
 };
 
 }  // namespace cehost

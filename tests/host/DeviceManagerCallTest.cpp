@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include <pkfuncs.h>
 
+#include "ServedDevice.h"
 #include "TempDir.h"
 #include "cehost/Device.h"
 #include "device/Device.h"
@@ -53,16 +55,15 @@ class HeldDevice : public cehost::StreamDevice {
 };
 
 // Lets the held call return once this many threads wait for the device to
-// go, or once it was deinitialised without waiting (a fault the test reports).
+// go, or once it was deinitialised without waiting (a fault the test reports),
+// or after 10 s, a fault the test reports too. The manager's counts have no
+// event to wait on: they are looked at again and again, within the bound.
 void ReleaseWhenWaitedFor(cehost::DeviceManager& manager, HeldDevice& device, int waiting) {
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(device.mutex);
-      if (device.deinits > 0) break;
-    }
-    if (manager.RemovalsWaiting() >= waiting) break;
-    std::this_thread::yield();
-  }
+  const bool waited = cetest::Retry([&] {
+    std::lock_guard<std::mutex> lock(device.mutex);
+    return device.deinits > 0 || manager.RemovalsWaiting() >= waiting;
+  });
+  EXPECT_TRUE(waited) << "no " << waiting << " removals waited for the device within 10 s";
   std::lock_guard<std::mutex> lock(device.mutex);
   device.released = true;
   device.changed.notify_all();
@@ -77,7 +78,8 @@ class DeviceManagerCallTest : public ::testing::Test {
     ASSERT_NE(0u, file_);
     call_ = std::thread([this] { manager_.IoControl(1, file_, 0x1234, nullptr, 0, nullptr, 0, nullptr); });
     std::unique_lock<std::mutex> lock(device_->mutex);
-    device_->changed.wait(lock, [this] { return device_->inside; });
+    ASSERT_TRUE(device_->changed.wait_for(lock, std::chrono::seconds(10), [this] { return device_->inside; }))
+        << "the call never entered the driver";
   }
   void TearDown() override {
     {
@@ -149,7 +151,7 @@ TEST(DeviceDeactivationTest, TheSecondOfTwoDeactivationsAtOnceFindsTheDeviceGone
   });
   // The read is inside the relay's driver before anything removes it.
   const cehost::DeviceManager& manager = device->Get()->Manager();
-  while (manager.CallsInside(u"COM6:") == 0) std::this_thread::yield();
+  ASSERT_TRUE(cetest::Retry([&] { return manager.CallsInside(u"COM6:") > 0; })) << "the read never entered";
 
   struct Answer {
     BOOL ok;

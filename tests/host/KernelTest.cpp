@@ -71,7 +71,7 @@ TEST(KernelTest, AThreadThatHasEndedIsSignalledWithItsExitCode) {
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(259u, code);  // STILL_ACTIVE
   SetEvent(go);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0));  // and stays so
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(42u, code);

@@ -73,7 +73,7 @@ TEST_P(SerialPortTest, ReadTimeoutsDecideWhenAReadEnds) {
   PendingRead first{port, 10, {}};
   HANDLE reader = first.Start();
   Gps().Feed(",");
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, INFINITE));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, 10000));
   CloseHandle(reader);
   EXPECT_EQ(",", first.bytes);
 
@@ -84,7 +84,7 @@ TEST_P(SerialPortTest, ReadTimeoutsDecideWhenAReadEnds) {
   reader = whole.Start();
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(reader, 20));
   Gps().Feed("567890");
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, INFINITE));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, 10000));
   CloseHandle(reader);
   EXPECT_EQ("1234567890", whole.bytes);
   CloseHandle(port);
@@ -98,7 +98,7 @@ TEST_P(SerialPortTest, AHugeTotalTimeoutStillWaits) {
   HANDLE reader = read.Start();
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(reader, 20));
   Gps().Feed(std::string(4096, 'x'));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, INFINITE));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, 10000));
   CloseHandle(reader);
   EXPECT_EQ(4096u, read.bytes.size());
   CloseHandle(port);
@@ -200,10 +200,14 @@ TEST_P(SerialPortTest, WaitCommEventAnswersReceivedCharactersOrANewMask) {
     }
   } wait{port};
   HANDLE waiter = CreateThread(nullptr, 0, Wait::Run, &wait, 0, nullptr);
-  // A SetCommMask ends a wait in progress; repeat it until the waiter has started waiting.
-  do {
+  // A SetCommMask ends a wait in progress; repeat it until the waiter has
+  // started waiting, which nothing signals; at most 10 s.
+  DWORD ended = WAIT_TIMEOUT;
+  for (int tries = 0; tries < 1000 && ended == static_cast<DWORD>(WAIT_TIMEOUT); ++tries) {
     ASSERT_TRUE(QUIETLY(SetCommMask(port, EV_RXCHAR)));
-  } while (WaitForSingleObject(waiter, 10) == static_cast<DWORD>(WAIT_TIMEOUT));
+    ended = WaitForSingleObject(waiter, 10);
+  }
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ended) << "the waiter never ended";
   DWORD result = 0;
   EXPECT_TRUE(GetExitCodeThread(waiter, &result));
   EXPECT_TRUE(result);

@@ -290,14 +290,14 @@ TEST_P(WindowSystemTest, TheMessageAwareWaitAnswersAsThePlatformDocuments) {
   EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, 0, QS_SENDMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, 10, QS_SENDMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   SetEvent(events[1]);
-  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, INFINITE, QS_SENDMESSAGE, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, 10000, QS_SENDMESSAGE, 0), WAIT_OBJECT_0 + 1);
   SetEvent(events[0]);
-  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, INFINITE, QS_SENDMESSAGE, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, events, 10000, QS_SENDMESSAGE, 0), WAIT_OBJECT_0);
   EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, events, 0, QS_SENDMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT))
       << "an auto-reset event is taken by the wait that it ends";
   // An event set by another thread while the wait is on.
   std::thread setter([&] { SetEvent(events[0]); });
-  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, events, INFINITE, QS_SENDMESSAGE, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, events, 10000, QS_SENDMESSAGE, 0), WAIT_OBJECT_0);
   setter.join();
 
   const HANDLE bad = reinterpret_cast<HANDLE>(0x7FFFFF00);

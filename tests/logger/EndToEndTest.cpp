@@ -97,7 +97,7 @@ class RelayClient {
     while (total < size && std::chrono::steady_clock::now() < deadline) {
       if (total == gate) {
         std::unique_lock<std::mutex> lock(mutex_);
-        releasedChanged_.wait(lock, [this] { return released_; });
+        if (!releasedChanged_.wait_until(lock, deadline, [this] { return released_; })) break;
       }
       const size_t limit = total < gate ? gate : size;
       DWORD done = 0;

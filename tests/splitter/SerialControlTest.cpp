@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServedDevice.h"
 #include "SplitterFixture.h"
 
 namespace cetest {
@@ -111,12 +112,15 @@ TEST_F(SerialControlTest, RelayWaitsForEventsOfTheRealPort) {
     waited = WaitCommEvent(relay_, &event, nullptr);
     done = true;
   });
-  // The wait ends with the first byte that arrives after it began.
-  while (!done) {
+  // The wait ends with the first byte that arrives after it began; nothing
+  // tells when it has begun, so bytes come until it has ended.
+  const bool ended = cetest::Retry([&] {
     Gps().Feed("$");
-    std::this_thread::yield();
-  }
+    return done.load();
+  });
+  if (!ended) SetCommMask(relay_, EV_RXCHAR);  // ends the wait, so its thread can be joined
   waiter.join();
+  EXPECT_TRUE(ended) << "no byte ended the wait within 10 s";
   EXPECT_TRUE(waited);
   EXPECT_EQ(EV_RXCHAR, event);
 }

@@ -81,6 +81,9 @@ class DeviceProcess::RemotePort : public cehost::TestPort {
   }
   bool Dtr() const override { return device_.Ask("dtr " + name_) == "1"; }
   bool Rts() const override { return device_.Ask("rts " + name_) == "1"; }
+  bool WaitHeld(bool held, int timeoutMs) override {
+    return device_.Ask("held " + name_ + " " + (held ? "1 " : "0 ") + std::to_string(timeoutMs)) == "1";
+  }
 
  private:
   const DeviceProcess& device_;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -112,24 +113,28 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output, int ti
 
 bool WaitForChange(const std::string& folder, const std::function<bool()>& condition, int timeoutMs) {
   const int changes = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (changes < 0) return condition();
   // Watched before the first look, so no change between the two is missed.
-  ::inotify_add_watch(changes, folder.c_str(),
-                      IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_ATTRIB);
+  const bool watched =
+      changes >= 0 && ::inotify_add_watch(changes, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE |
+                                                                       IN_MOVED_TO | IN_DELETE | IN_ATTRIB) >= 0;
+  // Without a watch (no inotify, or no folder yet) nothing signals a change:
+  // the condition is looked at in short slices instead.
+  const int slice = watched ? -1 : 10;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   bool met = condition();
   while (!met) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
-    pollfd changed{changes, POLLIN, 0};
-    if (::poll(&changed, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    const int wait = slice < 0 ? static_cast<int>(left) : std::min(slice, static_cast<int>(left));
+    pollfd changed{watched ? changes : -1, POLLIN, 0};
+    if (::poll(&changed, 1, wait) < 0 && errno != EINTR) break;
     char events[4096];
-    while (::read(changes, events, sizeof events) > 0) {
+    while (watched && ::read(changes, events, sizeof events) > 0) {
     }
     met = condition();
   }
-  ::close(changes);
+  if (changes >= 0) ::close(changes);
   return met;
 }
 
@@ -137,9 +142,20 @@ bool Retry(const std::function<bool()>& attempt, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!attempt()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+bool WaitGone(pid_t process, int timeoutMs) {
+  // A process descriptor becomes readable when the process ends, whoever's
+  // child it is; none is made for a process that is gone already.
+  const int watched = static_cast<int>(::syscall(SYS_pidfd_open, process, 0));
+  if (watched < 0) return errno == ESRCH;
+  pollfd ended{watched, POLLIN, 0};
+  const bool gone = ::poll(&ended, 1, timeoutMs) == 1;
+  ::close(watched);
+  return gone;
 }
 
 }  // namespace cetest

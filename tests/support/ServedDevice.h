@@ -48,11 +48,14 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output, int ti
 // whenever something in the folder changes; false when it did not come
 // within the time.
 bool WaitForChange(const std::string& folder, const std::function<bool()>& condition, int timeoutMs = 10000);
-// Repeats an attempt every 20 ms until it succeeds, for what nothing
-// signals: a receiver fed until a client that is still starting reads it, a
-// port or a mutex freed when the device has seen a program end. False when
-// it did not succeed within the time.
+// Repeats an attempt every 10 ms until it succeeds, only for what nothing
+// signals: a server that answers once it has what it waits for, a driver
+// that comes when another program has installed it, a count inside the
+// device manager. False when it did not succeed within the time.
 bool Retry(const std::function<bool()>& attempt, int timeoutMs = 10000);
+// Waits for a process, the test's child or not (a device that went to the
+// background), to end; false when it did not end within the time.
+bool WaitGone(pid_t process, int timeoutMs);
 // Waits for the child to end; its exit status, or -1 when it did not end in
 // time (it is then killed), or 128 + the signal that ended it.
 int WaitExit(pid_t child, int timeoutMs);

@@ -31,6 +31,11 @@ std::string Answer(cehost::InProcessDevice& device, const std::string& line) {
   if (command == "written") return cetest::Hex(port->Written());
   if (command == "dtr") return port->Dtr() ? "1" : "0";
   if (command == "rts") return port->Rts() ? "1" : "0";
+  if (command == "held") {
+    int held = 0, timeoutMs = 0;
+    in >> held >> timeoutMs;
+    return port->WaitHeld(held != 0, timeoutMs) ? "1" : "0";
+  }
   if (command == "fail") {
     int operation = 0;
     unsigned long error = 0;

@@ -81,26 +81,22 @@ TEST_F(DeviceProcessTest, KilledRelayClientLetsGoOfTheRealPort) {
   Serve("test");
   cehost::TestPort& gps = *device_->Device().Port("COM5:");
   const pid_t first = Cat("COM6:", Path("first.out"));
-  // The client has the relay open once what the receiver sends reaches it.
-  EXPECT_TRUE(Retry([&] {
-    gps.Feed("$GPGGA\r\n");
-    return !ReadFile(Path("first.out")).empty();
-  }));
+  // The client's open of the relay opened the real port.
+  ASSERT_TRUE(gps.WaitHeld(true, 10000));
+  gps.Feed("$GPGGA\r\n");
+  EXPECT_TRUE(WaitForChange(dir_.Path(), [&] { return !ReadFile(Path("first.out")).empty(); }));
   ::kill(first, SIGKILL);
   WaitExit(first, 10000);
 
   // The process-exit notice made the relay close the real port: it can be opened again.
-  EXPECT_TRUE(Retry([&] {
-    HANDLE port = CreateFileW(u"COM5:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(port);
-    return true;
-  }));
+  ASSERT_TRUE(gps.WaitHeld(false, 10000));
+  HANDLE port = CreateFileW(u"COM5:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(INVALID_HANDLE_VALUE, port);
+  CloseHandle(port);
   const pid_t second = Cat("COM6:", Path("second.out"));
-  EXPECT_TRUE(Retry([&] {
-    gps.Feed("$GPRMC\r\n");
-    return !ReadFile(Path("second.out")).empty();
-  }));
+  ASSERT_TRUE(gps.WaitHeld(true, 10000));
+  gps.Feed("$GPRMC\r\n");
+  EXPECT_TRUE(WaitForChange(dir_.Path(), [&] { return !ReadFile(Path("second.out")).empty(); }));
   ::kill(second, SIGTERM);
   EXPECT_EQ(0, WaitExit(second, 10000));
 }
@@ -116,6 +112,8 @@ TEST_F(DeviceProcessTest, MutexOfAKilledProgramIsFreeAgain) {
   CloseHandle(mutex);
   ::kill(holder, SIGKILL);
   WaitExit(holder, 10000);
+  // The device frees the mutex when it has seen the program end, which
+  // nothing outside it signals.
   EXPECT_TRUE(Retry([&] {
     HANDLE again = CreateMutexW(nullptr, TRUE, name);
     const bool fresh = again && GetLastError() != ERROR_ALREADY_EXISTS;
@@ -160,12 +158,13 @@ TEST_F(DeviceProcessTest, BadFramesAndVanishingClientsNeverWedgeTheDevice) {
                           &output))
       << output;
   EXPECT_NE(std::string::npos, output.find("srcIndex    REG_DWORD    0x5")) << output;
-  // The relay serves a new client.
+  // The relay lets go of the real port at the reader's exit, and serves a new client.
+  cehost::TestPort& gps = *device_->Device().Port("COM5:");
+  ASSERT_TRUE(gps.WaitHeld(false, 10000));
   const pid_t cat = Cat("COM6:", Path("cat.out"));
-  EXPECT_TRUE(Retry([&] {
-    device_->Device().Port("COM5:")->Feed("$GPGSA\r\n");
-    return !ReadFile(Path("cat.out")).empty();
-  }));
+  ASSERT_TRUE(gps.WaitHeld(true, 10000));
+  gps.Feed("$GPGSA\r\n");
+  EXPECT_TRUE(WaitForChange(dir_.Path(), [&] { return !ReadFile(Path("cat.out")).empty(); }));
   ::kill(cat, SIGTERM);
   EXPECT_EQ(0, WaitExit(cat, 10000));
 }
@@ -196,6 +195,7 @@ TEST_F(DeviceProcessTest, GpsdReadsTheRelayThroughAPseudoTerminal) {
   const std::string port = std::to_string(FreePort());
   const pid_t daemon = Spawn({gpsd, "-N", "-n", "-S", port, link}, {}, Path("gpsd.out"), Path("gpsd.out"));
   std::string reports;
+  // gpsd tells no one when it has read a fix: asked until it has one.
   EXPECT_TRUE(Retry(
       [&] {
         return RunCommand({gpspipe, "-w", "-n", "8", "localhost:" + port}, &reports, 20000) == 0 &&
@@ -255,9 +255,8 @@ TEST_F(DeviceCommandTest, KilledDeviceLeavesAWholeRegistry) {
   ::kill(device, SIGKILL);
   WaitExit(writer, 10000);
   // The file is whole: the device boots from it, with every value up to the last written.
-  EXPECT_TRUE(Retry([&] {
-    return Cedevice({"start", "--root", root}, &out) == 0;
-  })) << out;
+  ASSERT_TRUE(WaitGone(device, 10000));
+  EXPECT_EQ(0, Cedevice({"start", "--root", root}, &out)) << out;
   EXPECT_EQ(0, Cedevice({"reg", "query", "--root", root, "HKLM\\Test", "/v", "n20"}, &out)) << out;
   EXPECT_EQ(0, Cedevice({"stop", "--root", root}, &out)) << out;
 }

@@ -88,6 +88,8 @@ TEST(RegistryKillTest, EveryKillLeavesOneSavedState) {
     ASSERT_NO_FATAL_FAILURE(churn(&device, &writer));
     ::usleep(static_cast<useconds_t>(moment(random)));
     ::kill(device, SIGKILL);
+    // Gone before the next start, which would otherwise find it still running.
+    ASSERT_TRUE(WaitGone(device, 10000));
     EXPECT_EQ(0, WaitExit(writer, 10000)) << "the program ends when its device is gone";
 
     cehost::RegistryStore store(root + "/registry.reg");

@@ -50,6 +50,9 @@ class TestPort {
   // The control lines as clients last set them.
   virtual bool Dtr() const = 0;
   virtual bool Rts() const = 0;
+  // Waits until a client holds the port open (held) or none does; false
+  // when that did not come within the time.
+  virtual bool WaitHeld(bool held, int timeoutMs) = 0;
 };
 
 class Device;
