@@ -15,6 +15,7 @@
 #include <string.h>
 
 #include "cehost/Device.h"
+#include "common/Utf.h"
 #include "logger/LoggerSettings.h"
 #include "logger/LoggerState.h"
 #include "logger/NullView.h"
@@ -72,11 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // A key the file does not spell, in any case, leaves its setting at its
-  // default: nothing is read into another key's field. (Neither encoding
-  // makes ASCII letters of other bytes.)
+  // default: nothing is read into another key's field. The reader folds a
+  // key's case with the device's fold, which takes a few letters beyond ASCII
+  // into it (U+0130 to "i", U+212A to "k"): the file is looked at as UTF-8
+  // folded the same way, and as its bytes lowered as ASCII (code page 932
+  // makes no ASCII letter of other bytes, and none of its letters folds into
+  // ASCII).
   std::string lowered = file;
   for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  auto absent = [&](const char* key) { return lowered.find(key) == std::string::npos; };
+  const std::string folded = cehost::ToUtf8(cehost::Lowered(cehost::ToUtf16(file)));
+  auto absent = [&](const char* key) {
+    return lowered.find(key) == std::string::npos && folded.find(key) == std::string::npos;
+  };
   const LoggerSettings d;
   const struct {
     const char* key;
