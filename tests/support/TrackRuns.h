@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <ostream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,13 +56,22 @@ inline std::string TrackRunName(const TrackRun& run) {
          (run.proprietary ? "Proprietary" : "");
 }
 
-// The lines the reading takes as RMC: each sets the latitude text once. A
-// "P" after the "$" begins a proprietary sentence.
+// The lines the reading takes as RMC: each sets the latitude text once.
+// NMEA 0183: after the "$" comes the talker, two capital letters, then the
+// sentence's type; a "P" after the "$" begins a proprietary sentence, whose
+// maker's code follows and whose type is the maker's own. Without anytalker
+// only the GPS talker "GP" counts.
 inline int RmcLines(const std::string& capture, BOOL anytalker) {
-  const std::regex rmc(anytalker ? "^\\$[A-OQ-Z][A-Z]RMC," : "^\\$GPRMC,");
+  auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+  auto rmc = [&](const std::string& line) {
+    if (line.size() < 7 || line[0] != '$' || line.compare(3, 4, "RMC,") != 0) return false;
+    const bool proprietary = line[1] == 'P';
+    if (!anytalker) return line.compare(1, 2, "GP") == 0;
+    return !proprietary && capital(line[1]) && capital(line[2]);
+  };
   std::istringstream lines(capture);
   int count = 0;
-  for (std::string line; std::getline(lines, line);) count += std::regex_search(line, rmc) ? 1 : 0;
+  for (std::string line; std::getline(lines, line);) count += rmc(line) ? 1 : 0;
   return count;
 }
 
