@@ -92,7 +92,7 @@ std::shared_ptr<SerialPort::OpenRecord> SerialPort::Find(DWORD_PTR openContext) 
   return it == opens_.end() ? nullptr : it->second;
 }
 
-DWORD_PTR SerialPort::Open(DWORD access, DWORD /*share*/) {
+DWORD_PTR SerialPort::Open(DWORD access, DWORD share) {
   if (const DWORD error = source_->Failure(PortSource::Operation::Open)) {
     SetLastError(error);
     return 0;
@@ -113,6 +113,7 @@ DWORD_PTR SerialPort::Open(DWORD access, DWORD /*share*/) {
     }
     auto open = std::make_shared<OpenRecord>();
     open->access = access;
+    source_->Opened(access, share);
     context = nextContext_++;
     opens_[context] = open;
     if (data) {

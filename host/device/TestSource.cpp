@@ -64,14 +64,30 @@ bool TestSource::Rts() const {
   return rts_;
 }
 
+void TestSource::Opened(DWORD access, DWORD share) {
+  std::lock_guard<std::mutex> lock(openMutex_);
+  lastAccess_ = access;
+  lastShare_ = share;
+}
+
+DWORD TestSource::LastAccess() const {
+  std::lock_guard<std::mutex> lock(openMutex_);
+  return lastAccess_;
+}
+
+DWORD TestSource::LastShare() const {
+  std::lock_guard<std::mutex> lock(openMutex_);
+  return lastShare_;
+}
+
 void TestSource::Held(bool held) {
-  std::lock_guard<std::mutex> lock(heldMutex_);
+  std::lock_guard<std::mutex> lock(openMutex_);
   held_ = held;
   heldChanged_.notify_all();
 }
 
 bool TestSource::WaitHeld(bool held, int timeoutMs) {
-  std::unique_lock<std::mutex> lock(heldMutex_);
+  std::unique_lock<std::mutex> lock(openMutex_);
   return heldChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return held_ == held; });
 }
 

@@ -24,8 +24,11 @@ class TestSource : public PortSource, public TestPort {
   void Fail(Operation operation, DWORD error) override;
   bool Dtr() const override;
   bool Rts() const override;
+  void Opened(DWORD access, DWORD share) override;
   void Held(bool held) override;
   bool WaitHeld(bool held, int timeoutMs) override;
+  DWORD LastAccess() const override;
+  DWORD LastShare() const override;
 
  private:
   mutable std::mutex mutex_;
@@ -34,10 +37,13 @@ class TestSource : public PortSource, public TestPort {
   std::map<Operation, DWORD> failures_;
   bool dtr_ = false;
   bool rts_ = false;
-  // Apart from mutex_: Feed holds it while it calls into the port.
-  std::mutex heldMutex_;
+  // The opens' own lock, apart from mutex_: Feed holds that one while it
+  // calls into the port.
+  mutable std::mutex openMutex_;
   std::condition_variable heldChanged_;
   bool held_ = false;
+  DWORD lastAccess_ = kNeverOpened;
+  DWORD lastShare_ = kNeverOpened;
 };
 
 }  // namespace cehost

@@ -129,6 +129,70 @@ TEST_F(DriverInstanceTest, InitNeedsANumericClientInfoThatNamesALiveRelay) {
   dlclose(library);
 }
 
+// The driver the device manager has loaded, its entry points called here as
+// the manager calls them. A second load in the same process attaches
+// nothing, so DllMain is left to the manager.
+class LoadedDriver {
+ public:
+  explicit LoadedDriver(const std::string& path) : library_(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+    if (!library_) return;
+    init_ = reinterpret_cast<DWORD_PTR (*)(DWORD_PTR)>(dlsym(library_, "COM_Init"));
+    deinit_ = reinterpret_cast<BOOL (*)(DWORD_PTR)>(dlsym(library_, "COM_Deinit"));
+  }
+  ~LoadedDriver() {
+    if (library_) dlclose(library_);
+  }
+  bool Loaded() const { return library_ && init_ && deinit_; }
+  DWORD_PTR Init(const char16_t* activeKey) { return init_(reinterpret_cast<DWORD_PTR>(activeKey)); }
+  BOOL Deinit(DWORD_PTR context) { return deinit_(context); }
+
+ private:
+  void* library_;
+  DWORD_PTR (*init_)(DWORD_PTR) = nullptr;
+  BOOL (*deinit_)(DWORD_PTR) = nullptr;
+};
+
+// Whether a record is released: the platform's heap refuses to free a block
+// it no longer holds, and frees one that was kept (so a record still in use
+// is never asked about).
+bool Released(DWORD_PTR record) {
+  SetLastError(kSentinel);
+  return LocalFree(reinterpret_cast<HLOCAL>(record)) != NULL && GetLastError() == ERROR_INVALID_HANDLE;
+}
+
+// Deinit releases the instance's record and answers TRUE: a relay with its
+// tap linked, that tap once no relay links to it, and a relay whose tap could
+// not start.
+TEST_F(DriverInstanceTest, DeinitReleasesTheRecordAndAnswersTrue) {
+  Start();  // relay 6 and tap 7, through the device manager
+  LoadedDriver driver(dir_.Path() + "/Windows/Ravelink.Dll");
+  ASSERT_TRUE(driver.Loaded()) << dlerror();
+  SetNumber(u"Drivers\\Active\\Relay", u"ClientInfo", 0);
+
+  WriteRelayKey(6, 5, 8);
+  const DWORD_PTR relay = driver.Init(u"Drivers\\Active\\Relay");
+  ASSERT_NE(0u, relay);
+  // Its tap, COM8:, was activated through the device manager, which holds
+  // it; a relay's record begins with the link to its tap's.
+  const DWORD_PTR tap = *reinterpret_cast<const DWORD_PTR*>(relay);
+  ASSERT_NE(0u, tap);
+  HANDLE open = Open(u"COM8:");
+  ASSERT_NE(INVALID_HANDLE_VALUE, open);
+  CloseHandle(open);
+  EXPECT_TRUE(driver.Deinit(relay));
+  EXPECT_TRUE(Released(relay)) << "the relay's record is kept after its Deinit";
+  EXPECT_TRUE(device_->Deactivate("COM8:"));
+  EXPECT_TRUE(Released(tap)) << "the tap's record is kept after its Deinit";
+
+  // COM7: is taken by the first tap: this relay goes on without one.
+  WriteRelayKey(6, 5, 7);
+  const DWORD_PTR alone = driver.Init(u"Drivers\\Active\\Relay");
+  ASSERT_NE(0u, alone);
+  EXPECT_EQ(0u, *reinterpret_cast<const DWORD_PTR*>(alone));
+  EXPECT_TRUE(driver.Deinit(alone));
+  EXPECT_TRUE(Released(alone)) << "the record of a relay without a tap is kept after its Deinit";
+}
+
 TEST_F(DriverInstanceTest, RelayWhoseTapCannotStartBehavesAsATap) {
   Boot({"COM5:=test", "COM7:=test"});  // the tap's name is taken
   WriteRelayKey(6, 5, 7);

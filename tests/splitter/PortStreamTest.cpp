@@ -96,6 +96,33 @@ TEST_F(PortStreamTest, SecondRelayClientReopensTheRealPortForBoth) {
   EXPECT_EQ(0u, written);
 }
 
+// The real port is opened as the relay's client asked, its sharing too: a
+// client that lets others read the GPS leaves the port open to them.
+TEST_F(PortStreamTest, RelayOpensTheRealPortWithItsClientsAccessAndShareMode) {
+  const struct {
+    DWORD access;
+    DWORD share;
+  } opens[] = {
+      {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+      {GENERIC_READ | GENERIC_WRITE, 0},
+      {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ},
+      {GENERIC_WRITE, FILE_SHARE_WRITE},
+  };
+  for (const auto& open : opens) {
+    CloseHandle(relay_);
+    relay_ = Open(u"COM6:", open.access, open.share);
+    ASSERT_NE(INVALID_HANDLE_VALUE, relay_);
+    EXPECT_EQ(open.access, Gps().LastAccess()) << open.share;
+    EXPECT_EQ(open.share, Gps().LastShare()) << open.access;
+  }
+  // A second client's open reopens the real port with its own.
+  HANDLE second = Open(u"COM6:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_NE(INVALID_HANDLE_VALUE, second);
+  EXPECT_EQ(static_cast<DWORD>(GENERIC_READ), Gps().LastAccess());
+  EXPECT_EQ(static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE), Gps().LastShare());
+  CloseHandle(second);
+}
+
 TEST_F(PortStreamTest, ReadWithoutReadAccessIsRefusedOnEitherInstance) {
   for (const char16_t* name : {u"COM6:", u"COM7:"}) {
     HANDLE port = Open(name, GENERIC_WRITE);

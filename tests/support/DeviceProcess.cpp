@@ -81,6 +81,8 @@ class DeviceProcess::RemotePort : public cehost::TestPort {
   }
   bool Dtr() const override { return device_.Ask("dtr " + name_) == "1"; }
   bool Rts() const override { return device_.Ask("rts " + name_) == "1"; }
+  DWORD LastAccess() const override { return static_cast<DWORD>(std::strtoul(device_.Ask("access " + name_).c_str(), nullptr, 10)); }
+  DWORD LastShare() const override { return static_cast<DWORD>(std::strtoul(device_.Ask("share " + name_).c_str(), nullptr, 10)); }
   bool WaitHeld(bool held, int timeoutMs) override {
     return device_.Ask("held " + name_ + " " + (held ? "1 " : "0 ") + std::to_string(timeoutMs)) == "1";
   }

@@ -31,6 +31,8 @@ std::string Answer(cehost::InProcessDevice& device, const std::string& line) {
   if (command == "written") return cetest::Hex(port->Written());
   if (command == "dtr") return port->Dtr() ? "1" : "0";
   if (command == "rts") return port->Rts() ? "1" : "0";
+  if (command == "access") return std::to_string(port->LastAccess());
+  if (command == "share") return std::to_string(port->LastShare());
   if (command == "held") {
     int held = 0, timeoutMs = 0;
     in >> held >> timeoutMs;

@@ -53,6 +53,11 @@ class TestPort {
   // Waits until a client holds the port open (held) or none does; false
   // when that did not come within the time.
   virtual bool WaitHeld(bool held, int timeoutMs) = 0;
+  // The access mask and share mode of the latest open of the port; both
+  // kNeverOpened before the first.
+  static constexpr DWORD kNeverOpened = 0xFFFFFFFF;
+  virtual DWORD LastAccess() const = 0;
+  virtual DWORD LastShare() const = 0;
 };
 
 class Device;
