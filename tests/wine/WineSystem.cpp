@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 
 #include "ServedDevice.h"
@@ -135,12 +136,27 @@ bool WineSystem::UseDisplay(const std::string& display, std::string* error) {
 }
 
 bool WineSystem::BindPort(int number, const std::string& line, std::string* error) {
+  const std::string com = "COM" + std::to_string(number);
   const std::string link = prefix_ + "/dosdevices/com" + std::to_string(number);
   std::error_code failed;
   fs::remove(link, failed);
   fs::create_symlink(line, link, failed);
-  if (failed) *error = "cannot bind COM" + std::to_string(number) + ": " + failed.message();
-  return !failed;
+  if (failed) {
+    *error = "cannot bind " + com + ": " + failed.message();
+    return false;
+  }
+  // The device's registry lists the port as one of its serial driver's.
+  const std::string file = dir_.Path() + "/serial.reg";
+  std::ofstream(file, std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial"
+                                        << number << "]\r\n\"Dll\"=\"Serial.Dll\"\r\n\"Prefix\"=\"COM\"\r\n"
+                                        << "\"Index\"=dword:" << std::setw(8) << std::setfill('0') << std::hex << number
+                                        << "\r\n";
+  std::string said;
+  if (Wine({"regedit", "/S", "Z:" + file}, &said) != 0) {
+    *error = "cannot list " + com + " in the device's registry: " + said;
+    return false;
+  }
+  return true;
 }
 
 // From drive C:, so that device paths (\Windows, \Program Files) are C:'s.
@@ -148,8 +164,9 @@ bool WineSystem::BindPort(int number, const std::string& line, std::string* erro
 // makes the windows, which a DISPLAY that is set, even empty, keeps it from
 // doing.
 pid_t WineSystem::Start(const std::string& program, const std::vector<std::string>& args,
-                        const std::vector<std::string>& environment, const std::string& output) {
-  std::vector<std::string> command = Command(DriveC());
+                        const std::vector<std::string>& environment, const std::string& output,
+                        const std::string& folder) {
+  std::vector<std::string> command = Command(folder.empty() ? DriveC() : folder);
   command.push_back(WINE64_EXE);
   command.push_back("C:\\Program Files\\Wendra\\" + program);
   command.insert(command.end(), args.begin(), args.end());
@@ -157,9 +174,9 @@ pid_t WineSystem::Start(const std::string& program, const std::vector<std::strin
 }
 
 int WineSystem::Run(const std::string& program, const std::vector<std::string>& args, std::string* output,
-                    int timeoutMs, const std::vector<std::string>& environment) {
+                    int timeoutMs, const std::vector<std::string>& environment, const std::string& folder) {
   const std::string file = dir_.Path() + "/run.out";
-  const int status = cetest::WaitExit(Start(program, args, environment, file), timeoutMs);
+  const int status = cetest::WaitExit(Start(program, args, environment, file, folder), timeoutMs);
   *output = ReadAll(file);
   return status;
 }

@@ -39,13 +39,15 @@ class WineSystem {
   bool BindPort(int number, const std::string& line, std::string* error);
 
   // Starts a program of \Program Files\Wendra with extra environment
-  // entries, its output to the file given; its pid.
+  // entries, its output to the file given, from drive C: or the host folder
+  // given; its pid.
   pid_t Start(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& environment, const std::string& output);
+              const std::vector<std::string>& environment, const std::string& output,
+              const std::string& folder = "");
   // Runs a program of \Program Files\Wendra to its end: its exit status, or
   // -1 when it did not end in time; what it wrote in *output.
   int Run(const std::string& program, const std::vector<std::string>& args, std::string* output,
-          int timeoutMs = 60000, const std::vector<std::string>& environment = {});
+          int timeoutMs = 60000, const std::vector<std::string>& environment = {}, const std::string& folder = "");
 
  private:
   WineSystem() = default;

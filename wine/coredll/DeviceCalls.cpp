@@ -1,8 +1,10 @@
 // The file calls of the core library. A name that a loaded driver answers
-// (COM6:) reaches the driver's entry points, as on the device; every other
-// name, a real port such as COM5: included, is the desktop's own file, so
-// the real port is Wine's serial driver on a real line.
+// (COM6:) reaches the driver's entry points, as on the device; a real port
+// of the device (COM5:) is Wine's serial driver on a real line; any other
+// device name names no device, whatever ports Wine maps on its own; every
+// other name is the desktop's own file.
 #include "DeviceManager.h"
+#include "DevicePath.h"
 
 using namespace coredll;
 
@@ -13,9 +15,13 @@ HANDLE WINAPI CoreCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
                               DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   if (IsDeviceName(lpFileName)) {
     if (const HANDLE device = OpenDevice(lpFileName, dwDesiredAccess, dwShareMode)) return device;
+    if (!IsDesktopPort(lpFileName)) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
   }
-  return CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
-                     dwFlagsAndAttributes, hTemplateFile);
+  return CreateFileW(DevicePath(lpFileName).Get(), dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                     dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
 }
 
 BOOL WINAPI CoreCloseHandle(HANDLE hObject) {

@@ -1,4 +1,5 @@
 #include "DeviceManager.h"
+#include "DevicePath.h"
 
 #include <pkfuncs.h>
 #include <wctype.h>
@@ -17,6 +18,9 @@ namespace {
 
 const WCHAR BUILT_IN_KEY[] = L"Drivers\\BuiltIn";
 const WCHAR ACTIVE_KEY[] = L"Drivers\\Active";
+// The device's own serial driver: its ports are the desktop's serial ports
+// of the same names, which Wine binds to real lines.
+const WCHAR SERIAL_DLL[] = L"Serial.Dll";
 
 // The stream interface entry points of one device's driver.
 typedef DWORD_PTR (*InitEntry)(DWORD_PTR);
@@ -34,6 +38,7 @@ struct Device {
   DWORD id = 0;
   std::wstring name;
   std::wstring activeKey;
+  bool keyMade = false;  // the active key is this program's, made by it
   bool ready = false;  // Init has answered; until then the name is only reserved
   HMODULE library = NULL;
   DWORD_PTR context = 0;
@@ -59,6 +64,7 @@ struct OpenFile {
 std::mutex managerMutex;
 std::vector<std::shared_ptr<Device>> devices;  // in activation order
 std::map<HANDLE, std::shared_ptr<OpenFile>> files;
+std::vector<std::wstring> desktopPorts;  // "COM5:": the device's own UARTs
 DWORD nextId = 1;
 int nextActiveKey = 1;
 
@@ -123,6 +129,13 @@ void SetText(HKEY key, LPCWSTR name, const std::wstring& text) {
                  static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
 }
 
+// The path of the next active key of this program. Manager lock held.
+std::wstring NextActiveKey() {
+  WCHAR number[12];
+  swprintf(number, 12, L"%02d", nextActiveKey++);
+  return std::wstring(ACTIVE_KEY) + L"\\" + number;
+}
+
 // A record with its name and active key, listed so the name is taken while
 // its driver's Init runs: the given index, or the first free of 1 to 9.
 // NULL with ERROR_DEVICE_IN_USE.
@@ -144,9 +157,7 @@ std::shared_ptr<Device> Reserve(const std::wstring& prefix, const DWORD* given) 
   auto device = std::make_shared<Device>();
   device->id = nextId++;
   device->name = prefix + std::to_wstring(index) + L":";
-  WCHAR number[8];
-  swprintf(number, 8, L"%02d", nextActiveKey++);
-  device->activeKey = std::wstring(ACTIVE_KEY) + L"\\" + number;
+  device->activeKey = NextActiveKey();
   devices.push_back(device);
   return device;
 }
@@ -175,7 +186,7 @@ bool FindEntries(Device& device, const std::wstring& prefix, InitEntry* init) {
 
 HANDLE Failed(const std::shared_ptr<Device>& device, DWORD error) {
   if (device->library) FreeLibrary(device->library);
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->activeKey.c_str());
+  if (device->keyMade) RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->activeKey.c_str());
   Forget(device);
   SetLastError(error);
   return INVALID_HANDLE_VALUE;
@@ -201,16 +212,25 @@ HANDLE ActivateKey(LPCWSTR key, DWORD clientInfo) {
 
   // A bare file name is in the device's system directory, \Windows.
   const std::wstring path = dll.find(L'\\') == std::wstring::npos ? L"\\Windows\\" + dll : dll;
-  device->library = LoadLibraryW(path.c_str());
+  device->library = LoadLibraryW(DevicePath(path.c_str()).Get());
   if (!device->library) return Failed(device, ERROR_MOD_NOT_FOUND);
   InitEntry init;
   if (!FindEntries(*device, prefix, &init)) return Failed(device, ERROR_PROC_NOT_FOUND);
 
+  // Every program of the prefix keeps its active keys under Drivers\Active:
+  // a key another program made is skipped, never taken over.
   HKEY active;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, device->activeKey.c_str(), 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                      NULL, &active, NULL) != ERROR_SUCCESS) {
-    return Failed(device, ERROR_GEN_FAILURE);
+  for (DWORD made = 0;;) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, device->activeKey.c_str(), 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                        NULL, &active, &made) != ERROR_SUCCESS) {
+      return Failed(device, ERROR_GEN_FAILURE);
+    }
+    if (made == REG_CREATED_NEW_KEY) break;
+    RegCloseKey(active);
+    std::lock_guard<std::mutex> lock(managerMutex);
+    device->activeKey = NextActiveKey();
   }
+  device->keyMade = true;
   SetText(active, L"Key", key);
   SetText(active, L"Name", device->name);
   RegSetValueExW(active, L"ClientInfo", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&clientInfo), sizeof clientInfo);
@@ -262,10 +282,9 @@ void BootDevices() {
   if (booted) return;
   booted = true;
   {
-    // The active keys describe this start: those of an earlier program go.
-    // They are volatile on the desktop, whose every key below a volatile one
-    // must be volatile too, so Drivers is made a lasting key first.
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, ACTIVE_KEY);
+    // The active keys are volatile: they go when the prefix's server ends,
+    // and each program removes its own. Every key below a volatile one must
+    // be volatile too on the desktop, so Drivers is made a lasting key first.
     HKEY active;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Drivers", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &active, NULL) ==
         ERROR_SUCCESS) {
@@ -288,11 +307,16 @@ void BootDevices() {
       if (RegEnumKeyExW(builtIn, i, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
       HKEY key;
       if (RegOpenKeyExW(builtIn, name, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-      std::wstring text;
+      std::wstring dll, prefix;
       DWORD number, order = MAXDWORD;  // keys without an Order come last
-      if (QueryText(key, L"Dll", &text) && QueryText(key, L"Prefix", &text) && QueryNumber(key, L"Index", &number)) {
+      if (QueryText(key, L"Dll", &dll) && QueryText(key, L"Prefix", &prefix) && QueryNumber(key, L"Index", &number)) {
         QueryNumber(key, L"Order", &order);
-        keys.push_back({order, name});
+        if (_wcsicmp(dll.c_str(), SERIAL_DLL) == 0 && _wcsicmp(prefix.c_str(), L"COM") == 0) {
+          std::lock_guard<std::mutex> lock(managerMutex);
+          desktopPorts.push_back(L"COM" + std::to_wstring(number) + L":");
+        } else {
+          keys.push_back({order, name});
+        }
       }
       RegCloseKey(key);
     }
@@ -329,6 +353,7 @@ BOOL Deactivate(HANDLE handle) {
   device->deinit(device->context);
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->activeKey.c_str());
   Forget(device);
+  FreeLibrary(device->library);
   return TRUE;
 }
 
@@ -362,9 +387,24 @@ HANDLE OpenDevice(LPCWSTR name, DWORD access, DWORD share) {
   // A kernel object of the desktop's stands for the file, so its handle
   // never equals one of the desktop's own files.
   const HANDLE handle = CreateEventW(NULL, TRUE, FALSE, NULL);
+  if (!handle) {
+    // No handle to give: the driver's open is undone, its reason kept.
+    const DWORD error = GetLastError();
+    CallGuard guard(*device);
+    if (guard.Entered() && device->close) device->close(context);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   std::lock_guard<std::mutex> lock(managerMutex);
   files[handle] = std::make_shared<OpenFile>(OpenFile{device, context});
   return handle;
+}
+
+bool IsDesktopPort(LPCWSTR name) {
+  BootDevices();
+  std::lock_guard<std::mutex> lock(managerMutex);
+  return std::any_of(desktopPorts.begin(), desktopPorts.end(),
+                     [&](const std::wstring& port) { return SameName(port, name); });
 }
 
 bool IsDeviceFile(HANDLE file) { return FindFile(file) != nullptr; }
@@ -462,6 +502,11 @@ void ProcessExiting() {
     CallGuard guard(*open->device);
     if (guard.Entered() && open->device->close) open->device->close(open->context);
     CloseHandle(handle);
+  }
+  // The program's active keys go with it; the other programs' stay.
+  std::lock_guard<std::mutex> lock(managerMutex);
+  for (const auto& device : devices) {
+    if (device->keyMade) RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->activeKey.c_str());
   }
 }
 

@@ -3,7 +3,8 @@
 // keys as the device does (Drivers\BuiltIn at the program's start, any key
 // through ActivateDevice), names their devices Prefix + Index + ":", and
 // carries the calls on an open device file to the driver's entry points on
-// the calling thread. Names no driver answers are the desktop's own files.
+// the calling thread. A device name no driver answers is the desktop's
+// serial port only when the device has that port; other names are files.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +25,11 @@ bool IsDeviceName(LPCWSTR name);
 // Opens a device a driver answers: a handle, INVALID_HANDLE_VALUE with the
 // driver's reason, or NULL when no driver answers the name.
 HANDLE OpenDevice(LPCWSTR name, DWORD access, DWORD share);
+
+// True when the name is one of the device's own serial ports, as its
+// registry lists them (a Drivers\BuiltIn key of Serial.Dll): those are
+// Wine's serial ports of the same names.
+bool IsDesktopPort(LPCWSTR name);
 
 // True when the handle is a device file of a driver; the calls then answer
 // from it.

@@ -66,7 +66,8 @@ void StartRelayClient() {
   WCHAR value[MAX_PATH];
   if (Environment(L"CE_RELAY_GATE", value, MAX_PATH)) gate = _wcstoui64(value, NULL, 10);
   if (Environment(L"CE_RELAY_OUTPUT", value, MAX_PATH)) {
-    output = CreateFileW(value, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // A new file for each run: what an earlier run read never mixes in.
+    output = CreateFileW(value, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   }
   stopped = CreateEventW(NULL, TRUE, FALSE, NULL);
   released = CreateEventW(NULL, TRUE, FALSE, NULL);
