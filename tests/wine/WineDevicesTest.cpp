@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "LoggerTestSupport.h"
@@ -73,6 +74,53 @@ TEST(WineDevicesTest, AProgramStartedOutsideDriveCActivatesTheDriver) {
   EXPECT_EQ(0, wine->Run("ravelink-conformance.exe", {}, &output, 60000, {}, elsewhere.Path())) << output;
   EXPECT_EQ(std::string::npos, output.find("FAIL")) << output;
   EXPECT_NE(std::string::npos, output.find("ok ")) << output;
+}
+
+// Wendra reading the relay, with a second program of the stand-in started
+// beside it in the same prefix: the second one's device manager boots
+// without taking Wendra's active keys away, and removes its own at its end.
+// The relay's client hands Linux a new file of what it read.
+TEST(WineDevicesTest, TwoProgramsOfOnePrefixKeepTheirOwnActiveKeys) {
+  std::string error;
+  WineSystem* wine = WineSystem::Shared(&error);
+  ASSERT_TRUE(wine) << error;
+  PseudoLine line;
+  ASSERT_TRUE(line.Open());
+  ASSERT_TRUE(wine->FreshDevice("", &error)) << error;
+  ASSERT_TRUE(wine->BindPort(5, line.Path(), &error)) << error;
+  cetest::TempDir dir;
+  const std::string read = dir.Path() + "/relay.out";
+  std::ofstream(read) << "what an earlier run read, longer than this run's sentence\n";
+  const std::string trace = dir.Path() + "/wine-trace.jsonl";
+  const pid_t wendra = wine->Start("Wendra.exe", {},
+                                   {"CE_UI=headless", "CE_UI_TRACE=" + WineSystem::WindowsPath(trace),
+                                    "CE_RELAY_CLIENT=COM6:", "CE_RELAY_OUTPUT=" + WineSystem::WindowsPath(read)},
+                                   dir.Path() + "/wendra.out");
+  const std::string sentence = "$GPGGA,000000.00,,,,,0,00,99.99,,,,,,*66\r\n";
+  line.SendWhenOpened(sentence, sentence.size());
+  EXPECT_TRUE(cetest::WaitForChange(dir.Path(), [&] { return dir.Read("relay.out") == sentence; }))
+      << dir.Read("relay.out");
+
+  // Wendra's relay and tap, each with its active key.
+  auto activeNames = [&] {
+    std::string said;
+    wine->Reg({"query", "HKLM\\Drivers\\Active", "/s", "/v", "Name"}, &said);
+    return said;
+  };
+  const std::string before = activeNames();
+  ASSERT_NE(std::string::npos, before.find("COM6:")) << before;
+  ASSERT_NE(std::string::npos, before.find("COM7:")) << before;
+  std::string said;
+  ASSERT_EQ(0, wine->Reg({"add", "HKLM\\Drivers\\Active\\01", "/v", "Probe", "/d", "Wendra's", "/f"}, &said)) << said;
+  // The conformance program's relay finds the real port held by Wendra's:
+  // its checks fail, and its device manager has booted and ended.
+  wine->Run("ravelink-conformance.exe", {}, &said);
+  EXPECT_EQ(0, wine->Reg({"query", "HKLM\\Drivers\\Active\\01", "/v", "Probe"}, &said)) << said;
+  EXPECT_NE(std::string::npos, said.find("Wendra's")) << said;
+  EXPECT_EQ(before, activeNames()) << "the second program's active keys went at its end";
+
+  wine->Run("ce-send.exe", {WendraTitle(), "WM_COMMAND", std::to_string(IDC_EXIT), "0"}, &said, 15000);
+  EXPECT_EQ(0, cetest::WaitExit(wendra, 15000)) << dir.Read("wendra.out");
 }
 
 }  // namespace

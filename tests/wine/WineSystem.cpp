@@ -93,6 +93,12 @@ std::vector<std::string> WineSystem::Command(const std::string& folder) const {
   return command;
 }
 
+int WineSystem::Reg(const std::vector<std::string>& args, std::string* output) {
+  std::vector<std::string> command = {"reg"};
+  command.insert(command.end(), args.begin(), args.end());
+  return Wine(command, output);
+}
+
 int WineSystem::Wine(const std::vector<std::string>& args, std::string* output,
                      const std::vector<std::string>& environment) {
   std::vector<std::string> command = Command("");

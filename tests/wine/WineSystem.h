@@ -38,6 +38,10 @@ class WineSystem {
   // Puts a serial line (a tty's host path) behind COMn:.
   bool BindPort(int number, const std::string& line, std::string* error);
 
+  // Wine's reg.exe with these arguments on the prefix's registry: its exit
+  // status and what it wrote.
+  int Reg(const std::vector<std::string>& args, std::string* output);
+
   // Starts a program of \Program Files\Wendra with extra environment
   // entries, its output to the file given, from drive C: or the host folder
   // given; its pid.
