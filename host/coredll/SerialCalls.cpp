@@ -1,95 +1,44 @@
 // The serial calls, each one DeviceIoControl with its IOCTL_SERIAL_* request
 // and record, as the device's core library makes them.
 #include <windows.h>
-#include <pegdser.h>
 
-#include "Kernel.h"
+#include "SerialRequests.h"
 
 namespace {
 
-BOOL Request(HANDLE file, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize) {
+BOOL Request(HANDLE file, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize) {
   DWORD returned = 0;
-  return DeviceIoControl(file, code, const_cast<void*>(in), inSize, out, outSize, &returned, nullptr);
+  return DeviceIoControl(file, code, in, inSize, out, outSize, &returned, nullptr);
 }
+
+const ceplatform::SerialRequests<decltype(&Request)> serial(&Request);
 
 }  // namespace
 
 extern "C" {
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  SERIAL_DEV_STATUS status{};
-  if (!Request(hFile, IOCTL_SERIAL_GET_COMMSTATUS, nullptr, 0, &status, sizeof status)) return FALSE;
-  if (lpErrors) *lpErrors = status.Errors;
-  if (lpStat) *lpStat = status.ComStat;
-  return TRUE;
+  return serial.ClearCommError(hFile, lpErrors, lpStat);
 }
-
-BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  DWORD code;
-  switch (dwFunc) {
-    case SETXOFF: code = IOCTL_SERIAL_SET_XOFF; break;
-    case SETXON: code = IOCTL_SERIAL_SET_XON; break;
-    case SETRTS: code = IOCTL_SERIAL_SET_RTS; break;
-    case CLRRTS: code = IOCTL_SERIAL_CLR_RTS; break;
-    case SETDTR: code = IOCTL_SERIAL_SET_DTR; break;
-    case CLRDTR: code = IOCTL_SERIAL_CLR_DTR; break;
-    case SETBREAK: code = IOCTL_SERIAL_SET_BREAK_ON; break;
-    case CLRBREAK: code = IOCTL_SERIAL_SET_BREAK_OFF; break;
-    case SETIR: code = IOCTL_SERIAL_ENABLE_IR; break;
-    case CLRIR: code = IOCTL_SERIAL_DISABLE_IR; break;
-    default: return cehost::Fail(ERROR_INVALID_PARAMETER);
-  }
-  return Request(hFile, code, nullptr, 0, nullptr, 0);
-}
-
-BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
-  return Request(hFile, IOCTL_SERIAL_GET_WAIT_MASK, nullptr, 0, lpEvtMask, sizeof(DWORD));
-}
-
-BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  return Request(hFile, IOCTL_SERIAL_SET_WAIT_MASK, &dwEvtMask, sizeof dwEvtMask, nullptr, 0);
-}
-
-// The device has no overlapped operation; lpOverlapped is not looked at.
-BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED) {
-  return Request(hFile, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, lpEvtMask, sizeof(DWORD));
-}
-
-BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
-  return Request(hFile, IOCTL_SERIAL_GET_MODEMSTATUS, nullptr, 0, lpModemStat, sizeof(DWORD));
-}
-
-BOOL GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) {
-  return Request(hFile, IOCTL_SERIAL_GET_PROPERTIES, nullptr, 0, lpCommProp, sizeof(COMMPROP));
-}
-
-BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
-  return Request(hFile, IOCTL_SERIAL_GET_DCB, nullptr, 0, lpDCB, sizeof(DCB));
-}
-
-BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
-  return Request(hFile, IOCTL_SERIAL_SET_DCB, lpDCB, sizeof(DCB), nullptr, 0);
-}
-
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) { return serial.EscapeCommFunction(hFile, dwFunc); }
+BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) { return serial.GetCommMask(hFile, lpEvtMask); }
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) { return serial.SetCommMask(hFile, dwEvtMask); }
+// lpOverlapped is not looked at: the device has no overlapped operation.
+BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED) { return serial.WaitCommEvent(hFile, lpEvtMask); }
+BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) { return serial.GetCommModemStatus(hFile, lpModemStat); }
+BOOL GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) { return serial.GetCommProperties(hFile, lpCommProp); }
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) { return serial.GetCommState(hFile, lpDCB); }
+BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) { return serial.SetCommState(hFile, lpDCB); }
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  return Request(hFile, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, lpCommTimeouts, sizeof(COMMTIMEOUTS));
+  return serial.GetCommTimeouts(hFile, lpCommTimeouts);
 }
-
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  return Request(hFile, IOCTL_SERIAL_SET_TIMEOUTS, lpCommTimeouts, sizeof(COMMTIMEOUTS), nullptr, 0);
+  return serial.SetCommTimeouts(hFile, lpCommTimeouts);
 }
-
-BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
-  return Request(hFile, IOCTL_SERIAL_PURGE, &dwFlags, sizeof dwFlags, nullptr, 0);
-}
-
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) { return serial.PurgeComm(hFile, dwFlags); }
 BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
-  SERIAL_QUEUE_SIZES sizes{dwInQueue, dwOutQueue};
-  return Request(hFile, IOCTL_SERIAL_SET_QUEUE_SIZE, &sizes, sizeof sizes, nullptr, 0);
+  return serial.SetupComm(hFile, dwInQueue, dwOutQueue);
 }
-
-BOOL TransmitCommChar(HANDLE hFile, char cChar) {
-  return Request(hFile, IOCTL_SERIAL_IMMEDIATE_CHAR, &cChar, 1, nullptr, 0);
-}
+BOOL TransmitCommChar(HANDLE hFile, char cChar) { return serial.TransmitCommChar(hFile, cChar); }
 
 }  // extern "C"

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "DeviceNaming.h"
+#include "DriverCalls.h"
 #include "DriverLibrary.h"
 #include "common/DeviceRoot.h"
 #include "common/Utf.h"
@@ -48,10 +50,7 @@ void SetText(RegistryStore& registry, const std::u16string& key, const std::u16s
 }  // namespace
 
 // An activated device. Calls into its driver are counted, so that its
-// deactivation waits until no thread is inside the driver any more. A call
-// counts itself before it looks at removed, and Remove sets removed before it
-// looks at the count; both are sequentially consistent, so one of them always
-// sees the other, and a call costs no lock.
+// deactivation waits until no thread is inside the driver any more.
 struct DeviceManager::Record {
   DWORD id = 0;
   std::u16string name;
@@ -60,10 +59,7 @@ struct DeviceManager::Record {
   std::shared_ptr<DriverLibrary> library;
   std::shared_ptr<StreamDevice> device;
 
-  std::atomic<int> calls{0};
-  std::atomic<bool> removed{false};
-  std::mutex mutex;  // Remove's wait for the last call
-  std::condition_variable idle;
+  ceplatform::DriverCalls calls;
 };
 
 struct DeviceManager::OpenFile {
@@ -72,31 +68,6 @@ struct DeviceManager::OpenFile {
   DWORD_PTR context;
 };
 
-class DeviceManager::CallGuard {
- public:
-  explicit CallGuard(Record& record) : record_(record) {
-    record_.calls.fetch_add(1);
-    entered_ = !record_.removed.load();
-    if (!entered_) Leave();
-  }
-  ~CallGuard() {
-    if (entered_) Leave();
-  }
-  bool Entered() const { return entered_; }
-
- private:
-  void Leave() {
-    if (record_.calls.fetch_sub(1) == 1 && record_.removed.load()) {
-      // Under Remove's lock, so the wakeup cannot fall between its look at
-      // the count and its wait.
-      std::lock_guard<std::mutex> lock(record_.mutex);
-      record_.idle.notify_all();
-    }
-  }
-
-  Record& record_;
-  bool entered_;
-};
 
 DeviceManager::DeviceManager(RegistryStore& registry) : registry_(registry) {}
 
@@ -124,11 +95,7 @@ bool DeviceManager::AddBuiltIn(const std::u16string& name, std::shared_ptr<Strea
 }
 
 void DeviceManager::LoadBuiltInKeys() {
-  struct Entry {
-    DWORD order;
-    std::u16string name;
-  };
-  std::vector<Entry> keys;
+  std::vector<ceplatform::BootKey> keys;
   std::u16string name;
   for (DWORD index = 0; registry_.EnumKey(kBuiltInKey, index, &name) == ERROR_SUCCESS; ++index) {
     const std::u16string key = std::u16string(kBuiltInKey) + u"\\" + name;
@@ -142,10 +109,7 @@ void DeviceManager::LoadBuiltInKeys() {
     QueryNumber(registry_, key, u"Order", &order);
     keys.push_back({order, name});
   }
-  std::stable_sort(keys.begin(), keys.end(), [](const Entry& a, const Entry& b) {
-    if (a.order != b.order) return a.order < b.order;
-    return Lowered(a.name) < Lowered(b.name);
-  });
+  ceplatform::SortForBoot(&keys, FoldCase);
   for (const auto& entry : keys) {
     // A key that fails to load leaves no device, as on the device; the others go on.
     Activate(std::u16string(kBuiltInKey) + u"\\" + entry.name, 0);
@@ -177,25 +141,19 @@ std::shared_ptr<DriverLibrary> DeviceManager::LoadLibrary(const std::u16string& 
 std::shared_ptr<DeviceManager::Record> DeviceManager::Reserve(const std::u16string& prefix, const DWORD* given) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto taken = [&](DWORD candidate) {
-    const std::u16string name = prefix + ToUtf16(std::to_string(candidate)) + u":";
+    const std::u16string name = ceplatform::DeviceName(prefix, candidate);
     return std::any_of(devices_.begin(), devices_.end(),
                        [&](const std::shared_ptr<Record>& r) { return EqualsNoCase(r->name, name); });
   };
-  DWORD index = given ? *given : 1;
-  if (!given) {
-    // Without an Index the device takes the first free one.
-    while (index < 10 && taken(index)) ++index;
-  }
-  if (taken(index) || (!given && index >= 10)) {
+  DWORD index = 0;
+  if (!ceplatform::ChooseIndex(given, taken, &index)) {
     SetLastError(ERROR_DEVICE_IN_USE);
     return nullptr;
   }
   auto record = std::make_shared<Record>();
   record->id = nextId_++;
-  record->name = prefix + ToUtf16(std::to_string(index)) + u":";
-  char16_t number[8];
-  _snwprintf(number, 8, u"%02d", nextActiveKey_++);
-  record->activeKey = std::u16string(kActiveKey) + u"\\" + number;
+  record->name = ceplatform::DeviceName(prefix, index);
+  record->activeKey = ceplatform::ActiveKey(kActiveKey, nextActiveKey_++);
   devices_.push_back(record);  // reserves the name while Init runs
   return record;
 }
@@ -244,14 +202,8 @@ DWORD DeviceManager::Activate(const std::u16string& key, DWORD clientInfo) {
 }
 
 bool DeviceManager::Remove(const std::shared_ptr<Record>& record) {
-  {
-    std::unique_lock<std::mutex> lock(record->mutex);
-    if (record->removed) return false;  // a DeactivateDevice and the shutdown, or two at once
-    record->removed = true;
-    ++removalsWaiting_;
-    record->idle.wait(lock, [&] { return record->calls.load() == 0; });
-    --removalsWaiting_;
-  }
+  // A DeactivateDevice and the shutdown, or two at once: the first removes.
+  if (!record->calls.Remove(&removalsWaiting_)) return false;
   if (record->device) record->device->Deinit();
   if (!record->activeKey.empty()) registry_.DeleteKey(record->activeKey);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -298,7 +250,7 @@ DWORD DeviceManager::Open(ProcessId owner, const std::u16string& name, DWORD acc
   }
   DWORD_PTR context;
   {
-    CallGuard guard(*record);
+    ceplatform::DriverCall guard(record->calls);
     if (!guard.Entered()) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return 0;
@@ -335,7 +287,7 @@ BOOL DeviceManager::Close(ProcessId owner, DWORD file) {
     open = it->second;
     files_.erase(it);
   }
-  CallGuard guard(*open->record);
+  ceplatform::DriverCall guard(open->record->calls);
   if (!guard.Entered()) return TRUE;  // the device is gone; nothing left to close
   return open->record->device->Close(open->context);
 }
@@ -350,7 +302,7 @@ R DeviceManager::WithFile(ProcessId owner, DWORD file, R failure, Call call) {
     SetLastError(ERROR_INVALID_HANDLE);
     return failure;
   }
-  CallGuard guard(*open->record);
+  ceplatform::DriverCall guard(open->record->calls);
   if (!guard.Entered()) {
     SetLastError(ERROR_DEVICE_REMOVED);
     return failure;
@@ -401,15 +353,15 @@ void DeviceManager::ProcessExited(ProcessId process) {
     }
   }
   for (const auto& open : held) {
-    DEVICE_PSL_NOTIFY notify{sizeof(DEVICE_PSL_NOTIFY), DLL_PROCESS_EXITING, process, 0};
-    CallGuard guard(*open->record);
+    DEVICE_PSL_NOTIFY notify = ceplatform::ExitNotice(process, 0);
+    ceplatform::DriverCall guard(open->record->calls);
     if (guard.Entered()) {
       open->record->device->IOControl(open->context, IOCTL_PSL_NOTIFY, reinterpret_cast<BYTE*>(&notify),
                                       sizeof notify, nullptr, 0, nullptr);
     }
   }
   for (const auto& open : held) {
-    CallGuard guard(*open->record);
+    ceplatform::DriverCall guard(open->record->calls);
     if (guard.Entered()) open->record->device->Close(open->context);
   }
 }
@@ -421,7 +373,7 @@ void DeviceManager::Shutdown() {
     files.swap(files_);
   }
   for (const auto& [id, open] : files) {
-    CallGuard guard(*open->record);
+    ceplatform::DriverCall guard(open->record->calls);
     if (guard.Entered()) open->record->device->Close(open->context);
   }
   // Last first; a device another thread is removing is waited for, so none
@@ -432,7 +384,7 @@ void DeviceManager::Shutdown() {
       std::unique_lock<std::mutex> lock(mutex_);
       auto unclaimed = [&] {
         auto it = std::find_if(devices_.rbegin(), devices_.rend(),
-                               [](const std::shared_ptr<Record>& r) { return !r->removed.load(); });
+                               [](const std::shared_ptr<Record>& r) { return !r->calls.Removed(); });
         return it == devices_.rend() ? nullptr : *it;
       };
       auto ready = [&] { return devices_.empty() || (last = unclaimed()); };
@@ -450,7 +402,7 @@ void DeviceManager::Shutdown() {
 int DeviceManager::CallsInside(const std::u16string& name) const {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& record : devices_) {
-    if (record->ready && EqualsNoCase(record->name, name)) return record->calls.load();
+    if (record->ready && EqualsNoCase(record->name, name)) return record->calls.Inside();
   }
   return 0;
 }

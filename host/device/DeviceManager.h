@@ -73,7 +73,6 @@ class DeviceManager {
  private:
   struct Record;
   struct OpenFile;
-  class CallGuard;
 
   std::shared_ptr<OpenFile> FindFile(ProcessId owner, DWORD file) const;
   template <typename R, typename Call>
@@ -91,7 +90,7 @@ class DeviceManager {
 
   mutable std::mutex mutex_;
   DWORD nextId_ = 1;
-  int nextActiveKey_ = 1;
+  unsigned nextActiveKey_ = 1;
   std::vector<std::shared_ptr<Record>> devices_;  // in activation order
   std::condition_variable devicesGone_;           // a record left devices_
   std::atomic<int> removalsWaiting_{0};

@@ -1,11 +1,12 @@
 #include "DeviceManager.h"
+#include "DeviceNaming.h"
 #include "DevicePath.h"
+#include "DriverCalls.h"
 
 #include <pkfuncs.h>
 #include <wctype.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,10 +51,7 @@ struct Device {
   SeekEntry seek = NULL;
   ControlEntry control = NULL;
 
-  std::mutex mutex;
-  std::condition_variable idle;
-  int calls = 0;
-  bool removed = false;
+  ceplatform::DriverCalls calls;
 };
 
 struct OpenFile {
@@ -66,27 +64,8 @@ std::vector<std::shared_ptr<Device>> devices;  // in activation order
 std::map<HANDLE, std::shared_ptr<OpenFile>> files;
 std::vector<std::wstring> desktopPorts;  // "COM5:": the device's own UARTs
 DWORD nextId = 1;
-int nextActiveKey = 1;
+unsigned nextActiveKey = 1;
 
-// A call into a driver, counted in; false when the device is going.
-class CallGuard {
- public:
-  explicit CallGuard(Device& device) : device_(device) {
-    std::lock_guard<std::mutex> lock(device_.mutex);
-    entered_ = !device_.removed;
-    if (entered_) ++device_.calls;
-  }
-  ~CallGuard() {
-    if (!entered_) return;
-    std::lock_guard<std::mutex> lock(device_.mutex);
-    if (--device_.calls == 0) device_.idle.notify_all();
-  }
-  bool Entered() const { return entered_; }
-
- private:
-  Device& device_;
-  bool entered_;
-};
 
 BOOL Fail(DWORD error) {
   SetLastError(error);
@@ -130,33 +109,26 @@ void SetText(HKEY key, LPCWSTR name, const std::wstring& text) {
 }
 
 // The path of the next active key of this program. Manager lock held.
-std::wstring NextActiveKey() {
-  WCHAR number[12];
-  swprintf(number, 12, L"%02d", nextActiveKey++);
-  return std::wstring(ACTIVE_KEY) + L"\\" + number;
-}
+std::wstring NextActiveKey() { return ceplatform::ActiveKey(ACTIVE_KEY, nextActiveKey++); }
 
 // A record with its name and active key, listed so the name is taken while
 // its driver's Init runs: the given index, or the first free of 1 to 9.
 // NULL with ERROR_DEVICE_IN_USE.
 std::shared_ptr<Device> Reserve(const std::wstring& prefix, const DWORD* given) {
   std::lock_guard<std::mutex> lock(managerMutex);
-  auto taken = [&](DWORD index) {
-    const std::wstring name = prefix + std::to_wstring(index) + L":";
+  auto taken = [&](DWORD candidate) {
+    const std::wstring name = ceplatform::DeviceName(prefix, candidate);
     return std::any_of(devices.begin(), devices.end(),
                        [&](const std::shared_ptr<Device>& d) { return SameName(d->name, name.c_str()); });
   };
-  DWORD index = given ? *given : 1;
-  if (!given) {
-    while (index < 10 && taken(index)) ++index;
-  }
-  if (taken(index) || (!given && index >= 10)) {
+  DWORD index = 0;
+  if (!ceplatform::ChooseIndex(given, taken, &index)) {
     SetLastError(ERROR_DEVICE_IN_USE);
     return nullptr;
   }
   auto device = std::make_shared<Device>();
   device->id = nextId++;
-  device->name = prefix + std::to_wstring(index) + L":";
+  device->name = ceplatform::DeviceName(prefix, index);
   device->activeKey = NextActiveKey();
   devices.push_back(device);
   return device;
@@ -296,11 +268,7 @@ void BootDevices() {
     }
     HKEY builtIn;
     if (OpenKey(BUILT_IN_KEY, &builtIn) != ERROR_SUCCESS) return;
-    struct Entry {
-      DWORD order;
-      std::wstring name;
-    };
-    std::vector<Entry> keys;
+    std::vector<ceplatform::BootKey> keys;
     WCHAR name[256];
     for (DWORD i = 0;; ++i) {
       DWORD length = 256;
@@ -321,10 +289,7 @@ void BootDevices() {
       RegCloseKey(key);
     }
     RegCloseKey(builtIn);
-    std::stable_sort(keys.begin(), keys.end(), [](const Entry& a, const Entry& b) {
-      if (a.order != b.order) return a.order < b.order;
-      return _wcsicmp(a.name.c_str(), b.name.c_str()) < 0;
-    });
+    ceplatform::SortForBoot(&keys, towlower);
     // A key that fails to load leaves no device, as on the device; the others go on.
     for (const auto& entry : keys) ActivateKey((std::wstring(BUILT_IN_KEY) + L"\\" + entry.name).c_str(), 0);
   }
@@ -344,12 +309,7 @@ BOOL Deactivate(HANDLE handle) {
   auto device = handle == INVALID_HANDLE_VALUE || id == 0 || id > MAXDWORD ? nullptr
                                                                             : FindDevice(NULL, static_cast<DWORD>(id));
   if (!device) return Fail(ERROR_INVALID_HANDLE);
-  {
-    std::unique_lock<std::mutex> lock(device->mutex);
-    if (device->removed) return Fail(ERROR_INVALID_HANDLE);  // another thread takes it away
-    device->removed = true;
-    device->idle.wait(lock, [&] { return device->calls == 0; });
-  }
+  if (!device->calls.Remove()) return Fail(ERROR_INVALID_HANDLE);  // another thread takes it away
   device->deinit(device->context);
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->activeKey.c_str());
   Forget(device);
@@ -371,7 +331,7 @@ HANDLE OpenDevice(LPCWSTR name, DWORD access, DWORD share) {
   if (!device) return NULL;
   DWORD_PTR context = 0;
   {
-    CallGuard guard(*device);
+    ceplatform::DriverCall guard(device->calls);
     if (!guard.Entered() || !device->open) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return INVALID_HANDLE_VALUE;
@@ -390,7 +350,7 @@ HANDLE OpenDevice(LPCWSTR name, DWORD access, DWORD share) {
   if (!handle) {
     // No handle to give: the driver's open is undone, its reason kept.
     const DWORD error = GetLastError();
-    CallGuard guard(*device);
+    ceplatform::DriverCall guard(device->calls);
     if (guard.Entered() && device->close) device->close(context);
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -419,7 +379,7 @@ BOOL CloseDevice(HANDLE file) {
     files.erase(it);
   }
   CloseHandle(file);
-  CallGuard guard(*open->device);
+  ceplatform::DriverCall guard(open->device->calls);
   if (!guard.Entered() || !open->device->close) return TRUE;  // the device is gone; nothing left to close
   return open->device->close(open->context);
 }
@@ -435,7 +395,7 @@ R WithFile(HANDLE file, R failure, Call call) {
     SetLastError(ERROR_INVALID_HANDLE);
     return failure;
   }
-  CallGuard guard(*open->device);
+  ceplatform::DriverCall guard(open->device->calls);
   if (!guard.Entered()) {
     SetLastError(ERROR_DEVICE_REMOVED);
     return failure;
@@ -488,18 +448,16 @@ void ProcessExiting() {
     std::lock_guard<std::mutex> lock(managerMutex);
     held.swap(files);
   }
-  // dwSize, dwFlags, the process and the thread: the device's 16 bytes.
-  DEVICE_PSL_NOTIFY notify{sizeof(DEVICE_PSL_NOTIFY), DLL_PROCESS_EXITING, GetCurrentProcessId(),
-                           GetCurrentThreadId()};
+  DEVICE_PSL_NOTIFY notify = ceplatform::ExitNotice(GetCurrentProcessId(), GetCurrentThreadId());
   for (const auto& [handle, open] : held) {
-    CallGuard guard(*open->device);
+    ceplatform::DriverCall guard(open->device->calls);
     if (guard.Entered() && open->device->control) {
       open->device->control(open->context, IOCTL_PSL_NOTIFY, reinterpret_cast<PBYTE>(&notify), sizeof notify, NULL,
                             0, NULL);
     }
   }
   for (const auto& [handle, open] : held) {
-    CallGuard guard(*open->device);
+    ceplatform::DriverCall guard(open->device->calls);
     if (guard.Entered() && open->device->close) open->device->close(open->context);
     CloseHandle(handle);
   }
