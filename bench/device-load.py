@@ -46,15 +46,8 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def wendra_names():
-    """Wendra's main window title and its Exit button's id, from the logger's headers."""
-    with open(os.path.join(HERE, "..", "logger", "WendraNames.h")) as f:
-        suffix = re.search(r'INSTANCE_SUFFIX\[\] = TEXT\("([^"]*)"\)', f.read()).group(1)
-    with open(os.path.join(HERE, "..", "logger", "resource.h")) as f:
-        exit_id = re.search(r"#define IDC_EXIT (\d+)", f.read()).group(1)
-    return "Wendra" + suffix, exit_id
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+from wendranames import wendra_names  # noqa: E402
 
 
 def thread_counts(pid):

@@ -15,9 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "common/ChildProcess.h"
 #include "device/DeviceServer.h"
-
-extern char** environ;
 
 namespace cetest {
 
@@ -43,38 +42,11 @@ ServedDevice::~ServedDevice() {
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
             const std::string& outputFile, const std::string& errorFile) {
-  // An entry given replaces the inherited one of the same name.
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('=') + 1);
-    bool replaced = false;
-    for (const auto& given : environment) replaced = replaced || given.rfind(name, 0) == 0;
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), environment.begin(), environment.end());
-  // Made before the fork: the test's other threads may hold the allocator's
-  // lock then, so the child makes system calls only.
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  const int out = outputFile.empty() ? -1 : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = errorFile.empty()        ? -1
-                  : errorFile == outputFile ? out
-                                            : ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t child = ::fork();
-  if (child != 0) {
-    if (out >= 0) ::close(out);
-    if (err >= 0 && err != out) ::close(err);
-    return child;
-  }
-  if (out >= 0) ::dup2(out, 1);
-  if (err >= 0) ::dup2(err, 2);
-  ::execve(args[0], args.data(), envp.data());
-  ::_exit(127);
+  cehost::ChildOptions options;
+  options.environment = environment;
+  options.output = outputFile;
+  options.error = errorFile;
+  return cehost::SpawnChild(argv, options);
 }
 
 int WaitExit(pid_t child, int timeoutMs) {

@@ -16,7 +16,7 @@
 
 #include "ServedDevice.h"
 #include "TempDir.h"
-#include "cedevice/ChildProcess.h"
+#include "common/ChildProcess.h"
 
 namespace {
 
@@ -50,14 +50,22 @@ TEST(ChildProcessTest, AChildGetsItsOutputItsPipeAndItsEnvironmentWithoutAllocat
   const std::string log = dir.Path() + "/run.log";
   int pipe[2];
   ASSERT_EQ(0, ::pipe2(pipe, O_CLOEXEC));
+  // An entry given takes the place of the inherited one.
+  ::setenv("WENDRA_TEST", "inherited", 1);
   // Another thread of the program allocates all the while, as the device's do.
   std::atomic<bool> stop{false};
   std::thread busy([&] {
     while (!stop) delete new char[64];
   });
-  const pid_t child = cedevice::SpawnChild(
-      {"/bin/sh", "-c", "echo out; echo err >&2; echo \"three $WENDRA_TEST\" >&3; exit 7"}, {"WENDRA_TEST=given"},
-      log, pipe[1]);
+  cehost::ChildOptions options;
+  options.environment = {"WENDRA_TEST=given"};
+  options.output = options.error = log;
+  options.append = true;
+  options.pipeEnd = pipe[1];
+  options.ownGroup = true;
+  const pid_t child = cehost::SpawnChild(
+      {"/bin/sh", "-c", "echo out; echo err >&2; echo \"three $WENDRA_TEST\" >&3; exit 7"}, options);
+  ::unsetenv("WENDRA_TEST");
   ASSERT_GT(child, 0);
   ::close(pipe[1]);
   EXPECT_EQ(7, WaitExit(child, 10000)) << "99: the child allocated before its exec";

@@ -20,7 +20,6 @@
 #include <mutex>
 #include <thread>
 
-#include "ChildProcess.h"
 #include "CommandLine.h"
 #include "LoggerSettings.h"
 #include "LoggerState.h"
@@ -31,6 +30,7 @@
 #include "device/Device.h"
 #include "device/DeviceServer.h"
 #include "device/PortSource.h"
+#include "common/ChildProcess.h"
 #include "common/DeviceRoot.h"
 #include "common/Utf.h"
 
@@ -39,6 +39,19 @@ namespace cedevice {
 namespace fs = std::filesystem;
 
 namespace {
+
+// A child of this command: its output added to the log, in a process group
+// of its own, ended with this command.
+pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                 const std::string& log, int pipeEnd = -1) {
+  cehost::ChildOptions options;
+  options.environment = environment;
+  options.output = options.error = log;
+  options.append = true;
+  options.pipeEnd = pipeEnd;
+  options.ownGroup = true;
+  return cehost::SpawnChild(argv, options);
+}
 
 // Wendra's settings, read by Wendra's own reader from the device's file, so
 // the run follows the ports and the folder Wendra uses. A file that cannot
