@@ -19,15 +19,20 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HOST = os.path.join(ROOT, "host")
 
+# The platform's rules that both stand-ins of the core library share (the
+# host and Wine's): headers alone, of the platform's side.
+RULES = os.path.join(ROOT, "platform")
+
 # Where a quoted include is looked for, after the including file's folder.
 INCLUDE_DIRS = [HOST, os.path.join(HOST, "include"), os.path.join(HOST, "device", "include"),
-                os.path.join(HOST, "mfc", "include")]
+                os.path.join(HOST, "mfc", "include"), RULES]
 
 # Folder -> side. include/ce and the top-level platform headers are the
 # platform's; include/cehost is the program side's public face.
 SIDE = {
     "common": "contract",
     "include/ce": "platform",
+    "rules": "platform",
     "include/cehost": "program",
     "coredll": "program",
     "gwes": "program",
@@ -56,6 +61,8 @@ CALLERS = ["logger", "splitter", "tools", "tests", "fuzz", "bench", "host/mfc", 
 
 
 def folder_of(path):
+    if os.path.dirname(path) == RULES:
+        return "rules"
     rel = os.path.relpath(path, HOST).replace(os.sep, "/")
     if rel.startswith("device/include/"):
         return "device"
