@@ -8,12 +8,15 @@
 #include <sstream>
 
 #include "PseudoLine.h"
+#include "TempDir.h"
 #include "WineSystem.h"
 
 namespace winetest {
 namespace {
 
-TEST(WineConformanceTest, TheDriversEdgeCasesHoldOnWine) {
+// The conformance program's checks, with the program started from the host
+// folder given ("" for drive C:).
+void ExpectConformance(const std::string& folder) {
   std::string error;
   WineSystem* wine = WineSystem::Shared(&error);
   ASSERT_TRUE(wine) << error;
@@ -30,7 +33,7 @@ TEST(WineConformanceTest, TheDriversEdgeCasesHoldOnWine) {
   std::filesystem::copy_file(wine->ProgramDir() + "/Ravelink.Dll", wine->DriveC() + "/windows/Ravelink.Dll");
 
   std::string output;
-  const int failures = wine->Run("ravelink-conformance.exe", {}, &output);
+  const int failures = wine->Run("ravelink-conformance.exe", {}, &output, 60000, {}, folder);
   EXPECT_EQ(0, failures) << output;
   std::istringstream lines(output);
   int checks = 0;
@@ -42,6 +45,15 @@ TEST(WineConformanceTest, TheDriversEdgeCasesHoldOnWine) {
   EXPECT_GE(checks, 30) << output;
   // The immediate character, and nothing else, reached the receiver.
   EXPECT_EQ("\x11", line.Written());
+}
+
+TEST(WineConformanceTest, TheDriversEdgeCasesHoldOnWine) { ExpectConformance(""); }
+
+// From another drive than C: (here Z:, the host's root) the program's
+// ActivateDevice must still find \Windows\Ravelink.Dll on the device's drive.
+TEST(WineConformanceTest, TheyHoldForAProgramStartedOutsideDriveC) {
+  cetest::TempDir elsewhere;
+  ExpectConformance(elsewhere.Path());
 }
 
 }  // namespace
