@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace winetest {
@@ -38,20 +39,22 @@ bool PseudoLine::Send(const std::string& bytes) {
   return true;
 }
 
-void PseudoLine::SendWhenOpened(const std::string& bytes, size_t bytesPerTenth) {
+void PseudoLine::SendWhenOpened(const std::string& bytes, size_t bytesPerTenth, std::function<void(size_t)> sent) {
   // Watched before the thread starts, so an early open is not missed.
   const int opens = ::inotify_init1(IN_CLOEXEC);
   if (opens >= 0) ::inotify_add_watch(opens, path_.c_str(), IN_OPEN);
-  sender_ = std::thread([this, bytes, bytesPerTenth, opens] {
+  sender_ = std::thread([this, bytes, bytesPerTenth, opens, sent] {
     pollfd opened{opens, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!stop_ && ::poll(&opened, 1, 200) == 0 && std::chrono::steady_clock::now() < deadline) {
     }
     ::close(opens);
     for (size_t at = 0; at < bytes.size() && !stop_; at += bytesPerTenth) {
-      if (!Send(bytes.substr(at, bytesPerTenth))) return;
       // The line's rate: a receiver sends no faster.
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      if (!Send(bytes.substr(at, bytesPerTenth))) return;
+      if (sent) sent(std::min(bytes.size(), at + bytesPerTenth));
+      std::this_thread::sleep_until(next);
     }
   });
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -21,8 +22,10 @@ class PseudoLine {
   // Bytes waiting in the line when the program opens it.
   bool Send(const std::string& bytes);
   // Sends the bytes from the first open of the line on, bytesPerTenth every
-  // tenth of a second, on a thread of its own.
-  void SendWhenOpened(const std::string& bytes, size_t bytesPerTenth);
+  // tenth of a second, on a thread of its own; after each part, sent(bytes
+  // sent so far), when given, may hold the next part back.
+  void SendWhenOpened(const std::string& bytes, size_t bytesPerTenth,
+                      std::function<void(size_t)> sent = nullptr);
   // Everything programs wrote to the line so far.
   std::string Written();
 

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "LoggerTestSupport.h"
 #include "RecordingView.h"
 #include "PseudoLine.h"
@@ -42,19 +44,90 @@ size_t Gate(const std::string& capture, const cetest::TrackRun& run) {
   return capture.find('\n', capture.find(run.gate)) + 1;
 }
 
-// How many texts each read-out shows when the whole capture is read: the
-// interpreter's own reading of it.
-std::map<int, int> TextsOfTheCapture(const std::string& capture, BOOL anytalker) {
+// How many texts each read-out shows once the capture is read up to each of
+// the ends given, in order: the interpreter's own reading of it.
+std::map<size_t, std::map<int, int>> TextsUpTo(const std::string& capture, BOOL anytalker,
+                                               const std::vector<size_t>& ends) {
   loggertest::ResetProcessWide();
   loggertest::RecordingView view;
   LoggerState state(view);
   state.settings.anytalker = anytalker;
   NmeaInterpreter interpreter;
-  loggertest::Interpret(interpreter, state, capture);
-  std::map<int, int> texts;
-  for (int id = IDC_LATITUDE; id <= IDC_FIX_QUALITY; ++id) texts[id] = view.Count("text", id);
+  std::map<size_t, std::map<int, int>> texts;
+  size_t read = 0;
+  for (size_t end : ends) {
+    loggertest::Interpret(interpreter, state, capture.substr(read, end - read));
+    read = end;
+    for (int id = IDC_LATITUDE; id <= IDC_FIX_QUALITY; ++id) texts[end][id] = view.Count("text", id);
+  }
   loggertest::ResetProcessWide();
   return texts;
+}
+
+std::map<int, int> TextsOfTheCapture(const std::string& capture, BOOL anytalker) {
+  return TextsUpTo(capture, anytalker, {capture.size()})[capture.size()];
+}
+
+// The texts each read-out of a trace has shown, read on as the trace grows.
+class ShownTexts {
+ public:
+  explicit ShownTexts(std::string trace) : trace_(std::move(trace)) {}
+  // Whether every read-out has shown at least as many texts as given.
+  bool Reached(const std::map<int, int>& texts) {
+    ReadOn();
+    return std::all_of(texts.begin(), texts.end(), [&](const auto& t) { return shown_[t.first] >= t.second; });
+  }
+
+ private:
+  void ReadOn() {
+    std::ifstream in(trace_, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(read_));
+    std::string line;
+    // A line without its end is still being written: read again next time.
+    while (std::getline(in, line) && !in.eof()) {
+      read_ += line.size() + 1;
+      const auto entry = nlohmann::json::parse(line, nullptr, false);
+      if (entry.is_object() && entry.value("op", "") == "text" && entry.contains("id") &&
+          entry["id"].is_number_integer()) {
+        ++shown_[entry["id"].get<int>()];
+      }
+    }
+  }
+
+  std::string trace_;
+  size_t read_ = 0;
+  std::map<int, int> shown_;
+};
+
+// The receiver's pace: after each part it sends, it waits until Wendra has
+// shown what the part adds, at most 30 s, so no more than one part ever
+// waits in the port or in the tap, however slow a busy machine makes
+// Wendra. (The tap keeps 1200 bytes and drops what comes beyond.)
+class Pace {
+ public:
+  Pace(const std::string& capture, BOOL anytalker, const std::vector<size_t>& ends, const std::string& trace)
+      : texts_(TextsUpTo(capture, anytalker, ends)), shown_(trace), folder_(fs::path(trace).parent_path().string()) {}
+  void Sent(size_t bytes) {
+    const auto& texts = texts_.at(bytes);
+    EXPECT_TRUE(cetest::WaitForChange(folder_, [&] { return shown_.Reached(texts); }, 30000))
+        << "the texts of the first " << bytes << " bytes were not shown";
+  }
+
+ private:
+  const std::map<size_t, std::map<int, int>> texts_;
+  ShownTexts shown_;
+  const std::string folder_;
+};
+
+// Where each part that the receiver sends ends: every tenth of a second the
+// line's rate, and one part ends at the gate.
+std::vector<size_t> PartEnds(size_t size, size_t gate) {
+  std::vector<size_t> ends;
+  for (size_t at = 0; at < size;) {
+    at = std::min(at < gate ? gate : size, at + kBytesPerTenth);
+    ends.push_back(at);
+  }
+  return ends;
 }
 
 // Every sentence of the capture shown, then a poll that found nothing more:
@@ -133,7 +206,12 @@ class WineTrackTest : public ::testing::TestWithParam<cetest::TrackRun> {
                                       {"CE_UI=headless", "CE_UI_TRACE=" + WineSystem::WindowsPath(trace),
                                        "CE_RELAY_CLIENT=COM6:", "CE_RELAY_GATE=" + std::to_string(Gate(capture, run))},
                                       dir_.Path() + "/wendra.out");
-    line.SendWhenOpened(capture, kBytesPerTenth);
+    std::vector<size_t> ends;
+    for (size_t at = kBytesPerTenth; at < capture.size() + kBytesPerTenth; at += kBytesPerTenth) {
+      ends.push_back(std::min(at, capture.size()));
+    }
+    Pace pace(capture, run.anytalker, ends, trace);
+    line.SendWhenOpened(capture, kBytesPerTenth, [&](size_t sent) { pace.Sent(sent); });
     EXPECT_TRUE(WaitDrained(trace, TextsOfTheCapture(capture, run.anytalker))) << dir_.Read("wendra.out");
     std::string said;
     EXPECT_EQ(0, wine_->Run("ce-send.exe", {WendraTitle(), "WM_COMMAND", std::to_string(IDC_EXIT), "0"}, &said))
@@ -211,7 +289,7 @@ class RelayClient {
 // device, the receiver a test port fed at the same pace. The receiver holds
 // back after the gate until the trace shows that logging began, as the
 // relay's client on Wine does: what waits meanwhile waits in the receiver,
-// never in a queue that a busy machine could fill.
+// never in the port's queue.
 std::vector<TraceEntry> RunOnHost(const cetest::TrackRun& run) {
   const std::string capture = Capture(run);
   loggertest::WendraDevice device;
@@ -222,14 +300,18 @@ std::vector<TraceEntry> RunOnHost(const cetest::TrackRun& run) {
     RelayClient client;
     EXPECT_TRUE(client.Opened());
     const size_t gate = Gate(capture, run);
-    for (size_t at = 0; at < capture.size();) {
+    const std::vector<size_t> ends = PartEnds(capture.size(), gate);
+    Pace pace(capture, run.anytalker, ends, trace);
+    size_t at = 0;
+    for (size_t end : ends) {
       if (at == gate) {
         EXPECT_GE(loggertest::WaitForEntry(trace, [](const TraceEntry& e) { return e.op == "killtimer"; }), 0);
       }
-      const size_t end = std::min(at < gate ? gate : capture.size(), at + kBytesPerTenth);
+      const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);  // the line's rate
       device.Receiver().Feed(capture.substr(at, end - at));
+      pace.Sent(end);
       at = end;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the line's rate
+      std::this_thread::sleep_until(next);
     }
     EXPECT_TRUE(WaitDrained(trace, TextsOfTheCapture(capture, run.anytalker)));
   }

@@ -20,15 +20,14 @@ FARPROC WINAPI CoreGetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
   return GetProcAddress(hModule, name);
 }
 
-// Device paths have no drive letter: the program runs on the drive that
-// holds it, and its path is answered without the letter, as the device
-// answers it (\Program Files\Wendra\Wendra.exe). A module on another drive
-// than the current one keeps its letter, or the path would name another file.
+// Device paths have no drive letter: the device's one file system is drive
+// C:, whose modules are answered without the letter, as the device answers
+// them (\Program Files\Wendra\Wendra.exe), whatever the current drive. A
+// module elsewhere keeps its letter, or the path would name another file.
 DWORD WINAPI CoreGetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
   const DWORD length = GetModuleFileNameW(hModule, lpFilename, nSize);
-  WCHAR current[MAX_PATH];
-  if (length < 3 || length >= nSize || lpFilename[1] != L':' || lpFilename[2] != L'\\' ||
-      GetCurrentDirectoryW(MAX_PATH, current) < 2 || towlower(current[0]) != towlower(lpFilename[0])) {
+  if (length < 3 || length >= nSize || towlower(lpFilename[0]) != L'c' || lpFilename[1] != L':' ||
+      lpFilename[2] != L'\\') {
     return length;
   }
   MoveMemory(lpFilename, lpFilename + 2, (length - 1) * sizeof(WCHAR));
