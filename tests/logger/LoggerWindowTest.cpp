@@ -347,6 +347,20 @@ bool PaintedAs(const std::string& tracePath, const char* colours, size_t from) {
   return WaitForEntry(tracePath, painted, from) >= 0;
 }
 
+// Feeds a burst with a fix and waits until Wendra has read it whole: its
+// latitude shown, then a pass that found nothing more. Fed so before Start,
+// the wait for a fix ends at its first tick and the burst makes no record,
+// whenever that tick comes (a tick amid the burst would make it one).
+bool FixBeforeStart(WendraDevice& device, const std::string& trace, const std::string& burst) {
+  const size_t mark = ReadTrace(trace).size();
+  device.Receiver().Feed(burst);
+  const int fixed = WaitForEntry(
+      trace, [](const TraceEntry& e) { return e.op == "text" && e.Int("id") == IDC_LATITUDE && !e.Get("text").empty(); },
+      mark);
+  return fixed >= 0 &&
+         WaitForEntry(trace, Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true"), static_cast<size_t>(fixed)) >= 0;
+}
+
 TEST(LoggerWindowTest, StatusColours) {
   WendraDevice device;
   device.Install("Wendra", "interval=1\nlogdir=\\missing\n");
@@ -357,12 +371,11 @@ TEST(LoggerWindowTest, StatusColours) {
   ASSERT_TRUE(navigator.Open());
   auto paintedAs = [&](const char* colours, size_t from) { return PaintedAs(device.Trace(), colours, from); };
 
+  ASSERT_TRUE(FixBeforeStart(device, device.Trace(), Burst(1, 1000)));
   size_t mark = ReadTrace(device.Trace()).size();
   Press(window, IDC_START);
   EXPECT_TRUE(paintedAs(kWaiting, mark));
-  // A fix: the tick ends the wait and redraws; the first record cannot be written.
-  mark = ReadTrace(device.Trace()).size();
-  device.Receiver().Feed(Burst(1, 1000));
+  // With the fix the tick ends the wait and redraws; no record was due yet.
   EXPECT_TRUE(paintedAs(kIdle, mark));
   // The next cycle is due: its record cannot be written.
   mark = ReadTrace(device.Trace()).size();
@@ -504,10 +517,6 @@ TEST(LoggerWindowTest, AWindowThreadBusyForASecondLosesNoUpdateOfTheReceiveThrea
   HWND window = FindTitle(kTitle);
   Navigator navigator;
   ASSERT_TRUE(navigator.Open());
-  Press(window, IDC_START);
-  device.Receiver().Feed(Burst(1, 0));
-  const int logging = WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "killtimer"; });
-  ASSERT_GE(logging, 0);
   auto latitudes = [&] {
     std::vector<std::string> texts;
     for (const TraceEntry& e : ReadTrace(device.Trace())) {
@@ -515,6 +524,10 @@ TEST(LoggerWindowTest, AWindowThreadBusyForASecondLosesNoUpdateOfTheReceiveThrea
     }
     return texts;
   };
+  ASSERT_TRUE(FixBeforeStart(device, device.Trace(), Burst(1, 0)));
+  Press(window, IDC_START);
+  const int logging = WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "killtimer"; });
+  ASSERT_GE(logging, 0);
   // One burst with its record, then the launcher, and six bursts while its program starts.
   device.Receiver().Feed(Burst(1, 1));
   ASSERT_TRUE(cetest::WaitForChange(device.Root(), [&] { return latitudes().size() >= 2; }, 30000));
@@ -567,6 +580,7 @@ TEST(LoggerWindowTest, StartTheTickStopAndTheErrorStopMakeTheirStepsInOrder) {
   Navigator navigator;
   ASSERT_TRUE(navigator.Open());
 
+  ASSERT_TRUE(FixBeforeStart(device, device.Trace(), Burst(1, 0)));
   size_t mark = ReadTrace(device.Trace()).size();
   Press(window, IDC_START);
   EXPECT_GE(InOrder(ReadTrace(device.Trace()), mark,
@@ -574,8 +588,6 @@ TEST(LoggerWindowTest, StartTheTickStopAndTheErrorStopMakeTheirStepsInOrder) {
                      Step("enable", IDC_STOP, "enabled", "true")}),
             0)
       << "Start";
-  mark = ReadTrace(device.Trace()).size();
-  device.Receiver().Feed(Burst(1, 0));
   ASSERT_GE(WaitForEntry(device.Trace(), Step("killtimer", 1), mark), 0);
   EXPECT_GE(WaitForEntry(device.Trace(), StatusPaint(kIdle), mark), 0) << "the tick redraws the box";
   // A due record with a fix blinks the LOG lamp.
@@ -599,8 +611,8 @@ TEST(LoggerWindowTest, StartTheTickStopAndTheErrorStopMakeTheirStepsInOrder) {
   const std::string trace1 = device.Trace("Wendra", 1);
   ASSERT_TRUE(WaitForStartUp(trace1));
   window = FindTitle(kTitle);
+  ASSERT_TRUE(FixBeforeStart(device, trace1, Burst(1, 2)));
   Press(window, IDC_START);
-  device.Receiver().Feed(Burst(1, 2));
   ASSERT_GE(WaitForEntry(trace1, Step("killtimer", 1)), 0);
   mark = ReadTrace(trace1).size();
   device.Receiver().Feed(Burst(1, 3));

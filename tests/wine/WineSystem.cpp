@@ -127,18 +127,24 @@ bool WineSystem::FreshDevice(const std::string& settings, std::string* error) {
   return true;
 }
 
-// The desktop takes its driver when it starts: the server ends first.
+// The desktop takes its driver when it starts: the server ends after the
+// change. The change is made by a Wine on the display in use, whose desktop
+// a busy machine can keep from starting it in time ("could not be started");
+// it is tried again on a fresh server then, three times at the most.
 bool WineSystem::UseDisplay(const std::string& display, std::string* error) {
   std::string said;
-  if (Wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", display.empty() ? "null" : "x11",
-            "/f"},
-           &said) != 0 ||
-      !EndServer()) {
-    *error = "cannot change Wine's graphics driver: " + said;
-    return false;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (Wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d",
+              display.empty() ? "null" : "x11", "/f"},
+             &said) == 0) {
+      if (!EndServer()) break;
+      display_ = display;
+      return true;
+    }
+    EndServer();
   }
-  display_ = display;
-  return true;
+  *error = "cannot change Wine's graphics driver: " + said;
+  return false;
 }
 
 bool WineSystem::BindPort(int number, const std::string& line, std::string* error) {
