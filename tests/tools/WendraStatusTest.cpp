@@ -52,4 +52,19 @@ TEST(WendraStatusTest, MessagesAreTheTextsOfTheMessageBoxesInOrder) {
   EXPECT_EQ(status.Messages(), "\"a b\", \"c\"");
 }
 
+// A control id that is no int (a fraction, a number beyond int's range)
+// names no control: the step shows nothing and the reading goes on.
+TEST(WendraStatusTest, AnIdThatIsNoControlsNamesNone) {
+  cetest::TempDir dir;
+  dir.Write("trace",
+            "{\"ms\":1,\"op\":\"text\",\"id\":6.6e91,\"text\":\"far\"}\n"
+            "{\"ms\":1,\"op\":\"text\",\"id\":1015.5,\"text\":\"half\"}\n"
+            "{\"ms\":1,\"op\":\"text\",\"id\":18446744073709551615,\"text\":\"huge\"}\n"
+            "{\"ms\":1,\"op\":\"text\",\"id\":-9223372036854775808,\"text\":\"low\"}\n"
+            "{\"ms\":1,\"op\":\"text\",\"id\":1015,\"text\":\"N 35.6581000\"}\n");
+  cedevice::WendraStatus status(dir.Path() + "/trace", {dir.Path() + "/track"}, std::time(nullptr) - 60);
+  status.Update();
+  EXPECT_EQ(status.Line(), "RCV   -- --  N 35.6581000 -  top 0.0 km/h  0 records  (no track yet)");
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,19 @@ bool IsTrackName(const std::string& name) {
     if (name[i] < '0' || name[i] > '9') return false;
   }
   return true;
+}
+
+// A control's id: a whole number within int's range. Anything else in the
+// field (a fraction, a number too large for a control) names no control, 0.
+int ControlId(const nlohmann::json& step) {
+  const auto id = step.find("id");
+  if (id == step.end() || !id->is_number_integer()) return 0;
+  if (id->is_number_unsigned()) {
+    const auto value = id->get<unsigned long long>();
+    return value <= static_cast<unsigned long long>(INT_MAX) ? static_cast<int>(value) : 0;
+  }
+  const auto value = id->get<long long>();
+  return value >= INT_MIN && value <= INT_MAX ? static_cast<int>(value) : 0;
 }
 
 }  // namespace
@@ -55,7 +69,7 @@ void WendraStatus::Apply(const std::string& line) {
   if (!step.is_object()) return;  // not a line of the trace: nothing to show
   try {
     const std::string op = step.value("op", "");
-    const int id = step.value("id", 0);
+    const int id = ControlId(step);
     if (op == "text") texts_[id] = step.value("text", "");
     if (op == "show" && id == IDC_RECEIVE_LAMP_DATA) receiving_ = step.value("shown", false);
     if (op == "msgbox") messages_.push_back(step.value("text", ""));
