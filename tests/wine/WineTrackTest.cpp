@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -77,6 +78,7 @@ class ShownTexts {
     ReadOn();
     return std::all_of(texts.begin(), texts.end(), [&](const auto& t) { return shown_[t.first] >= t.second; });
   }
+  const std::map<int, int>& Shown() const { return shown_; }
 
  private:
   void ReadOn() {
@@ -113,6 +115,12 @@ class Pace {
     if (late_) return;
     const auto& texts = texts_.at(bytes);
     late_ = !cetest::WaitForChange(folder_, [&] { return shown_.Reached(texts); }, 30000);
+    // Not a failure by itself: it says where a slow run began, for whoever reads the log.
+    if (late_) {
+      std::cerr << "receiver: after " << bytes << " bytes the texts did not come within 30 s; control: wanted/shown";
+      for (const auto& [id, count] : texts) std::cerr << " " << id << ": " << count << "/" << shown_.Shown().at(id);
+      std::cerr << "\n";
+    }
   }
 
  private:
