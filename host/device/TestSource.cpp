@@ -28,8 +28,11 @@ BOOL TestSource::SetControlLines(bool dtr, bool rts) {
   return TRUE;
 }
 
+// Asked once at each request.
 DWORD TestSource::Failure(Operation operation) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++requests_[operation];
+  requested_.notify_all();
   auto it = failures_.find(operation);
   return it == failures_.end() ? ERROR_SUCCESS : it->second;
 }
@@ -89,6 +92,12 @@ void TestSource::Held(bool held) {
 bool TestSource::WaitHeld(bool held, int timeoutMs) {
   std::unique_lock<std::mutex> lock(openMutex_);
   return heldChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return held_ == held; });
+}
+
+bool TestSource::WaitRequests(Operation operation, unsigned long long count, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return requested_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return requests_[operation] >= count; });
 }
 
 }  // namespace cehost

@@ -29,12 +29,15 @@ class TestSource : public PortSource, public TestPort {
   bool WaitHeld(bool held, int timeoutMs) override;
   DWORD LastAccess() const override;
   DWORD LastShare() const override;
+  bool WaitRequests(Operation operation, unsigned long long count, int timeoutMs) override;
 
  private:
   mutable std::mutex mutex_;
   PortReceiver* receiver_ = nullptr;
   std::string written_;
   std::map<Operation, DWORD> failures_;
+  std::map<Operation, unsigned long long> requests_;
+  std::condition_variable requested_;
   bool dtr_ = false;
   bool rts_ = false;
   // The opens' own lock, apart from mutex_: Feed holds that one while it

@@ -86,6 +86,10 @@ class DeviceProcess::RemotePort : public cehost::TestPort {
   bool WaitHeld(bool held, int timeoutMs) override {
     return device_.Ask("held " + name_ + " " + (held ? "1 " : "0 ") + std::to_string(timeoutMs)) == "1";
   }
+  bool WaitRequests(Operation operation, unsigned long long count, int timeoutMs) override {
+    return device_.Ask("requests " + name_ + " " + std::to_string(static_cast<int>(operation)) + " " +
+                       std::to_string(count) + " " + std::to_string(timeoutMs)) == "1";
+  }
 
  private:
   const DeviceProcess& device_;

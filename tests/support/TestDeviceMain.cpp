@@ -38,6 +38,12 @@ std::string Answer(cehost::InProcessDevice& device, const std::string& line) {
     in >> held >> timeoutMs;
     return port->WaitHeld(held != 0, timeoutMs) ? "1" : "0";
   }
+  if (command == "requests") {
+    int operation = 0, timeoutMs = 0;
+    unsigned long long count = 0;
+    in >> operation >> count >> timeoutMs;
+    return port->WaitRequests(static_cast<cehost::TestPort::Operation>(operation), count, timeoutMs) ? "1" : "0";
+  }
   if (command == "fail") {
     int operation = 0;
     unsigned long error = 0;

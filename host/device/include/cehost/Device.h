@@ -58,6 +58,10 @@ class TestPort {
   static constexpr DWORD kNeverOpened = 0xFFFFFFFF;
   virtual DWORD LastAccess() const = 0;
   virtual DWORD LastShare() const = 0;
+  // Waits until clients have made at least this many requests of the kind
+  // since boot (a status request is one Control); false when they did not
+  // within the time.
+  virtual bool WaitRequests(Operation operation, unsigned long long count, int timeoutMs) = 0;
 };
 
 class Device;
