@@ -1,3 +1,6 @@
+// What the receive lamp shows.
+enum class ReceiveLamp { UNKNOWN, IDLE, DATA };
+
 // Everything the logger knows at run time. The main window owns one; the
 // receive thread borrows it.
 #pragma once
@@ -59,6 +62,9 @@ struct LoggerState {
   HANDLE portHandle = INVALID_HANDLE_VALUE;
   HANDLE readerThread = NULL;
   std::atomic<BOOL> readerRunning{FALSE};
+  // As the receive thread last set it, and only that thread touches it;
+  // unknown before its first pass, which so sets it whatever the window shows.
+  ReceiveLamp receiveLamp = ReceiveLamp::UNKNOWN;
 
   // Taken by record writing, the timer tick, Stop, Finish on shutdown and so
   // by the error stop: logging, logFile, logPath and writeError change only

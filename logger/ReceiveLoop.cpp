@@ -38,6 +38,16 @@ void StopReceiveThread(LoggerState& state) {
   state.readerThread = NULL;
 }
 
+// The lamp is a control of the window thread's: a call on it wakes that
+// thread even when the lamp shows already what it asks for, so only a
+// change is shown.
+void ShowReceiveLamp(LoggerState& state, ReceiveLamp lamp) {
+  if (state.receiveLamp == lamp) return;
+  state.receiveLamp = lamp;
+  state.view->ShowControl(IDC_RECEIVE_LAMP_DATA, lamp == ReceiveLamp::DATA);
+  state.view->ShowControl(IDC_RECEIVE_LAMP_IDLE, lamp == ReceiveLamp::IDLE);
+}
+
 void ClosePort(LoggerState& state) {
   if (state.portHandle == INVALID_HANDLE_VALUE) return;
   CloseHandle(state.portHandle);
@@ -57,6 +67,7 @@ BOOL OpenTapPort(LoggerState& state, LPCWSTR deviceName) {
   }
 
   state.readerRunning = TRUE;
+  state.receiveLamp = ReceiveLamp::UNKNOWN;
   state.readerThread = CreateThread(NULL, 0, ReceiveLoop, &state, 0, NULL);
   if (!state.readerThread) {
     state.readerRunning = FALSE;  // the port stays open until Close tap port
@@ -91,15 +102,12 @@ DWORD ReceivePass(LoggerState& state, NmeaInterpreter& interpreter) {
     if (!ReadFile(state.portHandle, buffer, wanted, &read, NULL) || read > wanted) read = 0;
   }
 
-  LoggerView& view = *state.view;
   if (read == 0) {
-    view.ShowControl(IDC_RECEIVE_LAMP_DATA, FALSE);
-    view.ShowControl(IDC_RECEIVE_LAMP_IDLE, TRUE);
+    ShowReceiveLamp(state, ReceiveLamp::IDLE);
     return 0;
   }
   buffer[read] = '\0';
-  view.ShowControl(IDC_RECEIVE_LAMP_DATA, TRUE);
-  view.ShowControl(IDC_RECEIVE_LAMP_IDLE, FALSE);
+  ShowReceiveLamp(state, ReceiveLamp::DATA);
   interpreter.Interpret(state, buffer);
   return read;
 }

@@ -21,6 +21,7 @@ void CloseTapPort(LoggerState& state);
 
 // The thread procedure; the parameter is the LoggerState. Returns 0.
 DWORD WINAPI ReceiveLoop(LPVOID parameter);
-// One poll of the port: reads what waits, up to MAX_READ_BYTES, sets the
-// receive lamp and hands the bytes to the interpreter. Answers the count read.
+// One poll of the port: reads what waits, up to MAX_READ_BYTES, shows on the
+// receive lamp whether it read any (calling the window only when that
+// changes) and hands the bytes to the interpreter. Answers the count read.
 DWORD ReceivePass(LoggerState& state, NmeaInterpreter& interpreter);

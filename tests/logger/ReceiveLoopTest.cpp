@@ -93,19 +93,19 @@ TEST_F(ReceiveLoopTest, WaitingBytesAreTakenAtMost1199APass) {
   EXPECT_EQ(ReceivePass(state, interpreter), 301u);
   EXPECT_EQ(view.Count("text", IDC_FIX_QUALITY), static_cast<int>(ends.size() - firstPass));
   EXPECT_DOUBLE_EQ(state.fix.altitude, static_cast<double>(ends.size()));
+  EXPECT_EQ(view.Count("show"), 0) << "the data lamp shows already";
 
   view.Clear();
   EXPECT_EQ(ReceivePass(state, interpreter), 0u);
   EXPECT_EQ(view.Ops(), kIdleLamp);
 }
 
+// A lamp set again as it is would still wake the window's thread at every pass.
 TEST_F(ReceiveLoopTest, EmptyPortKeepsTheIdleLampAndPassesNothingOn) {
   OpenPortOnly();
   Interpret(interpreter, state, "$GPGSA,A,3");  // a line begun earlier
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ReceivePass(state, interpreter), 0u);
-  std::vector<ViewOp> idle;
-  for (int i = 0; i < 3; ++i) idle.insert(idle.end(), kIdleLamp.begin(), kIdleLamp.end());
-  EXPECT_EQ(view.Ops(), idle) << Describe(view.Ops());
+  EXPECT_EQ(view.Ops(), kIdleLamp) << Describe(view.Ops());
 
   port->Feed("\r\n");  // the line is whole: nothing was added to it meanwhile
   EXPECT_EQ(ReceivePass(state, interpreter), 2u);
@@ -120,7 +120,7 @@ TEST_F(ReceiveLoopTest, FailedStatusOrReadCountsAsAnEmptyPoll) {
   port->Fail(Operation::Read, ERROR_SUCCESS);
   port->Fail(Operation::Control, ERROR_GEN_FAILURE);
   EXPECT_EQ(ReceivePass(state, interpreter), 0u);
-  EXPECT_EQ(view.Ops().size(), 4u);
+  EXPECT_EQ(view.Ops().size(), 2u);
   EXPECT_EQ(view.Count("text"), 0);
   EXPECT_TRUE(!view.Shown(IDC_RECEIVE_LAMP_DATA) && view.Shown(IDC_RECEIVE_LAMP_IDLE));
 
@@ -155,6 +155,36 @@ TEST_F(ReceiveLoopTest, ThreadPollsThePortUntilClosed) {
   port->Feed(kRmc);
   CloseHandle(again);
   EXPECT_EQ(view.Ops().size(), ops);  // the thread has ended: nothing more reaches the window
+}
+
+// Each pass asks the port for its status: the count of those requests tells
+// how many passes the thread has made.
+TEST_F(ReceiveLoopTest, APollThatChangesNothingCallsNoLamp) {
+  ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
+  ASSERT_TRUE(view.WaitFor([&] { return view.Shown(IDC_RECEIVE_LAMP_IDLE); }, kPatience));
+  ASSERT_TRUE(port->WaitRequests(Operation::Control, 6, 20000));
+  EXPECT_EQ(view.Ops(), kIdleLamp) << "five passes more at rest: " << Describe(view.Ops());
+
+  view.Clear();
+  port->Feed(kRmc);
+  unsigned long long passes = 6;
+  while (view.Count(Show(IDC_RECEIVE_LAMP_IDLE, true)) == 0 && passes < 1000) {
+    ASSERT_TRUE(port->WaitRequests(Operation::Control, ++passes, 20000));
+  }
+  ASSERT_TRUE(port->WaitRequests(Operation::Control, passes + 5, 20000));
+  std::vector<ViewOp> lamps;
+  for (const ViewOp& op : view.Ops()) {
+    if (op.kind == "show") lamps.push_back(op);
+  }
+  std::vector<ViewOp> steps = kDataLamp;
+  steps.insert(steps.end(), kIdleLamp.begin(), kIdleLamp.end());
+  EXPECT_EQ(lamps, steps) << Describe(view.Ops());
+
+  // A thread started anew shows the lamp at its first pass, whatever it showed before.
+  view.Clear();
+  ASSERT_TRUE(OpenTapPort(state, TEXT("COM7:")));
+  ASSERT_TRUE(view.WaitFor([&] { return view.Ops().size() >= 2; }, kPatience));
+  EXPECT_EQ(view.Ops(), kIdleLamp) << Describe(view.Ops());
 }
 
 std::atomic<DWORD> takenOn{0};
