@@ -36,8 +36,9 @@ LRESULT MessageQueue::Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return 0;
     sent_.push_back(sent);
-    changed_.notify_all();
   }
+  // Told after the lock is let go, so the woken thread does not wait for it again.
+  changed_.notify_all();
   // The sender keeps answering what is sent to it, as a thread waiting in
   // SendMessage does, so two threads sending to each other never deadlock.
   MessageQueue& own = *sent->sender;
@@ -66,10 +67,12 @@ bool MessageQueue::HandleSent() {
 }
 
 void MessageQueue::Answer(SentMessage& sent, LRESULT result) {
-  MessageQueue& sender = *sent.sender;
-  std::lock_guard<std::mutex> lock(sender.mutex_);
-  sent.result = result;
-  sent.handled = true;
+  MessageQueue& sender = *sent.sender;  // kept by the message, which the caller keeps
+  {
+    std::lock_guard<std::mutex> lock(sender.mutex_);
+    sent.result = result;
+    sent.handled = true;
+  }
   sender.changed_.notify_all();
 }
 
