@@ -21,8 +21,9 @@
 namespace cehost {
 
 enum class Op : uint32_t {
-  // The first frame of a connection: the program's process connection, or a
-  // connection of one of its threads.
+  // The first frame of a connection, with the caller's last error: the
+  // program's process connection, or a connection of one of its threads,
+  // which also gives the thread's id.
   HelloProcess = 1,
   HelloThread,
   // The requests of common/Requests.h, in its order.

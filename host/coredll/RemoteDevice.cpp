@@ -45,6 +45,8 @@ void AwaitOwedAnswers() {
 bool Hello(int fd, FrameReceiver& frames, Op op) {
   FrameWriter hello(op);
   hello.U32(GetLastError());
+  // The device names the thread that serves this one after it.
+  if (op == Op::HelloThread) hello.U32(GetCurrentThreadId());
   std::string body;
   if (!SendFrame(fd, hello.Frame()) || !frames.Receive(&body, true)) return false;
   FrameReader welcome(body);

@@ -1,11 +1,18 @@
 // Events, threads, waiting and sleeping: local to the program, as on the
 // device.
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +23,30 @@ namespace cehost {
 namespace {
 
 constexpr DWORD kStillActive = 259;
+
+// Counts the forks of this process: a thread id asked before a fork is
+// another thread's in the child.
+std::atomic<unsigned> forks{0};
+[[maybe_unused]] const bool countingForks = pthread_atfork(nullptr, nullptr, [] { ++forks; }) == 0;
+
+// The thread takes the name of its start routine, as a debugger on the
+// device names a thread; only a routine the program exports has one here.
+void NameAfter(LPTHREAD_START_ROUTINE start) {
+  Dl_info info;
+  // dladdr answers the nearest symbol below an address it has none for.
+  if (!dladdr(reinterpret_cast<void*>(start), &info) || !info.dli_sname ||
+      info.dli_saddr != reinterpret_cast<void*>(start)) {
+    return;
+  }
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : info.dli_sname;
+  std::free(demangled);
+  name = name.substr(0, name.find('('));
+  name = name.substr(name.rfind(':') == std::string::npos ? 0 : name.rfind(':') + 1);
+  // The kernel keeps 15 bytes of a thread's name.
+  pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+}
 
 // Waits on a condition with the platform's time-out: INFINITE, or milliseconds.
 template <typename Predicate>
@@ -98,6 +129,7 @@ class EventObject : public KernelObject {
 class ThreadObject : public KernelObject {
  public:
   void RunBody(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+    NameAfter(start);
     {
       std::unique_lock<std::mutex> lock(mutex_);
       id_ = GetCurrentThreadId();
@@ -208,7 +240,16 @@ BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
   return TRUE;
 }
 
-DWORD GetCurrentThreadId(void) { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+// Asked of the kernel once per thread (and again after a fork).
+DWORD GetCurrentThreadId(void) {
+  thread_local unsigned asked = ~0u;
+  thread_local DWORD id = 0;
+  if (asked != forks.load(std::memory_order_relaxed)) {
+    asked = forks.load(std::memory_order_relaxed);
+    id = static_cast<DWORD>(::syscall(SYS_gettid));
+  }
+  return id;
+}
 
 DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); }
 

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace cehost {
@@ -185,7 +187,11 @@ void DeviceServer::Serve(int fd) {
     uint32_t lastError;
     if (hello.Operation() == Op::HelloProcess && hello.U32(&lastError) && hello.Done()) {
       ServeProgram(pid, fd, frames);
-    } else if (hello.Operation() == Op::HelloThread && hello.U32(&lastError) && hello.Done()) {
+    } else if (uint32_t thread; hello.Operation() == Op::HelloThread && hello.U32(&lastError) &&
+                                hello.U32(&thread) && hello.Done()) {
+      // Named after the thread it serves, so a look at both processes pairs them.
+      const std::string name = "for " + std::to_string(thread);
+      pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
       bool known;
       {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -121,6 +121,7 @@ TEST_F(DeviceServerTest, AThreadOfAProgramThatNeverAnnouncedItselfIsRefused) {
   Boot();
   cehost::FrameWriter hello(cehost::Op::HelloThread);
   hello.U32(kSentinel);
+  hello.U32(1);  // its thread id
   const std::string frame = hello.Frame();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -139,6 +139,7 @@ TEST_F(DeviceProcessTest, BadFramesAndVanishingClientsNeverWedgeTheDevice) {
   fd = connect();
   cehost::FrameWriter hello(cehost::Op::HelloThread);  // a thread of no announced program
   hello.U32(0);
+  hello.U32(1);  // its thread id
   send(fd, hello.Frame());
   ::close(fd);
   fd = connect();
