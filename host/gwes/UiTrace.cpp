@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "common/Utf.h"
 
@@ -17,6 +18,7 @@ namespace {
 struct Trace {
   std::mutex mutex;
   int fd = -1;
+  bool everyCall = false;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
@@ -27,6 +29,8 @@ Trace& TheTrace() {
     if (const char* path = std::getenv("CE_UI_TRACE"); path && *path) {
       t->fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
+    const char* all = std::getenv("CE_UI_TRACE_ALL");
+    t->everyCall = all && std::string(all) == "1";
     return t;
   }();
   return *trace;
@@ -86,6 +90,10 @@ TraceLine& TraceLine::Colour(const char* name, COLORREF value) {
   line_ += ",\"" + std::string(name) + "\":[" + std::to_string(GetRValue(value)) + "," +
            std::to_string(GetGValue(value)) + "," + std::to_string(GetBValue(value)) + "]";
   return *this;
+}
+
+void TraceLine::Write(bool changed) {
+  if (changed || TheTrace().everyCall) Write();
 }
 
 void TraceLine::Write() {

@@ -174,9 +174,9 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   }
   if (top == hWnd) {
     ProcessDevice()->SetWindowTitle(AsDword(hWnd), text);
-    TraceLine("title").Text("text", text).Write();
+    TraceLine("title").Text("text", text).Write(changed);
   } else {
-    TraceLine("text").Int("id", id).Text("text", text).Write();
+    TraceLine("text").Int("id", id).Text("text", text).Write(changed);
   }
   if (changed || top == hWnd) Backend().Changed(top);
   // As a single-line edit takes WM_SETTEXT: EN_UPDATE, then EN_CHANGE, to its dialog.
@@ -250,7 +250,7 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
       }
     }
   }
-  line.Bool("shown", show).Write();
+  line.Bool("shown", show).Write(!unchanged);
   if (top == hWnd) {
     Backend().Placed(hWnd);
   } else if (!unchanged) {
@@ -290,7 +290,7 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
     if (window->parent) line.Int("id", ControlId(*window));
     if (changed) wakes.Invalidate(window);
   }
-  line.Bool("enabled", bEnable != FALSE).Write();
+  line.Bool("enabled", bEnable != FALSE).Write(changed);
   if (changed) Backend().Changed(top);
   return wasDisabled;
 }

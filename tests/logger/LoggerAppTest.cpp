@@ -71,7 +71,7 @@ bool RelayKeyExists() {
 TEST(LoggerAppTest, InstallsTheDriverWhenItsFileIsMissing) {
   WendraDevice device;
   device.RemoveSettings("Wendra");
-  const pid_t wendra = device.Start();
+  const pid_t wendra = device.Start("Wendra", 0, "", 0, kEveryCall);
   ASSERT_TRUE(WaitForStartUp(device.Trace()));
 
   EXPECT_TRUE(std::filesystem::exists(device.HostPath("Windows/Ravelink.Dll")));
@@ -125,7 +125,7 @@ TEST(LoggerAppTest, ADriverTheCardCouldNotTakeIsInstalledWholeAtTheNextStart) {
   Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(full, 10000), 0);
 
-  const pid_t wendra = device.Start("Wendra", 1);
+  const pid_t wendra = device.Start("Wendra", 1, "", 0, kEveryCall);
   ASSERT_TRUE(WaitForStartUp(device.Trace("Wendra", 1)));
   ASSERT_TRUE(std::filesystem::exists(installed));
   std::ifstream a(source, std::ios::binary), b(installed, std::ios::binary);

@@ -246,33 +246,33 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
   }
 }
 
-// With no data the receive loop sets the idle lamp at every poll; a lamp
-// that stays as it is is neither repainted nor wakes the window's thread.
-TEST(LoggerWindowTest, AnUnchangedLampIsNotRepaintedAtEveryPoll) {
+// The first poll shows the lamp as the dialog shows it already: a call,
+// kept here since the trace keeps every call, that repaints nothing. From
+// then on a poll calls the lamp only when its outcome changes: a burst makes
+// one step to the data image and one back.
+TEST(LoggerWindowTest, TheLampIsCalledOnlyWhenAPollChangesIt) {
   WendraDevice device;
-  const pid_t wendra = device.Start();
+  const pid_t wendra = device.Start("Wendra", 0, "", 0, kEveryCall);
   EXPECT_TRUE(WaitForStartUp(device.Trace()));
-  // From the first poll on, each image is painted at most once more: for the
-  // first poll's change of the lamp, or for the window's first painting when
-  // that comes later.
-  const int firstPoll =
-      WaitForEntry(device.Trace(), [](const TraceEntry& e) { return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE; });
-  EXPECT_GE(firstPoll, 0);
-  if (firstPoll >= 0) {
-    const size_t mark = static_cast<size_t>(firstPoll);
-    std::vector<TraceEntry> trace;
-    EXPECT_TRUE(cetest::WaitForChange(
-        device.Root(),
-        [&] {
-          trace = ReadTrace(device.Trace());
-          return Count(trace, "show", mark, IDC_RECEIVE_LAMP_IDLE) >= 20;
-        },
-        30000));
-    // The first poll hides the data image just before the mark.
-    EXPECT_GE(Count(trace, "show", mark, IDC_RECEIVE_LAMP_DATA), 19) << "the loop still sets both images at every poll";
-    EXPECT_LE(Count(trace, "paint", mark, IDC_RECEIVE_LAMP_DATA), 1);
-    EXPECT_LE(Count(trace, "paint", mark, IDC_RECEIVE_LAMP_IDLE), 1);
-  }
+  const int firstPoll = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true"));
+  ASSERT_GE(firstPoll, 0);
+  const size_t mark = static_cast<size_t>(firstPoll) + 1;
+  Navigator navigator;
+  ASSERT_TRUE(navigator.Open());
+  device.Receiver().Feed(Burst(1, 7));
+  const int data = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_DATA, "shown", "true"), mark);
+  ASSERT_GE(data, 0);
+  const int idle = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true"),
+                                static_cast<size_t>(data));
+  ASSERT_GE(idle, 0);
+  const auto trace = ReadTrace(device.Trace());
+  const std::vector<TraceEntry> polls(trace.begin() + static_cast<long>(mark), trace.begin() + idle + 1);
+  EXPECT_EQ(Count(polls, "show", 0, IDC_RECEIVE_LAMP_DATA), 2) << "shown and hidden once";
+  EXPECT_EQ(Count(polls, "show", 0, IDC_RECEIVE_LAMP_IDLE), 2) << "hidden and shown once";
+  // Before the burst only the window's first painting, if it came after the first poll.
+  const std::vector<TraceEntry> atRest(trace.begin() + static_cast<long>(mark), trace.begin() + data);
+  EXPECT_EQ(Count(atRest, "paint", 0, IDC_RECEIVE_LAMP_DATA), 0);
+  EXPECT_LE(Count(atRest, "paint", 0, IDC_RECEIVE_LAMP_IDLE), 1);
   Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }

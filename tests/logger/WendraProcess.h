@@ -33,6 +33,11 @@ struct TraceEntry {
 
 std::vector<TraceEntry> ReadTrace(const std::string& path);
 
+// The environment of a test that waits for a window call which may change
+// nothing on screen (the first poll's lamp, a text set again as it was): the
+// trace then keeps every call, not only the changes.
+inline const std::vector<std::string> kEveryCall{"CE_UI_TRACE_ALL=1"};
+
 class WendraDevice {
  public:
   // A device with COM5: bound to a test port and its clock set to 2008-03-07 09:05:02;
