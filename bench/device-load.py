@@ -26,10 +26,16 @@ every process and thread. CPU is the kernel's count of time on a CPU
   answerer   the device thread that answers it / the poll floor's answerer
   whole      the whole device logging / (poll floor + gpsd + gpxlogger)
 
-each at most 1.25. The polling thread and the device thread that answers it
-are the threads of Wendra and of the device process that wake most often
-(ten times a second). There are --repeat windows (3), one after the other;
-the median of each ratio is printed last.
+each at most 1.25. Threads are told apart by their names: Wendra's receive
+thread is "ReceiveLoop" (the host names a thread after its start routine),
+the device's thread that answers it "for TID" with that thread's id, the
+floor's two "poller" and "answerer". There are --repeat windows (3), one
+after the other; the median of each ratio is printed last.
+
+System calls are counted apart from those windows, since a tracer slows what
+it watches: strace attached for --trace-seconds to Wendra idle, to Wendra
+logging, to the threads that answer it and to the floor's two, each figure
+per poll (a poll is one 100 ms sleep) or per request (one answer sent).
 """
 
 import argparse
@@ -72,6 +78,32 @@ def thread_counts(pid):
     return counts
 
 
+class Thread:
+    """One thread's cost over a window: CPU s/h and wakeups per second."""
+
+    def __init__(self, name, tid, cpu, wakeups):
+        self.name, self.tid, self.cpu, self.wakeups = name, tid, cpu, wakeups
+
+    def label(self):
+        return f"{self.name} ({self.tid})"
+
+
+def named(threads, name, what):
+    """The one thread of a window's list with this name."""
+    found = [t for t in threads if t.name == name]
+    if len(found) != 1:
+        sys.exit(f"device-load: {len(found)} threads named {name!r} where {what} should be one")
+    return found[0]
+
+
+def thread_named(pid, name, what):
+    """The id of the one live thread of a process with this name."""
+    found = [tid for tid, (n, _, _) in thread_counts(pid).items() if n == name]
+    if len(found) != 1:
+        sys.exit(f"device-load: {len(found)} threads named {name!r} where {what} should be one")
+    return found[0]
+
+
 class Sample:
     """The cost of named processes over a window of time."""
 
@@ -88,8 +120,8 @@ class Sample:
             threads = []
             for tid, (name, cpu, switches) in sorted(after.items()):
                 cpu0, switches0 = before.get(tid, (name, 0, 0))[1:]
-                threads.append((f"{name} ({tid})", (cpu - cpu0) / 1e9 * 3600 / seconds,
-                                (switches - switches0) / seconds))
+                threads.append(Thread(name, tid, (cpu - cpu0) / 1e9 * 3600 / seconds,
+                                      (switches - switches0) / seconds))
             result[label] = threads
         return result
 
@@ -99,14 +131,70 @@ def report(title, result, out):
     print(f"  {'process / thread':<34} {'CPU s/h':>9} {'wakeups/s':>10}", file=out)
     totals = {}
     for label, threads in result.items():
-        cpu = sum(t[1] for t in threads)
-        wakeups = sum(t[2] for t in threads)
+        cpu = sum(t.cpu for t in threads)
+        wakeups = sum(t.wakeups for t in threads)
         totals[label] = (cpu, wakeups)
         print(f"  {label:<34} {cpu:9.2f} {wakeups:10.1f}", file=out)
-        for name, c, w in threads:
-            if c >= 0.005 or w >= 0.05:
-                print(f"    {name:<32} {c:9.2f} {w:10.1f}", file=out)
+        for t in threads:
+            if t.cpu >= 0.005 or t.wakeups >= 0.05:
+                print(f"    {t.label():<32} {t.cpu:9.2f} {t.wakeups:10.1f}", file=out)
     return totals
+
+
+CALL = re.compile(r"^(?:(\d+)\s+)?([a-z_0-9]+)\(")
+
+
+def count_calls(targets, seconds, work, strace):
+    """The system calls of each target over `seconds`, strace attached to it: targets are
+    (pid, whole) pairs, a whole process with all its threads or one thread alone. Answers
+    {tid: {syscall: calls}}."""
+    tracers = []
+    for pid, whole in targets:
+        out = f"{work}/strace.{pid}"
+        tracers.append((subprocess.Popen([strace, "-qq", *(["-f"] if whole else []), "-o", out, "-p", str(pid)],
+                                         stderr=subprocess.DEVNULL), out, pid))
+    time.sleep(seconds)
+    counts = {}
+    for tracer, out, pid in tracers:
+        tracer.send_signal(signal.SIGINT)
+        tracer.wait(10)
+        with open(out) as f:
+            for line in f:
+                match = CALL.match(line)  # a call resumed, a signal or an exit is no new call
+                if not match:
+                    continue
+                calls = counts.setdefault(int(match.group(1) or pid), {})
+                calls[match.group(2)] = calls.get(match.group(2), 0) + 1
+    return counts
+
+
+def polls(calls):
+    """A poll is one sleep of 100 ms."""
+    return calls.get("clock_nanosleep", 0)
+
+
+def answers(calls):
+    """A request is answered by one send."""
+    return calls.get("sendto", 0)
+
+
+def report_calls(title, rows, out):
+    """rows: (what, {syscall: calls}, unit's name, units)."""
+    print(f"\n{title}", file=out)
+    for what, calls, unit, units in rows:
+        top = ", ".join(f"{name} {n}" for name, n in sorted(calls.items(), key=lambda c: -c[1])[:7])
+        print(f"  {what:<38} {sum(calls.values()) / max(units, 1):6.2f} a {unit:<8} ({units} {unit}s; {top})",
+              file=out)
+
+
+def process_calls(counts, others):
+    """The calls of all the threads counted but the others given."""
+    total = {}
+    for tid, calls in counts.items():
+        if tid not in others:
+            for name, n in calls.items():
+                total[name] = total.get(name, 0) + n
+    return total
 
 
 def wait_for(condition, seconds, what):
@@ -212,6 +300,16 @@ def measure_idle(args, cedevice, work, started, out):
         started.append(wendra)
         result = settled_sample(args, {"Wendra": wendra.pid, "device process": device.process.pid})
         report("Idle Wendra: tap port open, no data", result, out)
+        receiver = thread_named(wendra.pid, "ReceiveLoop", "Wendra's receive thread")
+        answerer = thread_named(device.process.pid, f"for {receiver}", "the device's thread that answers it")
+        counts = count_calls([(wendra.pid, True), (answerer, False)], args.trace_seconds, work, args.strace)
+        receiving = counts.get(receiver, {})
+        report_calls(f"System calls, idle ({args.trace_seconds} s, strace attached)", [
+            ("Wendra's receive thread", receiving, "poll", polls(receiving)),
+            ("Wendra, all its threads", process_calls(counts, {answerer}), "poll", polls(receiving)),
+            ("the device's thread that answers it", counts.get(answerer, {}), "request",
+             answers(counts.get(answerer, {}))),
+        ], out)
         title, exit_id = wendra_names()
         subprocess.run([cedevice, "send", "--root", device.root, title, "WM_COMMAND", exit_id, "0"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -296,30 +394,38 @@ def start_floor(floor, started):
     return {"poll floor": poll_floor.pid, "poll floor (answering)": children(poll_floor.pid)[0]}
 
 
+def roles(result, device_label):
+    """The threads of a window by their roles: Wendra's receive thread, the device's thread that
+    answers it, the floor's poller and its answerer."""
+    receiver = named(result["Wendra"], "ReceiveLoop", "Wendra's receive thread")
+    return {
+        "poller": receiver,
+        "answerer": named(result[device_label], f"for {receiver.tid}", "the device's thread that answers it"),
+        "floor poller": named(result["poll floor"], "poller", "the floor's poller"),
+        "floor answerer": named(result["poll floor (answering)"], "answerer", "the floor's answerer"),
+    }
+
+
 def compare(result, whole, peer, floor, out):
     """Prints and answers one window's three ratios, from its result and the labels of the whole device,
     the peer and the floor."""
-    totals = {label: (sum(t[1] for t in threads), sum(t[2] for t in threads)) for label, threads in result.items()}
+    totals = {label: (sum(t.cpu for t in threads), sum(t.wakeups for t in threads))
+              for label, threads in result.items()}
     costs = {name: (sum(totals[label][0] for label in labels), sum(totals[label][1] for label in labels))
              for name, labels in (("whole device", whole), ("gpsd + gpxlogger", peer), ("poll floor", floor))}
     print("\n  Whole device against gpsd + gpxlogger and the floor (this window)", file=out)
     for name, (cpu, wakeups) in costs.items():
         print(f"    {name:<17} {cpu:9.2f} CPU s/h {wakeups:8.1f} wakeups/s", file=out)
 
-    def busiest(threads):
-        """The thread that wakes most often: the one that polls, or answers the poll."""
-        return max(threads, key=lambda t: t[2])
-
-    poller = busiest(result["Wendra"])
-    answerer = busiest(result["device process (cedevice run)"])
+    threads = roles(result, "device process (cedevice run)")
     ratios = {
-        "poller": poller[1] / max(result["poll floor"][0][1], 1e-9),
-        "answerer": answerer[1] / max(result["poll floor (answering)"][0][1], 1e-9),
+        "poller": threads["poller"].cpu / max(threads["floor poller"].cpu, 1e-9),
+        "answerer": threads["answerer"].cpu / max(threads["floor answerer"].cpu, 1e-9),
         "whole": costs["whole device"][0] / max(costs["poll floor"][0] + costs["gpsd + gpxlogger"][0], 1e-9),
     }
     print("  Against the poll floor (this window; at most 1.25 each)", file=out)
-    print(f"    poller    {poller[0]:<24} {ratios['poller']:6.2f}", file=out)
-    print(f"    answerer  {answerer[0]:<24} {ratios['answerer']:6.2f}", file=out)
+    print(f"    poller    {threads['poller'].label():<24} {ratios['poller']:6.2f}", file=out)
+    print(f"    answerer  {threads['answerer'].label():<24} {ratios['answerer']:6.2f}", file=out)
     print(f"    whole     device / (floor + gpsd + gpxlogger) {ratios['whole']:6.2f}", file=out)
     return ratios
 
@@ -343,6 +449,24 @@ def measure_together(args, cedevice, floor, tools, work, started, out):
             report(f"Window {window} of {args.repeat}: the whole device logging the built-in receiver, "
                    "gpsd + gpxlogger on its bursts, and the poll floor", result, out)
             windows.append(compare(result, whole, peer.pids(), least, out))
+        # Counted after the windows whose CPU is measured: a tracer slows what it watches.
+        device = whole["device process (cedevice run)"]
+        receiver = thread_named(whole["Wendra"], "ReceiveLoop", "Wendra's receive thread")
+        answerer = thread_named(device, f"for {receiver}", "the device's thread that answers it")
+        floor_poller = thread_named(least["poll floor"], "poller", "the floor's poller")
+        floor_answerer = thread_named(least["poll floor (answering)"], "answerer", "the floor's answerer")
+        counts = count_calls([(whole["Wendra"], True), (answerer, False), (floor_poller, False),
+                              (floor_answerer, False)], args.trace_seconds, work, args.strace)
+        receiving, answering = counts.get(receiver, {}), counts.get(answerer, {})
+        floor_polling, floor_answering = counts.get(floor_poller, {}), counts.get(floor_answerer, {})
+        report_calls(f"System calls, logging at 1 Hz ({args.trace_seconds} s, strace attached)", [
+            ("Wendra's receive thread", receiving, "poll", polls(receiving)),
+            ("Wendra, all its threads", process_calls(counts, {answerer, floor_poller, floor_answerer}), "poll",
+             polls(receiving)),
+            ("the device's thread that answers it", answering, "request", answers(answering)),
+            ("the floor's poller", floor_polling, "poll", polls(floor_polling)),
+            ("the floor's answerer", floor_answering, "request", answers(floor_answering)),
+        ], out)
         return windows
     finally:
         peer.stop()
@@ -353,6 +477,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=60, help="length of each measurement (60)")
     parser.add_argument("--warmup", type=int, default=15, help="seconds before each measurement (15)")
     parser.add_argument("--repeat", type=int, default=3, help="windows of the whole device, the peer and the floor (3)")
+    parser.add_argument("--trace-seconds", type=int, default=10,
+                        help="length of each count of system calls, strace attached (10)")
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "default"),
                         help="the build directory (build/default)")
     args = parser.parse_args()
@@ -363,6 +489,9 @@ def main():
         if not os.access(needed, os.X_OK):
             sys.exit(f"device-load: {needed} is missing; build the default preset first")
     tools = {}
+    args.strace = shutil.which("strace")
+    if not args.strace:
+        sys.exit("device-load: strace is missing; tools/install-dependencies.sh strace installs it")
     for tool in ("gpsd", "gpxlogger"):
         tools[tool] = shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
         if not tools[tool]:
