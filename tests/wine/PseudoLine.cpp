@@ -39,16 +39,18 @@ bool PseudoLine::Send(const std::string& bytes) {
   return true;
 }
 
-void PseudoLine::SendWhenOpened(const std::string& bytes, size_t bytesPerTenth, std::function<void(size_t)> sent) {
+void PseudoLine::SendWhenOpened(const std::string& bytes, size_t bytesPerTenth, std::function<void(size_t)> sent,
+                                std::function<void()> ready) {
   // Watched before the thread starts, so an early open is not missed.
   const int opens = ::inotify_init1(IN_CLOEXEC);
   if (opens >= 0) ::inotify_add_watch(opens, path_.c_str(), IN_OPEN);
-  sender_ = std::thread([this, bytes, bytesPerTenth, opens, sent] {
+  sender_ = std::thread([this, bytes, bytesPerTenth, opens, sent, ready] {
     pollfd opened{opens, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!stop_ && ::poll(&opened, 1, 200) == 0 && std::chrono::steady_clock::now() < deadline) {
     }
     ::close(opens);
+    if (ready) ready();
     for (size_t at = 0; at < bytes.size() && !stop_; at += bytesPerTenth) {
       // The line's rate: a receiver sends no faster.
       const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);

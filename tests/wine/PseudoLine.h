@@ -22,10 +22,11 @@ class PseudoLine {
   // Bytes waiting in the line when the program opens it.
   bool Send(const std::string& bytes);
   // Sends the bytes from the first open of the line on, bytesPerTenth every
-  // tenth of a second, on a thread of its own; after each part, sent(bytes
-  // sent so far), when given, may hold the next part back.
-  void SendWhenOpened(const std::string& bytes, size_t bytesPerTenth,
-                      std::function<void(size_t)> sent = nullptr);
+  // tenth of a second, on a thread of its own; before the first part,
+  // ready(), when given, may hold the sending back; after each part,
+  // sent(bytes sent so far), when given, may hold the next part back.
+  void SendWhenOpened(const std::string& bytes, size_t bytesPerTenth, std::function<void(size_t)> sent = nullptr,
+                      std::function<void()> ready = nullptr);
   // Everything programs wrote to the line so far.
   std::string Written();
 

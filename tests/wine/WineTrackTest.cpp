@@ -185,6 +185,11 @@ std::map<int, std::vector<std::string>> Steps(const std::vector<TraceEntry>& tra
   return steps;
 }
 
+// The receive thread's first pass has set the lamp (a call the trace keeps
+// when it keeps every call), so Wendra's tap is open: what the relay's client
+// reads before that is copied nowhere, and the receiver must not begin earlier.
+bool TapOpen(const TraceEntry& e) { return e.op == "show" && e.Int("id") == IDC_RECEIVE_LAMP_IDLE; }
+
 // The one track file of the run in a folder, or "" when it wrote none.
 std::string TrackFile(const std::string& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -222,7 +227,11 @@ class WineTrackTest : public ::testing::TestWithParam<cetest::TrackRun> {
       ends.push_back(std::min(at, capture.size()));
     }
     Pace pace(capture, run.anytalker, ends, trace);
-    line.SendWhenOpened(capture, kBytesPerTenth, [&](size_t sent) { pace.Sent(sent); });
+    line.SendWhenOpened(
+        capture, kBytesPerTenth, [&](size_t sent) { pace.Sent(sent); },
+        [&] {
+          if (loggertest::WaitForEntry(trace, TapOpen) < 0) ADD_FAILURE() << "Wendra's tap did not open";
+        });
     EXPECT_TRUE(WaitDrained(trace, TextsOfTheCapture(capture, run.anytalker))) << dir_.Read("wendra.out");
     std::string said;
     EXPECT_EQ(0, wine_->Run("ce-send.exe", {WendraTitle(), "WM_COMMAND", std::to_string(IDC_EXIT), "0"}, &said))
@@ -312,6 +321,7 @@ std::vector<TraceEntry> RunOnHost(const cetest::TrackRun& run) {
   {
     RelayClient client;
     EXPECT_TRUE(client.Opened());
+    EXPECT_GE(loggertest::WaitForEntry(trace, TapOpen), 0);
     const size_t gate = Gate(capture, run);
     const std::vector<size_t> ends = PartEnds(capture.size(), gate);
     Pace pace(capture, run.anytalker, ends, trace);
