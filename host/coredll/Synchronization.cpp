@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>

@@ -269,9 +269,10 @@ TEST(LoggerWindowTest, TheLampIsCalledOnlyWhenAPollChangesIt) {
   const std::vector<TraceEntry> polls(trace.begin() + static_cast<long>(mark), trace.begin() + idle + 1);
   EXPECT_EQ(Count(polls, "show", 0, IDC_RECEIVE_LAMP_DATA), 2) << "shown and hidden once";
   EXPECT_EQ(Count(polls, "show", 0, IDC_RECEIVE_LAMP_IDLE), 2) << "hidden and shown once";
-  // Before the burst only the window's first painting, if it came after the first poll.
+  // Before the burst each image is painted at most once: for the window's
+  // first painting, when that came after the first poll.
   const std::vector<TraceEntry> atRest(trace.begin() + static_cast<long>(mark), trace.begin() + data);
-  EXPECT_EQ(Count(atRest, "paint", 0, IDC_RECEIVE_LAMP_DATA), 0);
+  EXPECT_LE(Count(atRest, "paint", 0, IDC_RECEIVE_LAMP_DATA), 1);
   EXPECT_LE(Count(atRest, "paint", 0, IDC_RECEIVE_LAMP_IDLE), 1);
   Press(FindTitle(kTitle), IDC_EXIT);
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
