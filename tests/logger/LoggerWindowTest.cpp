@@ -246,6 +246,16 @@ TEST(LoggerWindowTest, StartBeepsAndAutostart) {
   }
 }
 
+// The pass that read a burst fed after entry mark (the data image shown) and
+// the pass after it (the idle image shown again): their entries' indices.
+bool WaitForBurstPasses(const std::string& trace, size_t mark, int* data, int* idle) {
+  *data = WaitForEntry(trace, Step("show", IDC_RECEIVE_LAMP_DATA, "shown", "true"), mark);
+  *idle = *data < 0 ? -1
+                    : WaitForEntry(trace, Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true"),
+                                   static_cast<size_t>(*data));
+  return *idle >= 0;
+}
+
 // The first poll shows the lamp as the dialog shows it already: a call,
 // kept here since the trace keeps every call, that repaints nothing. From
 // then on a poll calls the lamp only when its outcome changes: a burst makes
@@ -260,11 +270,8 @@ TEST(LoggerWindowTest, TheLampIsCalledOnlyWhenAPollChangesIt) {
   Navigator navigator;
   ASSERT_TRUE(navigator.Open());
   device.Receiver().Feed(Burst(1, 7));
-  const int data = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_DATA, "shown", "true"), mark);
-  ASSERT_GE(data, 0);
-  const int idle = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true"),
-                                static_cast<size_t>(data));
-  ASSERT_GE(idle, 0);
+  int data = -1, idle = -1;
+  ASSERT_TRUE(WaitForBurstPasses(device.Trace(), mark, &data, &idle));
   const auto trace = ReadTrace(device.Trace());
   const std::vector<TraceEntry> polls(trace.begin() + static_cast<long>(mark), trace.begin() + idle + 1);
   EXPECT_EQ(Count(polls, "show", 0, IDC_RECEIVE_LAMP_DATA), 2) << "shown and hidden once";
@@ -375,11 +382,8 @@ TEST(LoggerWindowTest, TheTraceHoldsOnlyWhatChanged) {
   ASSERT_TRUE(FixBeforeStart(device, device.Trace(), burst));
   const size_t mark = ReadTrace(device.Trace()).size();
   device.Receiver().Feed(burst);
-  const int data = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_DATA, "shown", "true"), mark);
-  ASSERT_GE(data, 0);
-  const int idle = WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true"),
-                                static_cast<size_t>(data));
-  ASSERT_GE(idle, 0);
+  int data = -1, idle = -1;
+  ASSERT_TRUE(WaitForBurstPasses(device.Trace(), mark, &data, &idle));
   const auto trace = ReadTrace(device.Trace());
   EXPECT_EQ(Count(std::vector<TraceEntry>(trace.begin(), trace.begin() + idle), "text", mark), 0);
   std::map<std::pair<std::string, long long>, std::string> shows;
