@@ -1,6 +1,3 @@
-// What the receive lamp shows.
-enum class ReceiveLamp { UNKNOWN, IDLE, DATA };
-
 // Everything the logger knows at run time. The main window owns one; the
 // receive thread borrows it.
 #pragma once
@@ -14,6 +11,9 @@ enum class ReceiveLamp { UNKNOWN, IDLE, DATA };
 
 constexpr int FIX_DATE_CHARS = 14;
 constexpr int FIX_TIME_CHARS = 16;
+
+// What the receive lamp shows.
+enum class ReceiveLamp { UNKNOWN, IDLE, DATA };
 
 // Values of the latest sentences, written by the receive thread.
 struct FixData {
