@@ -98,10 +98,7 @@ def named(threads, name, what):
 
 def thread_named(pid, name, what):
     """The id of the one live thread of a process with this name."""
-    found = [tid for tid, (n, _, _) in thread_counts(pid).items() if n == name]
-    if len(found) != 1:
-        sys.exit(f"device-load: {len(found)} threads named {name!r} where {what} should be one")
-    return found[0]
+    return named([Thread(n, tid, 0, 0) for tid, (n, _, _) in thread_counts(pid).items()], name, what).tid
 
 
 class Sample:
