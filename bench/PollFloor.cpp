@@ -3,6 +3,10 @@
 // answer, as a program's poll of a device port does through the device
 // process; nothing else. bench/device-load.py measures it beside the whole
 // device and gpsd, in the same run.
+//
+// poll_floor --resident MB --threads N gives each of its two processes the
+// shape of a larger one, for comparison: MB of memory written once at its
+// start and never again, and N threads that only wait.
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -12,7 +16,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -27,9 +35,33 @@ bool Receive(int fd, char* buffer, size_t size, bool handOff) {
   }
 }
 
+// Kept until the process ends, so its pages stay resident.
+std::vector<char> resident;
+
+void TakeShape(size_t megabytes, int threads) {
+  resident.assign(megabytes << 20, 1);
+  for (int i = 0; i < threads; ++i) {
+    std::thread([] {
+      for (;;) ::pause();
+    }).detach();
+  }
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  size_t megabytes = 0;
+  int threads = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--resident") == 0 && i + 1 < argc) {
+      megabytes = std::strtoul(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+      threads = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: poll_floor [--resident MB] [--threads N]\n");
+      return 2;
+    }
+  }
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
     std::perror("poll_floor: socketpair");
@@ -42,6 +74,7 @@ int main() {
     std::perror("poll_floor: fork");
     return 1;
   }
+  TakeShape(megabytes, threads);
   if (server == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) return 0;
