@@ -15,16 +15,6 @@ constexpr int FIX_TIME_CHARS = 16;
 // What the receive lamp shows.
 enum class ReceiveLamp { UNKNOWN, IDLE, DATA };
 
-// The longest text a read-out is given: "%c%11.7f" of any double fits.
-constexpr int READOUT_CHARS = 351;
-
-// A read-out's text as the receive thread last set it; a length of -1 is
-// none yet, so the first is set whatever the template shows.
-struct ShownText {
-  int length = -1;
-  char text[READOUT_CHARS];
-};
-
 // Values of the latest sentences, written by the receive thread.
 struct FixData {
   char fixDate[FIX_DATE_CHARS + 1] = {};  // ddmmyy as received
@@ -75,9 +65,6 @@ struct LoggerState {
   // As the receive thread last set it, and only that thread touches it;
   // unknown before its first pass, which so sets it whatever the window shows.
   ReceiveLamp receiveLamp = ReceiveLamp::UNKNOWN;
-  // The texts of latitude, longitude, top speed, fix type and fix quality,
-  // in the order of their ids; only the receive thread touches them.
-  ShownText readouts[IDC_FIX_QUALITY - IDC_LATITUDE + 1];
 
   // Taken by record writing, the timer tick, Stop, Finish on shutdown and so
   // by the error stop: logging, logFile, logPath and writeError change only

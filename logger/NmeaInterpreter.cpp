@@ -11,34 +11,24 @@
 
 namespace {
 
-constexpr size_t TEXT_SIZE = READOUT_CHARS + 1;
+// Room for "%c%11.7f" of any double, so a garbage field never cuts a text.
+constexpr size_t TEXT_SIZE = 352;
 
 // Read-outs are ASCII: formatted narrow, then widened, without the heap.
 // A leading zero (an empty hemisphere letter) is kept, so the text is empty.
-// A text the read-out shows already is not set again: each call is a
-// message that wakes the window thread.
-void ShowNarrow(LoggerState& state, int id, const char* text, int length) {
-  if (length < 0) length = 0;
-  if (length > READOUT_CHARS) length = READOUT_CHARS;
-  ShownText& shown = state.readouts[id - IDC_LATITUDE];
-  if (shown.length == length && memcmp(shown.text, text, length) == 0) return;
-  shown.length = length;
-  memcpy(shown.text, text, length);
+void ShowNarrow(LoggerView& view, int id, const char* text, int length) {
   WCHAR wide[TEXT_SIZE];
+  if (length < 0) length = 0;
+  if (length > static_cast<int>(TEXT_SIZE) - 1) length = static_cast<int>(TEXT_SIZE) - 1;
   for (int i = 0; i < length; ++i) wide[i] = static_cast<unsigned char>(text[i]);
   wide[length] = TEXT('\0');
-  state.view->SetControlText(id, wide);
+  view.SetControlText(id, wide);
 }
 
-template <size_t N>
-void ShowLiteral(LoggerState& state, int id, const char (&text)[N]) {
-  ShowNarrow(state, id, text, static_cast<int>(N - 1));
-}
-
-void ShowCoordinate(LoggerState& state, int id, char hemisphere, double degrees) {
+void ShowCoordinate(LoggerView& view, int id, char hemisphere, double degrees) {
   char text[TEXT_SIZE];
   const int length = snprintf(text, sizeof text, "%c%11.7f", hemisphere, degrees);
-  ShowNarrow(state, id, text, length);
+  ShowNarrow(view, id, text, length);
 }
 
 double Decimal(const char* field) { return strtod(field, NULL); }
@@ -136,19 +126,20 @@ void NmeaInterpreter::EndLine(LoggerState& state) {
 // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
 void NmeaInterpreter::Rmc(LoggerState& state) {
   FixData& fix = state.fix;
+  LoggerView& view = *state.view;
 
   fix.latitude = Degrees(m_field[3]);
   fix.latitudeHemisphere = m_field[4][0];
-  ShowCoordinate(state, IDC_LATITUDE, fix.latitudeHemisphere, fix.latitude);
+  ShowCoordinate(view, IDC_LATITUDE, fix.latitudeHemisphere, fix.latitude);
   fix.longitude = Degrees(m_field[5]);
   fix.longitudeHemisphere = m_field[6][0];
-  ShowCoordinate(state, IDC_LONGITUDE, fix.longitudeHemisphere, fix.longitude);
+  ShowCoordinate(view, IDC_LONGITUDE, fix.longitudeHemisphere, fix.longitude);
 
   fix.speedKmh = Decimal(m_field[7]) * 1.852;
   if (fix.speedKmh > maxSpeed) {
     maxSpeed = fix.speedKmh;
     char text[TEXT_SIZE];
-    ShowNarrow(state, IDC_TOP_SPEED, text, snprintf(text, sizeof text, "%.1f", maxSpeed));
+    ShowNarrow(view, IDC_TOP_SPEED, text, snprintf(text, sizeof text, "%.1f", maxSpeed));
   }
 
   CopyField(fix.fixDate, m_field[9]);
@@ -163,9 +154,9 @@ void NmeaInterpreter::Gga(LoggerState& state) {
   const LONG quality = Integer(m_field[6]);
   state.fix.fixQuality = quality;
   switch (quality) {
-    case 0: ShowLiteral(state, IDC_FIX_QUALITY, "NoFix"); break;
-    case 1: ShowLiteral(state, IDC_FIX_QUALITY, "GPS"); break;
-    case 2: ShowLiteral(state, IDC_FIX_QUALITY, "DGPS"); break;
+    case 0: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("NoFix")); break;
+    case 1: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("GPS")); break;
+    case 2: state.view->SetControlText(IDC_FIX_QUALITY, TEXT("DGPS")); break;
     default: break;  // other qualities leave the text as it was
   }
   state.fix.altitude = Decimal(m_field[9]);
@@ -182,9 +173,9 @@ void NmeaInterpreter::Gsa(LoggerState& state) {
   state.cycleHasGsa = TRUE;
   state.fix.fixMode = Integer(m_field[2]);
   switch (state.fix.fixMode) {
-    case 1: ShowLiteral(state, IDC_FIX_TYPE, "NA"); break;
-    case 2: ShowLiteral(state, IDC_FIX_TYPE, "2D"); break;
-    case 3: ShowLiteral(state, IDC_FIX_TYPE, "3D"); break;
+    case 1: state.view->SetControlText(IDC_FIX_TYPE, TEXT("NA")); break;
+    case 2: state.view->SetControlText(IDC_FIX_TYPE, TEXT("2D")); break;
+    case 3: state.view->SetControlText(IDC_FIX_TYPE, TEXT("3D")); break;
     default: break;  // other types leave the text as it was
   }
   CountDown(state.cycleCounter);

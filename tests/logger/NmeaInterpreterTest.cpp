@@ -117,50 +117,6 @@ TEST_F(InterpreterTest, GgaSetsQualityAltitudeAndCycle) {
   EXPECT_EQ(state.fix.fixQuality, 2147483647);  // saturates as a 32-bit strtol does
 }
 
-// Each text set is a message that wakes the window thread: a sentence that
-// would show a read-out's text again sets nothing, the fix data still follow
-// every sentence, and a read-out changed by another sentence between is set.
-TEST_F(InterpreterTest, ATextAReadOutShowsAlreadyIsNotSetAgain) {
-  Feed(kRmc + kGga + kGsa);
-  const std::vector<ViewOp> first = view.Ops();
-  ASSERT_EQ(first.size(), 5u) << Describe(first);
-
-  view.Clear();
-  Feed(Sentence("GPRMC,123520,A,4807.038,N,01131.000,E,010.0,084.4,230394,003.1,W") + kGga + kGsa);
-  EXPECT_TRUE(view.Ops().empty()) << Describe(view.Ops());
-  EXPECT_STREQ(state.fix.fixTime, "123520");
-  EXPECT_EQ(state.cycleCounter, 1);
-
-  // The same position given otherwise is the same text: 48.1173 and 011.5166667 degrees.
-  Feed(Sentence("GPRMC,123521,A,4807.0380,N,1131.0000,E,000.0,084.4,230394,003.1,W"));
-  EXPECT_TRUE(view.Ops().empty()) << Describe(view.Ops());
-
-  Feed(Sentence("GPRMC,123522,A,4807.038,S,01131.000,E,000.0,084.4,230394,003.1,W"));
-  Feed(Sentence("GPGGA,123522,4807.038,S,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
-  Feed(Sentence("GPGGA,123523,4807.038,S,01131.000,E,0,08,0.9,545.4,M,46.9,M,,"));
-  Feed(Sentence("GPGSA,A,2"));
-  EXPECT_EQ(view.Ops(), (std::vector<ViewOp>{Text(IDC_LATITUDE, u"S 48.1173000"), Text(IDC_FIX_QUALITY, u"GPS"),
-                                             Text(IDC_FIX_QUALITY, u"NoFix"), Text(IDC_FIX_TYPE, u"2D")}))
-      << Describe(view.Ops());
-}
-
-// A window's read-outs start unknown: the first text is set even when it is
-// empty (no hemisphere letter, so a leading zero), and an empty one again is not.
-TEST_F(InterpreterTest, TheFirstTextOfAWindowIsSetWhateverItIs) {
-  const std::string rmc = Sentence("GPRMC,123519,A,4807.038,,01131.000,,022.4,084.4,230394,003.1,W");
-  Feed(rmc);
-  EXPECT_EQ(view.Count("text", IDC_LATITUDE), 1);
-  EXPECT_EQ(view.LastText(IDC_LATITUDE), u"");
-  Feed(rmc);
-  EXPECT_EQ(view.Count("text", IDC_LATITUDE), 1);
-
-  RecordingView other;
-  LoggerState next(other);
-  Interpret(*interpreter, next, rmc);
-  EXPECT_EQ(other.Count("text", IDC_LATITUDE), 1);
-  EXPECT_EQ(other.Count("text", IDC_LONGITUDE), 1);
-}
-
 TEST_F(InterpreterTest, GsaSetsFixTypeAndCountsDown) {
   Feed(kGga);
   Feed(kGsa);
@@ -202,7 +158,7 @@ TEST_F(InterpreterTest, CaptureSplitAtEveryByteGivesTheSameOutcome) {
   const std::string capture = ReadTestData("drive-tokyo.nmea");
   const Outcome whole = RunChunks({capture});
   ASSERT_STREQ(whole.fixTime.c_str(), "000523.00");
-  ASSERT_GT(whole.ops.size(), 60u);
+  ASSERT_GT(whole.ops.size(), 100u);
   for (size_t at = 1; at < capture.size(); ++at) {
     ASSERT_TRUE(RunChunks({capture.substr(0, at), capture.substr(at)}) == whole) << "split at " << at;
   }
@@ -306,7 +262,7 @@ TEST_F(InterpreterTest, AnyTalkerIgnoresEveryGsaAfterTheFirstUntilTheNextGga) {
 TEST_F(InterpreterTest, CombinedTalkerCaptureSplitAtEveryByteGivesTheSameOutcome) {
   const std::string capture = ReadTestData("gnss-santiago.nmea");
   const Outcome whole = RunChunks({capture}, TRUE);
-  ASSERT_GT(whole.ops.size(), 40u);
+  ASSERT_GT(whole.ops.size(), 50u);
   ASSERT_STREQ(whole.fixTime.c_str(), "120020.00");
   for (size_t at = 1; at < capture.size(); ++at) {
     ASSERT_TRUE(RunChunks({capture.substr(0, at), capture.substr(at)}, TRUE) == whole) << "split at " << at;

@@ -69,10 +69,9 @@ TEST_F(ReceiveLoopTest, WaitingBytesAreTakenAtMost1199APass) {
   OpenPortOnly();
   std::string data;
   std::vector<size_t> ends;  // where each $GPGGA ends
-  // Each quality differs from the one before, so each GGA sets its text.
   for (int i = 1; data.size() < 1400; ++i) {
-    data += Sentence("GPGGA,0000" + std::to_string(10 + i) + ",3539.4874,N,13944.4874,E," + std::to_string(1 + i % 2) +
-                     ",08,1.0," + std::to_string(i) + ".0,M,39.4,M,,");
+    data += Sentence("GPGGA,0000" + std::to_string(10 + i) + ",3539.4874,N,13944.4874,E,1,08,1.0," +
+                     std::to_string(i) + ".0,M,39.4,M,,");
     ends.push_back(data.size());
   }
   const std::string filler = "$GPTXT,01,01,02,";
