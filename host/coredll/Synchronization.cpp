@@ -41,8 +41,8 @@ void NameAfter(LPTHREAD_START_ROUTINE start) {
   char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
   std::string name = status == 0 && demangled ? demangled : info.dli_sname;
   std::free(demangled);
-  name = name.substr(0, name.find('('));
-  name = name.substr(name.rfind(':') == std::string::npos ? 0 : name.rfind(':') + 1);
+  name = name.substr(0, name.find('('));  // "ns::Routine(void*)": "Routine"
+  if (const size_t colon = name.rfind(':'); colon != std::string::npos) name.erase(0, colon + 1);
   // The kernel keeps 15 bytes of a thread's name.
   pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
 }

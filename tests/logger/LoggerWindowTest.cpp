@@ -285,6 +285,33 @@ TEST(LoggerWindowTest, TheLampIsCalledOnlyWhenAPollChangesIt) {
   EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
 }
 
+// The ids of a process's threads with this name.
+std::vector<std::string> ThreadsNamed(pid_t pid, const std::string& name) {
+  std::vector<std::string> found;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::string comm;
+    std::getline(std::ifstream(task.path() / "comm"), comm);
+    if (comm == name) found.push_back(task.path().filename().string());
+  }
+  return found;
+}
+
+// A look at both processes pairs the receive thread with the device's thread
+// that answers it: the host names a thread after its start routine, which
+// Wendra exports, and the device names the thread serving a program's
+// thread after that thread's id. The first poll has asked the device for
+// the port's status by the time it sets the lamp.
+TEST(LoggerWindowTest, TheReceiveThreadAndTheDeviceThreadServingItAreNamed) {
+  WendraDevice device;
+  const pid_t wendra = device.Start("Wendra", 0, "", 0, kEveryCall);
+  ASSERT_GE(WaitForEntry(device.Trace(), Step("show", IDC_RECEIVE_LAMP_IDLE, "shown", "true")), 0);
+  const std::vector<std::string> receiver = ThreadsNamed(wendra, "ReceiveLoop");
+  ASSERT_EQ(receiver.size(), 1u);
+  EXPECT_EQ(ThreadsNamed(::getpid(), "for " + receiver[0]).size(), 1u);
+  Press(FindTitle(kTitle), IDC_EXIT);
+  EXPECT_EQ(cetest::WaitExit(wendra, 10000), 0);
+}
+
 TEST(LoggerWindowTest, LauncherButtons) {
   WendraDevice device;
   // A program of the device that notes its parameters.
