@@ -97,6 +97,7 @@ DWORD_PTR SerialPort::Open(DWORD access, DWORD share) {
     SetLastError(error);
     return 0;
   }
+  const bool data = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
   bool start = false;
   DWORD_PTR context;
   {
@@ -105,7 +106,6 @@ DWORD_PTR SerialPort::Open(DWORD access, DWORD share) {
       SetLastError(ERROR_DEVICE_REMOVED);
       return 0;
     }
-    const bool data = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
     if (data && dataOpen_) {
       // The UART driver lets one open read and write at a time.
       SetLastError(ERROR_INVALID_ACCESS);
@@ -118,7 +118,6 @@ DWORD_PTR SerialPort::Open(DWORD access, DWORD share) {
     opens_[context] = open;
     if (data) {
       dataOpen_ = open.get();
-      source_->Held(true);
       head_ = count_ = 0;  // a new owner starts with an empty input queue
       errors_ = 0;
       events_ = 0;
@@ -128,6 +127,13 @@ DWORD_PTR SerialPort::Open(DWORD access, DWORD share) {
   }
   if (start && !source_->Start(*this)) {
     // The receiver could not be reached; the port stays, without data.
+  }
+  if (data) {
+    // Held once the source delivers to this owner: a feed the moment it is
+    // told reaches the queue. A close in between has told its own.
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto open = Find(context);
+    if (open && dataOpen_ == open.get()) source_->Held(true);
   }
   return context;
 }

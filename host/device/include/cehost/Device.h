@@ -50,8 +50,8 @@ class TestPort {
   // The control lines as clients last set them.
   virtual bool Dtr() const = 0;
   virtual bool Rts() const = 0;
-  // Waits until a client holds the port open (held) or none does; false
-  // when that did not come within the time.
+  // Waits until a client holds the port open and a Feed reaches it (held),
+  // or none holds it; false when that did not come within the time.
   virtual bool WaitHeld(bool held, int timeoutMs) = 0;
   // The access mask and share mode of the latest open of the port; both
   // kNeverOpened before the first.
