@@ -34,9 +34,9 @@ class PortSource {
   // An error the port must answer instead of doing its work (test ports).
   using Operation = TestPort::Operation;
   virtual DWORD Failure(Operation) { return ERROR_SUCCESS; }
-  // A client opened the port, and began or ended holding it open for data;
-  // under the port's lock: a source takes no lock of its own that leads to
-  // the port.
+  // A client opened the port, and began (once this source delivers to it)
+  // or ended holding it open for data; under the port's lock: a source takes
+  // no lock of its own that leads to the port.
   virtual void Opened(DWORD /*access*/, DWORD /*share*/) {}
   virtual void Held(bool /*held*/) {}
 };

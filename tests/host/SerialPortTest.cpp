@@ -2,6 +2,13 @@
 // time-outs, the input queue, opens, events, purges and failures.
 #include "HostTest.h"
 
+#include <pegdser.h>
+
+#include <future>
+
+#include "device/SerialPort.h"
+#include "device/TestSource.h"
+
 namespace cetest {
 namespace {
 
@@ -249,6 +256,43 @@ TEST_P(SerialPortTest, PurgeAndFailuresReachTheCaller) {
 }
 
 CETEST_ON_BOTH_LINKS(SerialPortTest);
+
+// A receiver that takes its time to begin delivering, as a replay opening
+// its capture does.
+class SlowStartSource : public cehost::TestSource {
+ public:
+  bool Start(cehost::PortReceiver& receiver) override {
+    begin_.get_future().wait();
+    return TestSource::Start(receiver);
+  }
+  void Begin() { begin_.set_value(); }
+
+ private:
+  std::promise<void> begin_;
+};
+
+// A test that feeds once the port is held must not lose the bytes to a
+// source that has not begun.
+TEST(SerialPortOpenTest, HeldIsToldOnceTheSourceDelivers) {
+  auto owned = std::make_unique<SlowStartSource>();
+  SlowStartSource& source = *owned;
+  cehost::SerialPort port(std::move(owned));
+  auto opening = std::async(std::launch::async, [&] { return port.Open(GENERIC_READ, 0); });
+  EXPECT_FALSE(source.WaitHeld(true, 200));
+  source.Begin();
+  ASSERT_TRUE(source.WaitHeld(true, 10000));
+  source.Feed("$GPGGA");
+  const DWORD_PTR context = opening.get();
+  ASSERT_NE(0u, context);
+  COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
+  ASSERT_TRUE(port.IOControl(context, IOCTL_SERIAL_SET_TIMEOUTS, reinterpret_cast<BYTE*>(&immediate),
+                             sizeof immediate, nullptr, 0, nullptr));
+  char bytes[16] = {};
+  EXPECT_EQ(6u, port.Read(context, bytes, sizeof bytes));
+  EXPECT_EQ("$GPGGA", std::string(bytes, 6));
+  EXPECT_TRUE(port.Close(context));
+  EXPECT_TRUE(source.WaitHeld(false, 10000));
+}
 
 }  // namespace
 }  // namespace cetest
