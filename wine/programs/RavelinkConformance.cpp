@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <pegdser.h>
 #include <pkfuncs.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -190,6 +191,71 @@ void ForwardedRequests(HANDLE relay, HANDLE tap) {
         "tap-takes-escapes-and-has-no-lines");
 }
 
+// The records a client and the driver exchange, at the device's word size:
+// each as this program lays it out has the platform's 32-bit size, and the
+// driver takes exactly that: a query answers that many bytes into a buffer
+// of that size and refuses one byte fewer, a command takes a record of that
+// size. A record that grew with the word size, or a driver built with
+// another layout, fails here at run time.
+void RecordSizes(HANDLE relay) {
+  const struct Size {
+    const char* name;
+    size_t size;
+    size_t device;
+  } sizes[] = {{"DCB", sizeof(DCB), 28},
+               {"COMMPROP", sizeof(COMMPROP), 64},
+               {"COMMTIMEOUTS", sizeof(COMMTIMEOUTS), 20},
+               {"COMSTAT", sizeof(COMSTAT), 12},
+               {"SERIAL_DEV_STATUS", sizeof(SERIAL_DEV_STATUS), 16},
+               {"SERIAL_QUEUE_SIZES", sizeof(SERIAL_QUEUE_SIZES), 8},
+               {"DEVICE_PSL_NOTIFY", sizeof(DEVICE_PSL_NOTIFY), 16}};
+  for (const Size& size : sizes) {
+    Check(size.size == size.device, (std::string("size-of-") + size.name).c_str(),
+          Number(size.size) + " bytes, the device's " + Number(size.device));
+  }
+  Check(offsetof(SERIAL_DEV_STATUS, ComStat) == 4, "status-holds-its-comstat-after-the-errors",
+        Number(offsetof(SERIAL_DEV_STATUS, ComStat)));
+
+  const struct Query {
+    const char* name;
+    DWORD code;
+    DWORD size;
+  } queries[] = {{"DCB", IOCTL_SERIAL_GET_DCB, sizeof(DCB)},
+                 {"COMMPROP", IOCTL_SERIAL_GET_PROPERTIES, sizeof(COMMPROP)},
+                 {"COMMTIMEOUTS", IOCTL_SERIAL_GET_TIMEOUTS, sizeof(COMMTIMEOUTS)},
+                 {"SERIAL_DEV_STATUS", IOCTL_SERIAL_GET_COMMSTATUS, sizeof(SERIAL_DEV_STATUS)}};
+  for (const Query& query : queries) {
+    std::vector<BYTE> out(query.size, 0);
+    DWORD returned = SENTINEL;
+    const BOOL whole = Control(relay, query.code, NULL, &out, &returned);
+    const DWORD answered = returned;
+    out.assign(query.size - 1, 0xAB);
+    SetLastError(SENTINEL);
+    const BOOL short_ = Control(relay, query.code, NULL, &out, &returned);
+    Check(whole && answered == query.size && !short_ && GetLastError() == ERROR_INVALID_PARAMETER &&
+              out == std::vector<BYTE>(query.size - 1, 0xAB),
+          (std::string("driver-answers-a-") + query.name + "-of-" + Number(query.size)).c_str(),
+          "answered " + Number(answered) + " bytes; one byte fewer: " + Number(short_) + ", last error " +
+              Number(GetLastError()));
+  }
+
+  // The commands, each with a record the port already has.
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  const COMMTIMEOUTS now = {MAXDWORD, 0, 0, 0, 0};
+  const SERIAL_QUEUE_SIZES queues = {2048, 512};
+  const BOOL state = GetCommState(relay, &dcb);
+  std::vector<BYTE> in(sizeof dcb);
+  memcpy(in.data(), &dcb, sizeof dcb);
+  Check(state && Control(relay, IOCTL_SERIAL_SET_DCB, &in, NULL, NULL), "driver-takes-a-DCB-of-28");
+  in.assign(sizeof now, 0);
+  memcpy(in.data(), &now, sizeof now);
+  Check(Control(relay, IOCTL_SERIAL_SET_TIMEOUTS, &in, NULL, NULL), "driver-takes-COMMTIMEOUTS-of-20");
+  in.assign(sizeof queues, 0);
+  memcpy(in.data(), &queues, sizeof queues);
+  Check(Control(relay, IOCTL_SERIAL_SET_QUEUE_SIZE, &in, NULL, NULL), "driver-takes-SERIAL_QUEUE_SIZES-of-8");
+}
+
 void RequestsThatAreNotSerial(HANDLE relay, HANDLE tap) {
   const struct Input {
     DWORD code;
@@ -222,16 +288,20 @@ void RequestsThatAreNotSerial(HANDLE relay, HANDLE tap) {
   Check(silent, "other-requests-are-refused-silently");
 }
 
-// The platform's record, laid out by hand: dwSize 16, dwFlags, process, thread.
-BOOL Notify(HANDLE port, DWORD flags) {
-  DWORD words[4] = {16, flags, GetCurrentProcessId(), GetCurrentThreadId()};
-  return DeviceIoControl(port, IOCTL_PSL_NOTIFY, words, sizeof words, NULL, 0, NULL, NULL);
+// The platform's record, laid out by hand: dwSize 16, dwFlags, process,
+// thread; with size 24, as a 64-bit layout of its two handles would make it.
+BOOL Notify(HANDLE port, DWORD flags, DWORD size = 16) {
+  DWORD words[6] = {size, flags, GetCurrentProcessId(), GetCurrentThreadId(), 0, 0};
+  return DeviceIoControl(port, IOCTL_PSL_NOTIFY, words, size, NULL, 0, NULL, NULL);
 }
 
 void ProcessExitNotice(HANDLE relay) {
   DCB dcb = {};
   dcb.DCBlength = sizeof dcb;
   Check(Notify(relay, 5) && GetCommState(relay, &dcb), "notice-of-another-reason-keeps-the-port");
+  Notify(relay, DLL_PROCESS_EXITING, 24);
+  Notify(relay, DLL_PROCESS_EXITING, 15);
+  Check(GetCommState(relay, &dcb), "a-notice-of-another-size-than-16-keeps-the-port");
   Check(Notify(relay, DLL_PROCESS_EXITING), "notice-is-answered");
   Check(!GetCommState(relay, &dcb), "notice-closes-the-real-port");
   std::vector<BYTE> out(sizeof(COMMTIMEOUTS), 0);
@@ -262,6 +332,7 @@ int main() {
   StreamsAndTheTapBuffer(relay, tap);
   StatusRequests(relay, tap);
   ForwardedRequests(relay, tap);
+  RecordSizes(relay);
   RequestsThatAreNotSerial(relay, tap);
   ProcessExitNotice(relay);
   CloseHandle(relay);
