@@ -69,4 +69,12 @@ class WineSystem {
 // The title of Wendra's main window.
 std::string WendraTitle();
 
+// The word size of the programs this run holds (CE_WINE_WORD_SIZE, 64
+// unless it says 32), the Wine that runs them (CE_WINE_LOADER), where they
+// are (CE_WINE_PROGRAMS) and the driver's file (CE_WINE_DRIVER).
+int WordSize();
+std::string WineLoader();
+std::string WinePrograms();
+std::string WineDriver();
+
 }  // namespace winetest
