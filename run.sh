@@ -9,9 +9,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 if [ "${1:-}" = --wine ]; then
   shift
-  tools/install-dependencies.sh wine
-  cmake --preset wine > /dev/null
-  cmake --build --preset wine -j "${JOBS:-2}"
+  # The device's 32-bit programs, with the device-check build's driver; the
+  # 64-bit ones where the kernel runs no 32-bit program (the runner says so).
+  presets=(wine)
+  if tools/runs-32-bit-programs > /dev/null; then presets=(device-check wine32); fi
+  tools/install-dependencies.sh wine wine32
+  for preset in "${presets[@]}"; do
+    cmake --preset "$preset" > /dev/null
+    cmake --build --preset "$preset" -j "${JOBS:-2}"
+  done
   cmake --preset default > /dev/null
   cmake --build --preset default -j "${JOBS:-2}" --target cedevice
   root="${XDG_DATA_HOME:-$HOME/.local/share}/wendra/wine"
