@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the optimised build (with the system on Wine), then AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer,
-# then the device's own build of logger/ and splitter/ against the platform's
-# headers, with the check of Ravelink.Dll's export and import tables. After the
-# first build, the host's shape: includes run from either side to the
-# contract only, and every platform call it exports has a caller. The
-# system's Windows programs (the wine preset) are built first: the optimised
-# build's tests run them on Wine beside the host.
+# Builds and runs every test. First the device's own build of logger/ and
+# splitter/ against the platform's headers, with the check of Ravelink.Dll's
+# export and import tables: that very Ravelink.Dll is the one the 32-bit
+# Wine loads. Then the system's Windows programs (the wine presets, 64-bit
+# and 32-bit), which the optimised build's tests run on Wine beside the
+# host; the optimised build and its tests; after its build, the host's
+# shape: includes run from either side to the contract only, and every
+# platform call it exports has a caller. Then AddressSanitizer with
+# UndefinedBehaviorSanitizer (all but Wine's tests), and the concurrency
+# tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/install-dependencies.sh wine
+tools/install-dependencies.sh wine wine32
 
 jobs=${JOBS:-2}
-cmake --preset wine
-cmake --build --preset wine -j "$jobs"
+for preset in device-check wine wine32; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j "$jobs"
+done
 for preset in default asan; do
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
@@ -25,5 +29,3 @@ done
 cmake --preset tsan
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 ctest --preset tsan -j "$jobs"
-cmake --preset device-check
-cmake --build --preset device-check -j "$jobs"
