@@ -11,8 +11,8 @@ if [ "${1:-}" = --wine ]; then
   shift
   # The device's 32-bit programs, with the device-check build's driver; the
   # 64-bit ones where the kernel runs no 32-bit program (the runner says so).
-  presets=(wine)
-  if tools/runs-32-bit-programs > /dev/null; then presets=(device-check wine32); fi
+  presets=(wine64)
+  if tools/runs-32-bit-programs > /dev/null; then presets=(device-check wine); fi
   tools/install-dependencies.sh wine wine32
   for preset in "${presets[@]}"; do
     cmake --preset "$preset" > /dev/null

@@ -2,8 +2,8 @@
 # Builds and runs every test. First the device's own build of logger/ and
 # splitter/ against the platform's headers, with the check of Ravelink.Dll's
 # export and import tables: that very Ravelink.Dll is the one the 32-bit
-# Wine loads. Then the system's Windows programs (the wine presets, 64-bit
-# and 32-bit), which the optimised build's tests run on Wine beside the
+# Wine loads. Then the system's Windows programs (the wine preset's 32-bit
+# ones and the wine64 preset's), which the optimised build's tests run on Wine beside the
 # host; the optimised build and its tests; after its build, the host's
 # shape: includes run from either side to the contract only, and every
 # platform call it exports has a caller. Then AddressSanitizer with
@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 tools/install-dependencies.sh wine wine32
 
 jobs=${JOBS:-2}
-for preset in device-check wine wine32; do
+for preset in device-check wine wine64; do
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
 done

@@ -54,10 +54,10 @@ testing::Environment* const gate = testing::AddGlobalTestEnvironment(new WordSiz
 
 int WordSize() { return Setting("CE_WINE_WORD_SIZE", "64") == "32" ? 32 : 64; }
 
-// The 64-bit programs of the wine preset unless the run names others: the
+// The 64-bit programs of the wine64 preset unless the run names others: the
 // 32-bit ones, with the device-check build's driver.
 std::string WineLoader() { return Setting("CE_WINE_LOADER", WINE64_EXE); }
-std::string WinePrograms() { return Setting("CE_WINE_PROGRAMS", CE_WINE_PROGRAMS); }
+std::string WinePrograms() { return Setting("CE_WINE_PROGRAMS", CE_WINE64_PROGRAMS); }
 std::string WineDriver() { return Setting("CE_WINE_DRIVER", WinePrograms() + "/Ravelink.Dll"); }
 
 WineSystem* WineSystem::Shared(std::string* error) {

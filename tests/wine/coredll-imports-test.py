@@ -129,5 +129,5 @@ if __name__ == "__main__":
         sys.exit(__doc__)
     for path in sys.argv[1:5]:
         if not os.path.exists(path):
-            sys.exit(f"FAIL {path} is missing: cmake --build --preset device-check and --preset wine32 make it")
+            sys.exit(f"FAIL {path} is missing: cmake --build --preset device-check and --preset wine make it")
     sys.exit(main(*sys.argv[1:]))
