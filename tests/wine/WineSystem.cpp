@@ -36,8 +36,8 @@ std::string Setting(const char* name, const std::string& otherwise) {
   return value && *value ? value : otherwise;
 }
 
-// The 32-bit run skips every case, saying why, on a machine whose kernel
-// runs no 32-bit program: there is no 32-bit Wine to hold the programs to.
+// The 32-bit run skips every case, saying why, on a machine that runs no
+// 32-bit program: there is no 32-bit Wine to hold the programs to.
 class WordSizeGate : public testing::Environment {
  public:
   void SetUp() override {
@@ -68,7 +68,8 @@ WineSystem* WineSystem::Shared(std::string* error) {
     return shared.get();
   }
   if (!fs::exists(WineLoader())) {
-    failure = *error = "Wine is not installed (" + WineLoader() + "); tools/install-dependencies.sh wine installs it";
+    failure = *error = "Wine is not installed (" + WineLoader() + "); tools/install-dependencies.sh " +
+                       (WordSize() == 32 ? "wine32" : "wine") + " installs it";
     return nullptr;
   }
   for (const std::string& file : {WinePrograms() + "/Wendra.exe", WineDriver()}) {
