@@ -83,6 +83,14 @@ std::string Read(HANDLE port, DWORD count) {
   return bytes;
 }
 
+// A record's bytes, as a request's input buffer.
+template <typename Record>
+std::vector<BYTE> Bytes(const Record& record) {
+  std::vector<BYTE> bytes(sizeof record);
+  memcpy(bytes.data(), &record, sizeof record);
+  return bytes;
+}
+
 BOOL Control(HANDLE port, DWORD code, std::vector<BYTE>* in, std::vector<BYTE>* out, DWORD* returned) {
   return DeviceIoControl(port, code, in ? in->data() : NULL, in ? static_cast<DWORD>(in->size()) : 0,
                          out ? out->data() : NULL, out ? static_cast<DWORD>(out->size()) : 0, returned, NULL);
@@ -158,11 +166,10 @@ void ForwardedRequests(HANDLE relay, HANDLE tap) {
         Number(again.BaudRate));
 
   // A DCB that says it is 24 bytes long is refused before the real port sees it.
-  std::vector<BYTE> in(sizeof(DCB));
   DCB wrong = again;
   wrong.DCBlength = 24;
   wrong.BaudRate = 115200;
-  memcpy(in.data(), &wrong, sizeof wrong);
+  std::vector<BYTE> in = Bytes(wrong);
   SetLastError(SENTINEL);
   const BOOL refused = !Control(relay, IOCTL_SERIAL_SET_DCB, &in, NULL, NULL);
   const DWORD error = GetLastError();
@@ -245,14 +252,11 @@ void RecordSizes(HANDLE relay) {
   const COMMTIMEOUTS now = {MAXDWORD, 0, 0, 0, 0};
   const SERIAL_QUEUE_SIZES queues = {2048, 512};
   const BOOL state = GetCommState(relay, &dcb);
-  std::vector<BYTE> in(sizeof dcb);
-  memcpy(in.data(), &dcb, sizeof dcb);
+  std::vector<BYTE> in = Bytes(dcb);
   Check(state && Control(relay, IOCTL_SERIAL_SET_DCB, &in, NULL, NULL), "driver-takes-a-DCB-of-28");
-  in.assign(sizeof now, 0);
-  memcpy(in.data(), &now, sizeof now);
+  in = Bytes(now);
   Check(Control(relay, IOCTL_SERIAL_SET_TIMEOUTS, &in, NULL, NULL), "driver-takes-COMMTIMEOUTS-of-20");
-  in.assign(sizeof queues, 0);
-  memcpy(in.data(), &queues, sizeof queues);
+  in = Bytes(queues);
   Check(Control(relay, IOCTL_SERIAL_SET_QUEUE_SIZE, &in, NULL, NULL), "driver-takes-SERIAL_QUEUE_SIZES-of-8");
 }
 
